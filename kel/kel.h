@@ -1,0 +1,193 @@
+// kel: a small model library. Reads Wavefront OBJ and MTL files into an
+// in-memory model, draws it with OpenGL (immediate mode or a display list),
+// computes facet and crease-angle vertex normals, measures and transforms it,
+// generates texture coordinates, welds duplicate vertices and writes it back
+// out as OBJ and MTL. Also reads raw PPM ("P6") images.
+//
+// Conventions
+// - The vertex, normal, texture-coordinate and facet-normal tables are
+//   1-based: a table of N entries has room for N + 1, entry 0 is never used.
+//   Vectors are 3 floats per entry, texture coordinates 2.
+// - The triangle and material tables are 0-based. After a material library
+//   is read, material 0 is the material named "default".
+// - A model owns every array and string hanging from it; kelDelete frees
+//   them all. Every name the library keeps is its own heap copy: callers keep
+//   ownership of the strings they pass in.
+// - Failures are text: mode warnings and lookup failures go to stdout and the
+//   call goes on; a file that cannot be opened ends the process with status 1
+//   after a message on stderr. A null model or missing table is a programming
+//   error caught by an assertion.
+// - Single-threaded: a model must not be changed while another call reads it.
+#ifndef KEL_KEL_H
+#define KEL_KEL_H
+
+#include <cstdint>
+
+// One triangle: 1-based indices into the model's tables, corners in drawing
+// order. Index kinds that nothing has written hold 0, which names no entry.
+struct KelTriangle {
+    unsigned vindices[3];  // vertex indices
+    unsigned nindices[3];  // normal indices
+    unsigned tindices[3];  // texture-coordinate indices
+    unsigned findex;       // facet-normal index (written by kelFacetNormals)
+};
+
+struct KelMaterial {
+    char* name;          // owned
+    float diffuse[4];    // default 0.8, 0.8, 0.8, 1.0
+    float ambient[4];    // default 0.2, 0.2, 0.2, 1.0
+    float specular[4];   // default 0.0, 0.0, 0.0, 1.0
+    float color4[4];     // spare colour slot; the library neither sets nor reads it
+    float shininess;     // 0..128 scale, default 65.0
+};
+
+struct KelGroup {
+    char* name;             // owned; compared byte for byte
+    unsigned numtriangles;  // entries in triangles
+    unsigned* triangles;    // owned; 0-based indices into KelModel::triangles
+    unsigned material;      // index into KelModel::materials
+    KelGroup* next;         // next group in the model's list, or null
+};
+
+struct KelModel {
+    char* pathname;    // owned copy of the path the model was read from
+    char* mtllibname;  // owned copy of the library name, or null
+
+    unsigned numvertices;
+    float* vertices;  // 1-based, 3 floats each, always allocated
+
+    unsigned numnormals;
+    float* normals;  // 1-based, 3 floats each, or null
+
+    unsigned numtexcoords;
+    float* texcoords;  // 1-based, 2 floats each, or null
+
+    unsigned numfacetnorms;
+    float* facetnorms;  // 1-based, 3 floats each, or null
+
+    unsigned numtriangles;
+    KelTriangle* triangles;  // 0-based, exactly numtriangles entries
+
+    unsigned nummaterials;
+    KelMaterial* materials;  // 0-based, or null when no library was read
+
+    unsigned numgroups;
+    KelGroup* groups;  // newest group first; "default" is last
+
+    float position[3];  // set to 0, 0, 0 by the reader; nothing else uses it
+};
+
+// Mode flags, OR-ed into a mode word for kelDraw, kelCompileList and
+// kelWriteOBJ. Other bits are ignored.
+constexpr unsigned KEL_NONE = 0;        // vertices only
+constexpr unsigned KEL_FLAT = 1;        // one facet normal per triangle
+constexpr unsigned KEL_SMOOTH = 2;      // a vertex normal per corner
+constexpr unsigned KEL_TEXTURE = 4;     // a texture coordinate per corner
+constexpr unsigned KEL_COLOR = 8;       // per group, the colour from the material's diffuse
+constexpr unsigned KEL_MATERIAL = 16;   // per group, the full material
+constexpr unsigned KEL_WIREFRAME = 32;  // each triangle as its own line loop
+
+// --- Records and lookups -----------------------------------------------------
+
+// The group named `name`, or null. Asserts that model is not null.
+KelGroup* kelFindGroup(KelModel* model, const char* name);
+// The group named `name`, created (with a copy of the name) at the head of
+// the list if the model has none. Never null.
+KelGroup* kelAddGroup(KelModel* model, const char* name);
+// Index of the first material named `name`; prints a message to stdout and
+// returns 0 when there is none.
+unsigned kelFindMaterial(KelModel* model, const char* name);
+// Frees the model and everything it owns.
+void kelDelete(KelModel* model);
+// The directory part of `path` up to and including its last '/', or "".
+// Returns a new heap string; the caller frees it with free().
+char* kelDirName(const char* path);
+
+// --- Reading -------------------------------------------------------------------
+
+// Reads an OBJ file (and the MTL library it names) into a new model that the
+// caller owns (free it with kelDelete). Never returns null: a file that
+// cannot be opened, an unsupported vertex statement or a face index outside
+// its table ends the process with status 1.
+KelModel* kelReadOBJ(const char* filename);
+// Reads the MTL library `name` from the directory of model->pathname into the
+// model's material table, replacing any earlier table. Ends the process with
+// status 1 when the file cannot be opened.
+void kelReadMTL(KelModel* model, const char* name);
+
+// Reads a raw PPM ("P6") image. Returns a new heap array of width * height * 3
+// bytes (R, G, B, top row first) that the caller frees with free(), and
+// stores the size; returns null after a message on stderr and leaves the
+// size untouched on failure. Samples of 16 bits are scaled to 8 bits.
+unsigned char* kelReadPPM(const char* filename, int* width, int* height);
+
+// --- Drawing -------------------------------------------------------------------
+
+// Sends the model to OpenGL in immediate mode, group by group. Mode flags
+// the model cannot serve are dropped with a warning on stdout.
+void kelDraw(KelModel* model, unsigned mode);
+// Records kelDraw into a new display list and returns its name; the caller
+// owns the list (glCallList, glDeleteLists).
+unsigned kelCompileList(KelModel* model, unsigned mode);
+
+// --- Vectors and normals ---------------------------------------------------------
+
+float kelDot(const float* u, const float* v);
+void kelCross(const float* u, const float* v, float* n);
+// Scales v to unit length in place; a zero vector is left as it is.
+void kelNormalize(float* v);
+// One unit normal per triangle: facetnorms gets numtriangles + 1 entries and
+// triangle t gets findex t + 1. Replaces any earlier facet normals.
+void kelFacetNormals(KelModel* model);
+// Per-corner normals with a crease angle in degrees: at each vertex the
+// triangles whose facet normals lie within `angle` of a reference triangle
+// share one averaged normal, the others keep their facet normal. Needs
+// kelFacetNormals first. Replaces any earlier normals.
+void kelVertexNormals(KelModel* model, float angle);
+
+// --- Measuring and transforming ----------------------------------------------------
+
+float kelAbs(float f);
+float kelMax(float a, float b);
+// Extents |max| + |min| along x, y and z into dimensions[0..2].
+void kelDimensions(KelModel* model, float* dimensions);
+// Centres the bounding box on the origin and scales by 2 / largest extent;
+// returns the factor applied (1 when every extent is zero).
+float kelUnitize(KelModel* model);
+void kelScale(KelModel* model, float scale);
+void kelTranslate(KelModel* model, const float* offset);
+// Reverses every triangle's corner order and negates every normal.
+void kelReverseWinding(KelModel* model);
+
+// --- Texture coordinates -------------------------------------------------------------
+
+// Projects x and z into a 0..1 range; texture coordinate i belongs to vertex i.
+void kelLinearTexture(KelModel* model);
+// Maps each vertex normal through two spherical angles; texture coordinate i
+// belongs to normal i. Needs vertex normals.
+void kelSpheremapTexture(KelModel* model);
+
+// --- Welding ----------------------------------------------------------------------------
+
+// True when every component differs by strictly less than epsilon.
+bool kelEqual(const float* u, const float* v, float epsilon);
+// Finds the distinct vectors of a 1-based table of *numvectors entries: each
+// is kept unless an earlier kept vector equals it within epsilon. Returns a
+// new 1-based table of the kept vectors (the caller frees it with free()),
+// sets *numvectors to their count and, as scratch, writes into the x
+// component of every input vector the index of the kept vector it maps to.
+float* kelWeldVectors(float* vectors, unsigned* numvectors, float epsilon);
+// Merges vertices within epsilon of a kept vertex and renumbers triangles.
+void kelWeld(KelModel* model, float epsilon);
+
+// --- Writing ------------------------------------------------------------------------------
+
+// Writes the model as OBJ (and, with KEL_MATERIAL and a library name, its
+// MTL library beside it). Replaces an existing file only once the new one is
+// complete; a file that cannot be written ends the process with status 1.
+void kelWriteOBJ(KelModel* model, const char* filename, unsigned mode);
+// Writes the model's materials to `mtllibname` in the directory of
+// `modelpath`. Called by kelWriteOBJ.
+void kelWriteMTL(KelModel* model, const char* modelpath, const char* mtllibname);
+
+#endif  // KEL_KEL_H
