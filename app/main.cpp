@@ -1,1 +1,26 @@
-int main() { return 0; }
+// Program entry: opens the one window, registers the callbacks, sets up the
+// scene and hands control to the GLUT main loop.
+#include <GL/glut.h>
+
+#include "app/state.h"
+#include "scene/scene.h"
+
+int main(int argc, char** argv) {
+    // freeglut must be initialised before any other GLUT call.
+    glutInit(&argc, argv);
+    glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
+    glutInitWindowSize(500, 500);
+    glutCreateWindow("Orvandel");
+
+    glutDisplayFunc(displayScene);
+    glutReshapeFunc(reshapeWindow);
+    glutKeyboardFunc(keyboardKey);
+    glutSpecialFunc(specialKey);
+    glutMouseFunc(mouseButton);
+    glutMotionFunc(mouseDrag);
+
+    // The GL context is current now and no frame has been drawn yet.
+    initScene();
+    glutMainLoop();
+    return 0;
+}

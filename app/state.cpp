@@ -5,7 +5,7 @@
 // Start-up: piValue first, then the ship model (same translation unit, so in
 // this order, before main).
 double piValue = 4.0 * std::atan(1.0);
-KelModel* shipModel = nullptr;
+KelModel* shipModel = kelReadOBJ("data/111.obj");
 
 float frameCount = 0.0f;
 int32_t animating = 0;
@@ -34,6 +34,7 @@ int32_t twoSideOn = 0;
 
 int32_t shipModeIndex = 1;
 int32_t shipDrawMode = 2;
+int32_t shipModeChosen = 0;
 
 int32_t dragButton = 0;
 int32_t dragState = 0;

@@ -41,6 +41,9 @@ extern int32_t twoSideOn;
 // The ship's draw modes, cycled by the "m" key.
 extern int32_t shipModeIndex;
 extern int32_t shipDrawMode;
+// 0 until "m" is first pressed: the ship is drawn as a wireframe until then,
+// and with shipDrawMode afterwards.
+extern int32_t shipModeChosen;
 
 // The drag record of the left mouse button.
 extern int32_t dragButton;
