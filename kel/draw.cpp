@@ -1,0 +1,78 @@
+// Drawing a model with OpenGL in immediate mode, or into a display list.
+#include <GL/gl.h>
+
+#include <cstdio>
+
+#include "kel/kel_internal.h"
+
+void kelDraw(KelModel* model, unsigned mode) {
+    assert(model);
+    assert(model->vertices);
+
+    if ((mode & KEL_FLAT) && !model->facetnorms) {
+        printf("kelDraw() warning: flat render mode requested with no facet normals defined.\n");
+        mode &= ~KEL_FLAT;
+    }
+    if ((mode & KEL_SMOOTH) && !model->normals) {
+        printf("kelDraw() warning: smooth render mode requested with no normals defined.\n");
+        mode &= ~KEL_SMOOTH;
+    }
+    if ((mode & KEL_TEXTURE) && !model->texcoords) {
+        printf("kelDraw() warning: texture render mode requested with no texture coordinates defined.\n");
+        mode &= ~KEL_TEXTURE;
+    }
+    if ((mode & KEL_FLAT) && (mode & KEL_SMOOTH)) {
+        printf("kelDraw() warning: flat render mode requested and smooth render mode requested (using smooth).\n");
+        mode &= ~KEL_FLAT;
+    }
+    if ((mode & KEL_COLOR) && !model->materials) {
+        printf("kelDraw() warning: color render mode requested with no materials defined.\n");
+        mode &= ~KEL_COLOR;
+    }
+    if ((mode & KEL_MATERIAL) && !model->materials) {
+        printf("kelDraw() warning: material render mode requested with no materials defined.\n");
+        mode &= ~KEL_MATERIAL;
+    }
+    if ((mode & KEL_COLOR) && (mode & KEL_MATERIAL)) {
+        printf("kelDraw() warning: color and material render mode requested using only material mode.\n");
+        mode &= ~KEL_COLOR;
+    }
+
+    if (mode & KEL_COLOR)
+        glEnable(GL_COLOR_MATERIAL);
+    else if (mode & KEL_MATERIAL)
+        glDisable(GL_COLOR_MATERIAL);
+
+    const bool wireframe = mode & KEL_WIREFRAME;
+    for (const KelGroup* group = model->groups; group; group = group->next) {
+        const KelMaterial* material = (mode & (KEL_MATERIAL | KEL_COLOR)) ? &model->materials[group->material] : nullptr;
+        if (mode & KEL_MATERIAL) {
+            glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT, material->ambient);
+            glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, material->diffuse);
+            glMaterialfv(GL_FRONT_AND_BACK, GL_SPECULAR, material->specular);
+            glMaterialf(GL_FRONT_AND_BACK, GL_SHININESS, material->shininess);
+        }
+        if (mode & KEL_COLOR) glColor3fv(material->diffuse);
+        if (!wireframe) glBegin(GL_TRIANGLES);
+        for (unsigned i = 0; i < group->numtriangles; i++) {
+            const KelTriangle* t = &model->triangles[group->triangles[i]];
+            if (wireframe) glBegin(GL_LINE_LOOP);
+            if (mode & KEL_FLAT) glNormal3fv(&model->facetnorms[3 * t->findex]);
+            for (int k = 0; k < 3; k++) {
+                if (mode & KEL_SMOOTH) glNormal3fv(&model->normals[3 * t->nindices[k]]);
+                if (mode & KEL_TEXTURE) glTexCoord2fv(&model->texcoords[2 * t->tindices[k]]);
+                glVertex3fv(&model->vertices[3 * t->vindices[k]]);
+            }
+            if (wireframe) glEnd();
+        }
+        if (!wireframe) glEnd();
+    }
+}
+
+unsigned kelCompileList(KelModel* model, unsigned mode) {
+    GLuint list = glGenLists(1);
+    glNewList(list, GL_COMPILE);
+    kelDraw(model, mode);
+    glEndList();
+    return list;
+}
