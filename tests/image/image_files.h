@@ -13,11 +13,15 @@
 
 using Bytes = std::vector<unsigned char>;
 
+// A name in the temporary directory that no other test process uses.
+inline std::string tempPath(const char* name) {
+    return testing::TempDir() + "orvandel_" + std::to_string(getpid()) + "_" + name;
+}
+
 // A file in the temporary directory, removed when the test ends.
 struct TempFile {
     std::string path;
-    explicit TempFile(const Bytes& content, const char* name = "image") {
-        path = testing::TempDir() + "orvandel_" + std::to_string(getpid()) + "_" + name;
+    explicit TempFile(const Bytes& content, const char* name = "image") : path(tempPath(name)) {
         FILE* f = fopen(path.c_str(), "wb");
         EXPECT_NE(f, nullptr);
         if (!content.empty()) fwrite(content.data(), 1, content.size(), f);
