@@ -1,0 +1,186 @@
+// kelDraw and kelCompileList against the recording double of GL: the calls
+// of each mode, the warnings of modes the model cannot serve, and the
+// assertions.
+#include <GL/gl.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "gldouble/gldouble.h"
+#include "kel_files.h"
+
+namespace {
+
+using Calls = std::vector<std::string>;
+
+float* table(std::initializer_list<float> values) {
+    float* t = static_cast<float*>(calloc(values.size(), sizeof(float)));
+    std::copy(values.begin(), values.end(), t);
+    return t;
+}
+
+// Two triangles in the group " hull" (material 1), then the empty group
+// "default" (material 0). Every table present: the tests remove those they
+// need missing.
+KelModel* makeDrawModel() {
+    KelModel* m = static_cast<KelModel*>(calloc(1, sizeof(KelModel)));
+    m->numvertices = 4;
+    m->vertices = table({0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 1, 1, 1});
+    m->numnormals = 3;
+    m->normals = table({0, 0, 0, 0.5f, 0, 0, 0, 0.5f, 0, 0, 0, 0.5f});
+    m->numtexcoords = 3;
+    m->texcoords = table({0, 0, 0.25f, 0, 0, 0.25f, 0.25f, 0.25f});
+    m->numfacetnorms = 2;
+    m->facetnorms = table({0, 0, 0, 0, 0, -1, 0, -1, 0});
+    m->numtriangles = 2;
+    m->triangles = static_cast<KelTriangle*>(calloc(2, sizeof(KelTriangle)));
+    m->triangles[0] = {{1, 2, 3}, {1, 2, 3}, {1, 2, 3}, 1};
+    m->triangles[1] = {{1, 3, 4}, {3, 2, 1}, {3, 2, 1}, 2};
+    m->nummaterials = 2;
+    m->materials = static_cast<KelMaterial*>(calloc(2, sizeof(KelMaterial)));
+    m->materials[0] = {strdup("default"), {0.8f, 0.8f, 0.8f, 1}, {0.2f, 0.2f, 0.2f, 1}, {0, 0, 0, 1}, {}, 65};
+    m->materials[1] = {strdup("red"), {1, 0, 0, 1}, {0.25f, 0, 0, 1}, {0.5f, 0.5f, 0.5f, 1}, {}, 12.5f};
+    kelAddGroup(m, "default");
+    KelGroup* hull = kelAddGroup(m, " hull");
+    hull->numtriangles = 2;
+    hull->triangles = static_cast<unsigned*>(calloc(2, sizeof(unsigned)));
+    hull->triangles[1] = 1;
+    hull->material = 1;
+    return m;
+}
+
+struct DrawTest : testing::Test {
+    KelModel* m = makeDrawModel();
+    ~DrawTest() override { kelDelete(m); }
+
+    // The calls of one draw, with what it printed.
+    Calls draw(unsigned mode, std::string* printed = nullptr) {
+        glDoubleReset();
+        testing::internal::CaptureStdout();
+        kelDraw(m, mode);
+        std::string out = testing::internal::GetCapturedStdout();
+        if (printed) *printed = out;
+        else EXPECT_EQ(out, "");
+        return glCallStrings();
+    }
+    std::string entry(const char* name, const float* t, unsigned i, int n) {
+        return glFormat(name, std::vector<double>(t + n * i, t + n * i + n));
+    }
+    std::string V(unsigned i) { return entry("glVertex3fv", m->vertices, i, 3); }
+    std::string N(unsigned i) { return entry("glNormal3fv", m->normals, i, 3); }
+    std::string F(unsigned i) { return entry("glNormal3fv", m->facetnorms, i, 3); }
+    std::string T(unsigned i) { return entry("glTexCoord2fv", m->texcoords, i, 2); }
+    static std::string call(const char* name, std::vector<double> args = {}) { return glFormat(name, args); }
+    std::vector<std::string> materialCalls(unsigned i) {
+        const KelMaterial& k = m->materials[i];
+        auto v4 = [](GLenum p, const float* c) {
+            return glFormat("glMaterialfv", {GL_FRONT_AND_BACK, double(p), c[0], c[1], c[2], c[3]});
+        };
+        return {v4(GL_AMBIENT, k.ambient), v4(GL_DIFFUSE, k.diffuse), v4(GL_SPECULAR, k.specular),
+                glFormat("glMaterialf", {GL_FRONT_AND_BACK, GL_SHININESS, k.shininess})};
+    }
+};
+
+const std::string kBeginTriangles = glFormat("glBegin", {GL_TRIANGLES});
+const std::string kBeginLoop = glFormat("glBegin", {GL_LINE_LOOP});
+const std::string kEnd = glFormat("glEnd", {});
+
+TEST_F(DrawTest, WireframeDrawsEachTriangleAsALineLoop) {
+    EXPECT_EQ(draw(KEL_WIREFRAME),
+              (Calls{kBeginLoop, V(1), V(2), V(3), kEnd, kBeginLoop, V(1), V(3), V(4), kEnd}));
+}
+
+TEST_F(DrawTest, NoFlagsDrawsOneTriangleBlockPerGroup) {
+    EXPECT_EQ(draw(KEL_NONE), (Calls{kBeginTriangles, V(1), V(2), V(3), V(1), V(3), V(4), kEnd,
+                                     kBeginTriangles, kEnd}));
+    EXPECT_EQ(draw(0xffffff00u), draw(KEL_NONE));  // unknown bits are ignored
+}
+
+TEST_F(DrawTest, NormalsAndTextureCoordinatesGoBeforeTheirVertex) {
+    EXPECT_EQ(draw(KEL_FLAT | KEL_WIREFRAME),
+              (Calls{kBeginLoop, F(1), V(1), V(2), V(3), kEnd, kBeginLoop, F(2), V(1), V(3), V(4), kEnd}));
+    Calls smooth = draw(KEL_SMOOTH | KEL_TEXTURE);
+    EXPECT_EQ(smooth, (Calls{kBeginTriangles, N(1), T(1), V(1), N(2), T(2), V(2), N(3), T(3), V(3), N(3), T(3),
+                             V(1), N(2), T(2), V(3), N(1), T(1), V(4), kEnd, kBeginTriangles, kEnd}));
+    std::string printed;
+    EXPECT_EQ(draw(KEL_FLAT | KEL_SMOOTH | KEL_TEXTURE, &printed), smooth);
+    EXPECT_EQ(printed,
+              "kelDraw() warning: flat render mode requested and smooth render mode requested (using smooth).\n");
+}
+
+TEST_F(DrawTest, MissingTablesDropTheirFlagsWithAWarning) {
+    free(m->normals), m->normals = nullptr;
+    free(m->texcoords), m->texcoords = nullptr;
+    std::string printed;
+    EXPECT_EQ(draw(KEL_FLAT | KEL_SMOOTH | KEL_TEXTURE | KEL_WIREFRAME, &printed), draw(KEL_FLAT | KEL_WIREFRAME));
+    EXPECT_EQ(printed,
+              "kelDraw() warning: smooth render mode requested with no normals defined.\n"
+              "kelDraw() warning: texture render mode requested with no texture coordinates defined.\n");
+    free(m->facetnorms), m->facetnorms = nullptr;
+    EXPECT_EQ(draw(KEL_FLAT, &printed), draw(KEL_NONE));
+    EXPECT_EQ(printed, "kelDraw() warning: flat render mode requested with no facet normals defined.\n");
+}
+
+TEST_F(DrawTest, ColourModeSetsEachGroupsDiffuseColour) {
+    const float* red = m->materials[1].diffuse;
+    const float* grey = m->materials[0].diffuse;
+    EXPECT_EQ(draw(KEL_COLOR | KEL_WIREFRAME),
+              (Calls{call("glEnable", {GL_COLOR_MATERIAL}), call("glColor3fv", {red[0], red[1], red[2]}), kBeginLoop,
+                     V(1), V(2), V(3), kEnd, kBeginLoop, V(1), V(3), V(4), kEnd,
+                     call("glColor3fv", {grey[0], grey[1], grey[2]})}));
+}
+
+TEST_F(DrawTest, MaterialModeWinsOverColourMode) {
+    Calls expect = {call("glDisable", {GL_COLOR_MATERIAL})};
+    for (const std::string& c : materialCalls(1)) expect.push_back(c);
+    for (const std::string& c : {kBeginTriangles, V(1), V(2), V(3), V(1), V(3), V(4), kEnd}) expect.push_back(c);
+    for (const std::string& c : materialCalls(0)) expect.push_back(c);
+    expect.push_back(kBeginTriangles);
+    expect.push_back(kEnd);  // an empty group still gets its material and block
+    std::string printed;
+    EXPECT_EQ(draw(KEL_COLOR | KEL_MATERIAL, &printed), expect);
+    EXPECT_EQ(printed, "kelDraw() warning: color and material render mode requested using only material mode.\n");
+    EXPECT_EQ(draw(KEL_MATERIAL), expect);
+}
+
+TEST_F(DrawTest, ColourAndMaterialModesNeedMaterials) {
+    for (unsigned i = 0; i < m->nummaterials; i++) free(m->materials[i].name);
+    free(m->materials), m->materials = nullptr, m->nummaterials = 0;
+    std::string printed;
+    EXPECT_EQ(draw(KEL_COLOR | KEL_MATERIAL | KEL_WIREFRAME, &printed), draw(KEL_WIREFRAME));
+    EXPECT_EQ(printed,
+              "kelDraw() warning: color render mode requested with no materials defined.\n"
+              "kelDraw() warning: material render mode requested with no materials defined.\n");
+}
+
+TEST_F(DrawTest, AModelWithoutGroupsOnlySwitchesColourMaterial) {
+    KelGroup* groups = m->groups;
+    m->groups = nullptr;
+    EXPECT_EQ(draw(KEL_COLOR), (Calls{call("glEnable", {GL_COLOR_MATERIAL})}));
+    EXPECT_EQ(draw(KEL_NONE), Calls{});
+    m->groups = groups;
+}
+
+TEST_F(DrawTest, CompileListRecordsOneDrawIntoANewList) {
+    glDoubleReset();
+    testing::internal::CaptureStdout();
+    unsigned list = kelCompileList(m, KEL_WIREFRAME | KEL_SMOOTH);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    Calls calls = glCallStrings();
+    Calls body = draw(KEL_WIREFRAME | KEL_SMOOTH);
+    body.insert(body.begin(), {call("glGenLists", {1}), call("glNewList", {1, GL_COMPILE})});
+    body.push_back(call("glEndList"));
+    EXPECT_EQ(list, 1u);
+    EXPECT_EQ(calls, body);
+}
+
+TEST_F(DrawTest, NullModelOrVerticesStopTheProcessInEveryBuild) {
+    EXPECT_DEATH(kelDraw(nullptr, KEL_WIREFRAME), "Assertion `model' failed");
+    float* vertices = m->vertices;
+    m->vertices = nullptr;
+    EXPECT_DEATH(kelDraw(m, KEL_WIREFRAME), "Assertion `model->vertices' failed");
+    m->vertices = vertices;
+}
+
+}  // namespace

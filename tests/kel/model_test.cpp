@@ -1,0 +1,70 @@
+// Model records: group and material lookups, kelDelete and kelDirName, and
+// the assertions that stay on in release builds.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "kel_files.h"
+
+namespace {
+
+KelModel* emptyModel() { return static_cast<KelModel*>(calloc(1, sizeof(KelModel))); }
+
+TEST(KelGroups, AddFindsOrCreatesGroupsNewestFirst) {
+    KelModel* m = emptyModel();
+    KelGroup* def = kelAddGroup(m, "default");
+    KelGroup* hull = kelAddGroup(m, "hull");
+    kelAddGroup(m, "Hull");
+    kelAddGroup(m, " hull");
+    EXPECT_EQ(kelAddGroup(m, "hull"), hull);
+    EXPECT_EQ(m->numgroups, 4u);
+    EXPECT_EQ(groupNames(m), (std::vector<std::string>{" hull", "Hull", "hull", "default"}));
+    EXPECT_EQ(kelFindGroup(m, "default"), def);
+    EXPECT_EQ(kelFindGroup(m, "wing"), nullptr);
+    EXPECT_EQ(hull->triangles, nullptr);
+    EXPECT_EQ(hull->material, 0u);
+    // The group keeps its own copy of the name.
+    char name[] = "wing";
+    KelGroup* wing = kelAddGroup(m, name);
+    name[0] = 'x';
+    EXPECT_STREQ(wing->name, "wing");
+    kelDelete(m);  // no tables at all
+}
+
+TEST(KelMaterials, FindReturnsTheFirstMatchOrReportsAndFallsBackToZero) {
+    KelModel* m = emptyModel();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(kelFindMaterial(m, "steel"), 0u);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "kelFindMaterial():  can't find material \"steel\".\n");
+    m->nummaterials = 4;
+    m->materials = static_cast<KelMaterial*>(calloc(4, sizeof(KelMaterial)));
+    const char* names[] = {"default", "red", "Red", "red"};
+    for (int i = 0; i < 4; i++) m->materials[i].name = strdup(names[i]);
+    EXPECT_EQ(kelFindMaterial(m, "red"), 1u);
+    EXPECT_EQ(kelFindMaterial(m, "Red"), 2u);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(kelFindMaterial(m, " red"), 0u);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "kelFindMaterial():  can't find material \" red\".\n");
+    kelDelete(m);
+}
+
+TEST(KelDirName, KeepsEverythingUpToTheLastSlash) {
+    const struct {
+        const char* path;
+        const char* dir;
+    } cases[] = {{"data/111.obj", "data/"}, {"111.obj", ""},     {"/111.obj", "/"},
+                 {"a/b/c/", "a/b/c/"},      {"a\\b.obj", ""},    {"", ""}};
+    for (const auto& c : cases) {
+        char* dir = kelDirName(c.path);
+        EXPECT_STREQ(dir, c.dir) << c.path;
+        free(dir);
+    }
+}
+
+TEST(KelAssertions, ANullModelStopsTheProcessInEveryBuild) {
+    EXPECT_DEATH(kelFindGroup(nullptr, "default"), "Assertion `model' failed");
+    EXPECT_DEATH(kelDelete(nullptr), "Assertion `model' failed");
+}
+
+}  // namespace

@@ -1,0 +1,105 @@
+// The MTL reader: defaults, statements before the first material, colours,
+// shininess, whole keywords and where the library is looked for.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "kel_files.h"
+
+namespace {
+
+struct MtlTest : testing::Test {
+    TempDir dir;
+    KelModel* model = nullptr;
+    // Reads an OBJ file that names `mtl` as its library "lib.mtl".
+    KelModel* read(const std::string& mtl) {
+        dir.write("lib.mtl", mtl);
+        model = kelReadOBJ(dir.write("m.obj", "mtllib lib.mtl\n").c_str());
+        return model;
+    }
+    ~MtlTest() override {
+        if (model) kelDelete(model);
+    }
+};
+
+void expectColour(const float* c, float r, float g, float b, float a) {
+    EXPECT_EQ(c[0], r);
+    EXPECT_EQ(c[1], g);
+    EXPECT_EQ(c[2], b);
+    EXPECT_EQ(c[3], a);
+}
+
+TEST_F(MtlTest, ALibraryWithoutMaterialsHoldsOnlyDefault) {
+    read("# nothing\nillum 2\n");
+    ASSERT_EQ(model->nummaterials, 1u);
+    const KelMaterial& m = model->materials[0];
+    EXPECT_STREQ(m.name, "default");
+    expectColour(m.diffuse, 0.8f, 0.8f, 0.8f, 1.0f);
+    expectColour(m.ambient, 0.2f, 0.2f, 0.2f, 1.0f);
+    expectColour(m.specular, 0.0f, 0.0f, 0.0f, 1.0f);
+    EXPECT_EQ(m.shininess, 65.0f);
+}
+
+TEST_F(MtlTest, StatementsFillTheirMaterial) {
+    read("Kd 0.1 0.2 0.3\n"          // before the first newmtl: "default"
+         "newmtl red\r\n"
+         "Ka 0.5 0.6 0.7 0.9\n"      // a fourth number is skipped
+         "Kd 1 0 0\n"
+         "Ks 0.25 0.25\n"            // a missing number keeps the default
+         "Ke 1 1 1\nKt 1 1 1\n"      // other K statements change nothing
+         "Ns 96\n"
+         "Ni 1.5\nNx 3\n"            // only Ns sets the shininess
+         "newmtl default\n"
+         "Ns x\n"                    // fails: the held value is converted
+         "newmtl\n"                  // a material without a name
+         "newmtlx y\nKdx 0 0 0\n");  // not keywords
+    ASSERT_EQ(model->nummaterials, 4u);
+    const KelMaterial* m = model->materials;
+    expectColour(m[0].diffuse, 0.1f, 0.2f, 0.3f, 1.0f);
+    EXPECT_STREQ(m[1].name, "red");
+    expectColour(m[1].ambient, 0.5f, 0.6f, 0.7f, 1.0f);
+    expectColour(m[1].diffuse, 1, 0, 0, 1);
+    expectColour(m[1].specular, 0.25f, 0.25f, 0.0f, 1.0f);
+    EXPECT_FLOAT_EQ(m[1].shininess, 12.288f);
+    EXPECT_EQ(m[1].shininess, float(float(96 / 1000.0) * 128.0));
+    EXPECT_STREQ(m[2].name, "default");
+    EXPECT_FLOAT_EQ(m[2].shininess, 8.32f);
+    EXPECT_STREQ(m[3].name, "");
+    expectColour(m[3].diffuse, 0.8f, 0.8f, 0.8f, 1.0f);
+    EXPECT_EQ(kelFindMaterial(model, "default"), 0u);
+    EXPECT_EQ(kelFindMaterial(model, "red"), 1u);
+}
+
+TEST_F(MtlTest, ColourNumbersEndWithTheirLine) {
+    // The material count and the materials filled agree whatever follows
+    // the numbers.
+    read("newmtl a\nKd 1 1 1 newmtl b\nKs 0.5\n0.5 0.5 newmtl c\nKa 1 1\nnewmtl d\n");
+    ASSERT_EQ(model->nummaterials, 3u);
+    expectColour(model->materials[1].specular, 0.5f, 0.5f, 0.5f, 1.0f);
+    EXPECT_STREQ(model->materials[2].name, "d");
+    expectColour(model->materials[1].ambient, 1, 1, 0.2f, 1);
+}
+
+TEST_F(MtlTest, ShininessRunsFrom0To128) {
+    read("newmtl a\nNs 1000\nnewmtl b\nNs 500\nnewmtl c\nNs 0\nnewmtl d\n");
+    EXPECT_EQ(model->materials[1].shininess, 128.0f);
+    EXPECT_EQ(model->materials[2].shininess, 64.0f);
+    EXPECT_EQ(model->materials[3].shininess, 0.0f);
+    EXPECT_EQ(model->materials[4].shininess, 65.0f);
+}
+
+TEST_F(MtlTest, TheLibraryIsLookedForBesideTheObjFile) {
+    for (const char* sub : {"sub", "sub/mats"}) {
+        ASSERT_EQ(mkdir(dir.path(sub).c_str(), 0700), 0);
+        dir.files.push_back(dir.path(sub));  // removed after the files in it
+    }
+    dir.write("sub/mats/a.mtl", "newmtl first\n");
+    dir.write("sub/b.mtl", "newmtl second\nnewmtl third\n");
+    std::string obj = dir.write("sub/m.obj", "mtllib mats/a.mtl\nmtllib b.mtl first.mtl\n");
+    model = kelReadOBJ(obj.c_str());
+    // A later library replaces the earlier one; the first word names it.
+    EXPECT_STREQ(model->mtllibname, "b.mtl");
+    ASSERT_EQ(model->nummaterials, 3u);
+    EXPECT_STREQ(model->materials[2].name, "third");
+}
+
+}  // namespace

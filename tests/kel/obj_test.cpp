@@ -1,0 +1,254 @@
+// The OBJ reader on small files: face forms and fans, groups, materials of
+// groups, statement boundaries, numbers, and the files it refuses.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+
+#include "kel_files.h"
+
+namespace {
+
+struct ObjTest : testing::Test {
+    TempDir dir;
+    KelModel* model = nullptr;
+    KelModel* read(const std::string& obj) {
+        model = kelReadOBJ(dir.write("m.obj", obj).c_str());
+        return model;
+    }
+    ~ObjTest() override {
+        if (model) kelDelete(model);
+    }
+};
+
+const char* kQuad = "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv 2 2 0\n";
+
+TEST_F(ObjTest, EveryFaceFormStoresTheIndicesItCarries) {
+    read(std::string(kQuad) + "vt 0 0\nvt 1 0\nvt 1 1\nvn 0 0 1\nvn 0 1 0\nvn 1 0 0\n" +
+         "f 1 2 3\n"
+         "f 1/3 2/2 3/1\n"
+         "f 1//3 2//2 3//1\n"
+         "f 1/2/3 2/3/1 3/1/2\n");
+    ASSERT_EQ(model->numtriangles, 4u);
+    for (unsigned i = 0; i < 4; i++) EXPECT_EQ(vIdx(model, i), (Corners{1, 2, 3}));
+    EXPECT_EQ(tIdx(model, 0), (Corners{0, 0, 0}));
+    EXPECT_EQ(nIdx(model, 0), (Corners{0, 0, 0}));
+    EXPECT_EQ(tIdx(model, 1), (Corners{3, 2, 1}));
+    EXPECT_EQ(nIdx(model, 1), (Corners{0, 0, 0}));
+    EXPECT_EQ(tIdx(model, 2), (Corners{0, 0, 0}));
+    EXPECT_EQ(nIdx(model, 2), (Corners{3, 2, 1}));
+    EXPECT_EQ(tIdx(model, 3), (Corners{2, 3, 1}));
+    EXPECT_EQ(nIdx(model, 3), (Corners{3, 1, 2}));
+    EXPECT_EQ(model->numvertices, 5u);
+    EXPECT_EQ(model->numtexcoords, 3u);
+    EXPECT_EQ(model->numnormals, 3u);
+    EXPECT_FLOAT_EQ(model->texcoords[2 * 3 + 1], 1.0f);
+    EXPECT_FLOAT_EQ(model->normals[3 * 3 + 0], 1.0f);
+}
+
+TEST_F(ObjTest, PolygonsBecomeFansAndFacesRunAcrossLineEnds) {
+    read(std::string(kQuad) + "v 3 3 0\nv 4 4 0\nv 5 5 0\nv 6 6 0\n" +
+         "f 1 2 3 4\n"
+         "f 5 6\n7 8\n  9\n"
+         "f 1 2\n"
+         "f 4\n");
+    ASSERT_EQ(model->numtriangles, 2u + 3u + 1u + 1u);
+    EXPECT_EQ(vIdx(model, 0), (Corners{1, 2, 3}));
+    EXPECT_EQ(vIdx(model, 1), (Corners{1, 3, 4}));
+    EXPECT_EQ(vIdx(model, 2), (Corners{5, 6, 7}));
+    EXPECT_EQ(vIdx(model, 3), (Corners{5, 7, 8}));
+    EXPECT_EQ(vIdx(model, 4), (Corners{5, 8, 9}));
+    EXPECT_EQ(vIdx(model, 5), (Corners{1, 2, 2}));  // two references
+    EXPECT_EQ(vIdx(model, 6), (Corners{4, 4, 4}));  // one reference
+    EXPECT_EQ(model->groups->numtriangles, 7u);
+}
+
+TEST_F(ObjTest, ReferencesAreWholeTokensAndShortOnesKeepEarlierMembers) {
+    read(std::string(kQuad) + "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\nvt 5 5\nvt 6 6\nvt 7 7\n" +
+         "vn 0 0 1\nvn 0 1 0\n"
+         "f 1/7/ 2/6/ 3/5/\n"          // trailing slashes: vertex and texture coordinate
+         "f 1/1/1 2/2/2 3 4/4\n"       // short references keep the previous members
+         "f 1/1/1 2/2/2 3/3/2 -1/-1/-1\n");  // relative indices
+    ASSERT_EQ(model->numtriangles, 1u + 2u + 2u);
+    EXPECT_EQ(vIdx(model, 0), (Corners{1, 2, 3}));
+    EXPECT_EQ(tIdx(model, 0), (Corners{7, 6, 5}));
+    EXPECT_EQ(nIdx(model, 0), (Corners{0, 0, 0}));
+    EXPECT_EQ(vIdx(model, 1), (Corners{1, 2, 3}));
+    EXPECT_EQ(tIdx(model, 1), (Corners{1, 2, 2}));
+    EXPECT_EQ(nIdx(model, 1), (Corners{1, 2, 2}));
+    EXPECT_EQ(vIdx(model, 2), (Corners{1, 3, 4}));
+    EXPECT_EQ(tIdx(model, 2), (Corners{1, 2, 4}));
+    EXPECT_EQ(nIdx(model, 2), (Corners{1, 2, 2}));
+    EXPECT_EQ(vIdx(model, 4), (Corners{1, 3, 5}));
+    EXPECT_EQ(tIdx(model, 4), (Corners{1, 3, 7}));
+    EXPECT_EQ(nIdx(model, 4), (Corners{1, 2, 2}));
+}
+
+TEST_F(ObjTest, RelativeIndicesCountBackFromTheLatestEntry) {
+    read("v 0 0 0\nv 1 0 0\nv 1 1 0\nf -3 -2 -1\nv 5 5 5\nf -4 -2 -1\n");
+    EXPECT_EQ(vIdx(model, 0), (Corners{1, 2, 3}));
+    EXPECT_EQ(vIdx(model, 1), (Corners{1, 3, 4}));
+}
+
+TEST_F(ObjTest, IndicesIntoTablesTheFileLacksAreDropped) {
+    read(std::string(kQuad) + "f 1/1/1 2/2/2 3/3/3\nf 1//9 2//9 3//9\n");
+    EXPECT_EQ(model->normals, nullptr);
+    EXPECT_EQ(model->texcoords, nullptr);
+    EXPECT_EQ(tIdx(model, 0), (Corners{0, 0, 0}));
+    EXPECT_EQ(nIdx(model, 1), (Corners{0, 0, 0}));
+}
+
+TEST_F(ObjTest, GroupsAreNamedByTheirWholeLine) {
+    read(std::string(kQuad) +
+         "f 1 2 3\n"
+         "g hull\n"
+         "f 1 2 3\n"
+         "g  hull\r\n"
+         "f 1 2 3\n"
+         "g left wing\n"
+         "f 1 2 3\n"
+         "g hull\n"
+         "f 2 3 4\n"
+         "g default\n"
+         "f 1 2 3\n"
+         "g tail");  // no line end
+    EXPECT_EQ(groupNames(model), (std::vector<std::string>{" tail", " default", " left wing", "  hull", " hull",
+                                                           "default"}));
+    EXPECT_EQ(model->numgroups, 6u);
+    EXPECT_EQ(groupTriangles(kelFindGroup(model, "default")), (std::vector<unsigned>{0}));
+    EXPECT_EQ(groupTriangles(kelFindGroup(model, " hull")), (std::vector<unsigned>{1, 4}));
+    EXPECT_EQ(groupTriangles(kelFindGroup(model, "  hull")), (std::vector<unsigned>{2}));
+    EXPECT_EQ(groupTriangles(kelFindGroup(model, " default")), (std::vector<unsigned>{5}));
+    EXPECT_EQ(kelFindGroup(model, " tail")->numtriangles, 0u);
+}
+
+TEST_F(ObjTest, AFileWithoutGroupsHasOnlyDefault) {
+    read(std::string(kQuad) + "f 1 2 3 4\n");
+    EXPECT_EQ(groupNames(model), (std::vector<std::string>{"default"}));
+    EXPECT_EQ(groupTriangles(model->groups), (std::vector<unsigned>{0, 1}));
+}
+
+TEST_F(ObjTest, AnEmptyFileIsAnEmptyModel) {
+    read("");
+    EXPECT_EQ(model->numvertices, 0u);
+    EXPECT_NE(model->vertices, nullptr);
+    EXPECT_EQ(model->numtriangles, 0u);
+    EXPECT_EQ(model->materials, nullptr);
+    EXPECT_EQ(model->mtllibname, nullptr);
+    EXPECT_EQ(groupNames(model), (std::vector<std::string>{"default"}));
+    EXPECT_STREQ(model->pathname, dir.path("m.obj").c_str());
+}
+
+TEST_F(ObjTest, UseMaterialGivesItsMaterialToTheWholeCurrentGroup) {
+    dir.write("lib.mtl", "newmtl red\nnewmtl blue\n");
+    testing::internal::CaptureStdout();
+    read(std::string(kQuad) +
+         "mtllib lib.mtl\r\n"
+         "g a\nf 1 2 3\nusemtl red\nf 1 2 3\n"
+         "g b\nf 1 2 3\n"              // red stays current
+         "g a\nusemtl blue\n"          // all of a becomes blue
+         "g c\nusemtl green\n"         // unknown: material 0 and a message
+         "usemap x\nmaplib y.mtl\n"  // other words are unknown statements
+         "usemtl\n");               // no name: nothing changes
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "kelFindMaterial():  can't find material \"green\".\n");
+    EXPECT_STREQ(model->mtllibname, "lib.mtl");
+    ASSERT_EQ(model->nummaterials, 3u);
+    EXPECT_EQ(kelFindGroup(model, " a")->material, 2u);
+    EXPECT_EQ(kelFindGroup(model, " b")->material, 1u);
+    EXPECT_EQ(kelFindGroup(model, " c")->material, 0u);
+    EXPECT_EQ(kelFindGroup(model, "default")->material, 0u);
+}
+
+TEST_F(ObjTest, VertexStatementsEndWhereTheirLastNumberStands) {
+    read("v 1 2 3 f 1 2 3\n"          // one vertex, nothing more
+         "v 4 5\nf 1 2 3\n"           // third number fails: 0, then a face
+         "v 6 7\n8 9\n"               // numbers continue on the next line
+         "v 1 2 3 4\n"                // a fourth component is dropped
+         "vn 0 0 1 vn 1 1 1\n"
+         "vt 0.5 vt 0.25\n"
+         "# a comment with v words v 1 2 3 " + std::string(300, 'x') + " v vx vp\n");
+    EXPECT_EQ(model->numvertices, 4u);
+    EXPECT_EQ(model->numnormals, 1u);
+    EXPECT_EQ(model->numtexcoords, 1u);
+    EXPECT_EQ(model->numtriangles, 1u);
+    const float expect[] = {1, 2, 3, 4, 5, 0, 6, 7, 8, 1, 2, 3};
+    for (int i = 0; i < 12; i++) EXPECT_EQ(model->vertices[3 + i], expect[i]) << i;
+    EXPECT_EQ(model->texcoords[2], 0.5f);
+    EXPECT_EQ(model->texcoords[3], 0.0f);
+}
+
+TEST_F(ObjTest, NumbersAreReadAsStrtofReadsThem) {
+    const char* numbers[] = {"0.1", "+1.5", "-2.", ".25", "1e2", "3.1E-2", "16777217", "1e-45",
+                             "3.4028236e38", "inf", "-nan", "0x1.8p1", "1.17549435e-38", "7.038531e-26"};
+    std::string text;
+    for (const char* n : numbers) text += std::string("vt ") + n + " 0\n";
+    read(text);
+    ASSERT_EQ(model->numtexcoords, std::size(numbers));
+    for (unsigned i = 0; i < std::size(numbers); i++) {
+        float expect = strtof(numbers[i], nullptr), got = model->texcoords[2 * (i + 1)];
+        if (std::isnan(expect))
+            EXPECT_TRUE(std::isnan(got)) << numbers[i];
+        else
+            EXPECT_EQ(memcmp(&expect, &got, sizeof got), 0) << numbers[i] << " read as " << got;
+    }
+}
+
+TEST_F(ObjTest, TheShipModelIsComplete) {
+    model = kelReadOBJ("data/111.obj");
+    EXPECT_GT(model->numtriangles, 1000u);
+    EXPECT_EQ(model->numnormals > 0, true);
+    EXPECT_GT(model->numgroups, 4u);
+    EXPECT_GT(model->nummaterials, 4u);
+    unsigned sum = 0;
+    for (KelGroup* g = model->groups; g; g = g->next) sum += g->numtriangles;
+    EXPECT_EQ(sum, model->numtriangles);
+    for (unsigned i = 0; i < model->numtriangles; i++)
+        for (int k = 0; k < 3; k++) EXPECT_NE(model->triangles[i].nindices[k], 0u);
+}
+
+// --- Refused files --------------------------------------------------------------
+
+using ObjDeathTest = ObjTest;
+
+TEST_F(ObjDeathTest, AFileThatCannotBeOpenedEndsTheProcess) {
+    std::string path = dir.path("missing.obj");
+    EXPECT_EXIT(kelReadOBJ(path.c_str()), testing::ExitedWithCode(1),
+                "^kelReadOBJ\\(\\) failed: can't open data file \"" + path + "\"\\.\n$");
+    std::string obj = dir.write("m.obj", "mtllib nothere.mtl\n");
+    EXPECT_EXIT(kelReadOBJ(obj.c_str()), testing::ExitedWithCode(1),
+                "^kelReadMTL\\(\\) failed: can't open material file \"" + dir.path("nothere.mtl") + "\"\\.\n$");
+}
+
+TEST_F(ObjDeathTest, AnUnknownVertexStatementEndsTheProcess) {
+    std::string obj = dir.write("m.obj", "v 1 2 3\nvp 0.5 0.5\n");
+    // The message goes to the standard output; send it where the test sees it.
+    EXPECT_EXIT((dup2(2, 1), kelReadOBJ(obj.c_str())), testing::ExitedWithCode(1),
+                "^kelFirstPass\\(\\): Unknown token \"vp\"\\.\n$");
+}
+
+TEST_F(ObjDeathTest, IndicesOutsideTheirTablesEndTheProcess) {
+    const char* head = "v 0 0 0\nv 1 0 0\nv 1 1 0\nvt 0 0\nvn 0 0 1\n";
+    const struct {
+        const char* face;
+        const char* message;
+    } cases[] = {
+        {"f 1 2 4", "vertex index 4"},
+        {"f 0 1 2", "vertex index 0"},
+        {"f 1 2 3 -4", "vertex index -4"},
+        {"f 1/1 2/2 3/1", "texture coordinate index 2"},
+        {"f 1//1 2//1 3//-2", "normal index -2"},
+        {"f 1/1/1 2/1/1 3/1/0", "normal index 0"},
+    };
+    for (const auto& c : cases) {
+        std::string obj = dir.write("m.obj", std::string(head) + "\n" + c.face + "\n");
+        EXPECT_EXIT(kelReadOBJ(obj.c_str()), testing::ExitedWithCode(1),
+                    std::string("^kelReadOBJ\\(\\) failed: ") + c.message + " out of range in \"" + obj +
+                        "\" line 7\\.\n$")
+            << c.face;
+    }
+}
+
+}  // namespace
