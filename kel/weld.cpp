@@ -1,0 +1,185 @@
+// Welding: merges vectors within epsilon of an earlier kept vector.
+//
+// The result is exactly that of the plain definition (each vector maps to the
+// lowest-numbered kept vector that kelEqual calls equal to it, otherwise it is
+// kept itself), found through a hash grid instead of a scan of every kept
+// vector. Cells are kCellScale * epsilon wide; each kept vector is entered in
+// its own cell, and a query looks in every cell that its open box
+// (v - epsilon, v + epsilon) touches: one cell most of the time, at most two
+// along each axis. Kept vectors are pairwise unequal, so a cell holds a
+// bounded number of them and the expected time is linear.
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "kel/kel_internal.h"
+
+bool kelEqual(const float* u, const float* v, float epsilon) {
+    return kelAbs(u[0] - v[0]) < epsilon && kelAbs(u[1] - v[1]) < epsilon && kelAbs(u[2] - v[2]) < epsilon;
+}
+
+namespace {
+
+constexpr double kCellScale = 8.0;
+// Cell coordinates stay within +-2^52, where doubles are exact integers, so
+// the two ends of a box are never more than two cells apart.
+constexpr double kCellLimit = 4503599627370496.0;
+
+// A kept vector entered in one cell; index 0 marks an empty slot.
+struct Slot {
+    float v[3];
+    unsigned index;
+};
+
+struct Grid {
+    Slot* slots;
+    size_t mask;
+    size_t used;
+    double inverse;  // 1 / cell width; 0 puts everything in one cell
+};
+
+// The cell coordinate of y along one axis. Monotonic in y, which is all the
+// search relies on: a value between a and b lies in a cell between theirs.
+int64_t cellOf(const Grid& grid, double y) {
+    double q = std::floor(y * grid.inverse);
+    if (q != q) return 0;  // an infinite epsilon: one cell for everything
+    if (q < -kCellLimit) q = -kCellLimit;
+    if (q > kCellLimit) q = kCellLimit;
+    return int64_t(q);
+}
+
+size_t hashCell(int64_t x, int64_t y, int64_t z) {
+    uint64_t h = uint64_t(x) * 0x9E3779B97F4A7C15ull ^ uint64_t(y) * 0xC2B2AE3D27D4EB4Full ^
+                 uint64_t(z) * 0x165667B19E3779F9ull;
+    h ^= h >> 31;
+    h *= 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 29;
+    return size_t(h);
+}
+
+bool finite3(const float* v) { return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]); }
+
+// The cells that the open box (v - epsilon, v + epsilon) touches along each
+// axis: lo[a] to hi[a]. Any value inside the box lies between the rounded
+// ends, so its cell is among these.
+void boxCells(const Grid& grid, const float* v, double epsilon, int64_t* lo, int64_t* hi) {
+    for (int a = 0; a < 3; a++) {
+        lo[a] = cellOf(grid, double(v[a]) - epsilon);
+        hi[a] = cellOf(grid, double(v[a]) + epsilon);
+    }
+}
+
+void insert(Grid& grid, const float* v, unsigned index) {
+    size_t i = hashCell(cellOf(grid, v[0]), cellOf(grid, v[1]), cellOf(grid, v[2])) & grid.mask;
+    while (grid.slots[i].index) i = (i + 1) & grid.mask;
+    grid.slots[i] = Slot{{v[0], v[1], v[2]}, index};
+    grid.used++;
+}
+
+void allocateSlots(Grid& grid, size_t capacity) {
+    grid.slots = static_cast<Slot*>(kelAlloc(capacity, sizeof(Slot)));
+    grid.mask = capacity - 1;
+    grid.used = 0;
+}
+
+// Doubles the table and enters kept vectors 1 to `kept` again, in order.
+void grow(Grid& grid, const float* copies, unsigned kept) {
+    size_t capacity = 2 * (grid.mask + 1);
+    free(grid.slots);
+    allocateSlots(grid, capacity);
+    for (unsigned j = 1; j <= kept; j++)
+        if (finite3(&copies[3 * size_t(j)])) insert(grid, &copies[3 * size_t(j)], j);
+}
+
+// The lowest-numbered kept vector equal to v, or 0.
+unsigned lookup(const Grid& grid, const float* v, float epsilon) {
+    int64_t lo[3], hi[3];
+    boxCells(grid, v, epsilon, lo, hi);
+    unsigned best = 0;
+    for (int64_t x = lo[0]; x <= hi[0]; x++)
+        for (int64_t y = lo[1]; y <= hi[1]; y++)
+            for (int64_t z = lo[2]; z <= hi[2]; z++) {
+                size_t i = hashCell(x, y, z) & grid.mask;
+                for (; grid.slots[i].index; i = (i + 1) & grid.mask) {
+                    const Slot& s = grid.slots[i];
+                    // Slots of other cells that share the probe run are
+                    // candidates the definition allows too: kelEqual decides.
+                    if ((best == 0 || s.index < best) && kelEqual(v, s.v, epsilon)) best = s.index;
+                }
+            }
+    return best;
+}
+
+// Fills `copies` (room for n + 1 vectors) with the kept vectors and remap[i]
+// with the kept vector that input i maps to; returns the kept count.
+unsigned weld(const float* vectors, unsigned n, float epsilon, float* copies, unsigned* remap) {
+    if (!(epsilon > 0)) {
+        // Nothing is strictly closer than zero (or than not-a-number).
+        memcpy(&copies[3], &vectors[3], 3 * sizeof(float) * size_t(n));
+        for (unsigned i = 1; i <= n; i++) remap[i] = i;
+        return n;
+    }
+    Grid grid;
+    grid.inverse = 1.0 / (kCellScale * double(epsilon));
+    size_t capacity = 64;
+    while (capacity < 2 * size_t(n)) capacity *= 2;
+    allocateSlots(grid, capacity);
+    unsigned kept = 0;
+    for (unsigned i = 1; i <= n; i++) {
+        const float* v = &vectors[3 * size_t(i)];
+        // A vector with a non-finite component equals nothing.
+        bool finite = finite3(v);
+        unsigned j = finite ? lookup(grid, v, epsilon) : 0;
+        if (j == 0) {
+            j = ++kept;
+            memcpy(&copies[3 * size_t(j)], v, 3 * sizeof(float));
+            if (finite) {
+                if (2 * (grid.used + 1) > grid.mask + 1) grow(grid, copies, kept - 1);
+                insert(grid, v, j);
+            }
+        }
+        remap[i] = j;
+    }
+    free(grid.slots);
+    return kept;
+}
+
+// A table of count + 1 vectors shrunk from a larger one; the caller owns it.
+float* shrinkTable(float* table, unsigned count) {
+    float* shrunk = static_cast<float*>(realloc(table, 3 * sizeof(float) * (size_t(count) + 1)));
+    return shrunk ? shrunk : table;
+}
+
+}  // namespace
+
+float* kelWeldVectors(float* vectors, unsigned* numvectors, float epsilon) {
+    assert(vectors);
+    assert(numvectors);
+    unsigned n = *numvectors;
+    float* copies = static_cast<float*>(kelAlloc(size_t(n) + 1, 3 * sizeof(float)));
+    unsigned* remap = static_cast<unsigned*>(kelAlloc(size_t(n) + 1, sizeof(unsigned)));
+    unsigned kept = weld(vectors, n, epsilon, copies, remap);
+    // The index of each input's kept vector goes into its x component.
+    for (unsigned i = 1; i <= n; i++) vectors[3 * size_t(i)] = float(remap[i]);
+    free(remap);
+    *numvectors = kept;
+    return shrinkTable(copies, kept);
+}
+
+void kelWeld(KelModel* model, float epsilon) {
+    assert(model);
+    assert(model->vertices);
+    unsigned n = model->numvertices;
+    float* copies = static_cast<float*>(kelAlloc(size_t(n) + 1, 3 * sizeof(float)));
+    unsigned* remap = static_cast<unsigned*>(kelAlloc(size_t(n) + 1, sizeof(unsigned)));
+    unsigned kept = weld(model->vertices, n, epsilon, copies, remap);
+    // Indices that name no vertex are left as they are.
+    for (unsigned t = 0; t < model->numtriangles; t++)
+        for (unsigned& v : model->triangles[t].vindices)
+            if (v >= 1 && v <= n) v = remap[v];
+    free(remap);
+    free(model->vertices);
+    model->numvertices = kept;
+    model->vertices = shrinkTable(copies, kept);  // owned by the model
+}

@@ -1,0 +1,233 @@
+// Facet normals, crease-angle vertex normals and the vector helpers.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "kel/ops_models.h"
+
+namespace {
+
+using testing::internal::CaptureStderr;
+using testing::internal::GetCapturedStderr;
+
+TEST(KelVectors, CrossDotNormalize) {
+    float x[3] = {1, 0, 0}, y[3] = {0, 1, 0}, n[3];
+    kelCross(x, y, n);
+    EXPECT_EQ(Vec3({0, 0, 1}), Vec3({n[0], n[1], n[2]}));
+    EXPECT_EQ(0.0f, kelDot(x, y));
+    float a[3] = {1, 2, 3}, b[3] = {4, -5, 6};
+    EXPECT_EQ(12.0f, kelDot(a, b));
+
+    float v[3] = {3, 4, 0};
+    kelNormalize(v);
+    EXPECT_EQ(Vec3({0.6f, 0.8f, 0}), Vec3({v[0], v[1], v[2]}));
+}
+
+TEST(KelVectors, NormalizeLeavesZeroAndRescuesExtremeLengths) {
+    float zero[3] = {0, 0, 0};
+    kelNormalize(zero);
+    EXPECT_EQ(Vec3({0, 0, 0}), Vec3({zero[0], zero[1], zero[2]}));
+    // Squares that underflow or overflow single precision still give a unit
+    // vector, not a zero or infinite one.
+    float tiny[3] = {0, 3e-30f, 4e-30f};
+    kelNormalize(tiny);
+    EXPECT_FLOAT_EQ(0.6f, tiny[1]);
+    EXPECT_FLOAT_EQ(0.8f, tiny[2]);
+    float huge[3] = {3e30f, 0, -4e30f};
+    kelNormalize(huge);
+    EXPECT_FLOAT_EQ(0.6f, huge[0]);
+    EXPECT_FLOAT_EQ(-0.8f, huge[2]);
+}
+
+TEST(KelFacetNormals, OnePerTriangleFacingCounterClockwiseCorners) {
+    KelModel* m = makeModel({{0, 0, 0}, {2, 0, 0}, {0, 2, 0}, {0, 0, 2}}, {{1, 2, 3}, {1, 3, 2}, {1, 4, 2}});
+    kelFacetNormals(m);
+    ASSERT_EQ(3u, m->numfacetnorms);
+    for (unsigned t = 0; t < 3; t++) EXPECT_EQ(t + 1, m->triangles[t].findex);
+    EXPECT_EQ(Vec3({0, 0, 1}), entry(m->facetnorms, 1));
+    EXPECT_EQ(Vec3({0, 0, -1}), entry(m->facetnorms, 2));
+    EXPECT_EQ(Vec3({0, 1, 0}), entry(m->facetnorms, 3));
+    kelDelete(m);
+}
+
+TEST(KelFacetNormals, DegenerateTriangleGivesZeroNotNaN) {
+    // Collinear, and coincident corners.
+    KelModel* m = makeModel({{0, 0, 0}, {1, 1, 1}, {2, 2, 2}}, {{1, 2, 3}, {1, 1, 1}});
+    kelFacetNormals(m);
+    EXPECT_EQ(Vec3({0, 0, 0}), entry(m->facetnorms, 1));
+    EXPECT_EQ(Vec3({0, 0, 0}), entry(m->facetnorms, 2));
+    kelDelete(m);
+}
+
+// Two triangles meeting at a right angle along the edge from vertex 1 to
+// vertex 2: A = (1, 3, 2) faces +z, B = (1, 2, 4) faces +x, so their facet
+// normals have a dot product of exactly 0.
+KelModel* rightAngleRoof() {
+    KelModel* m = makeModel({{0, 0, 0}, {0, 1, 0}, {1, 0, 0}, {0, 0, 1}}, {{1, 3, 2}, {1, 2, 4}});
+    kelFacetNormals(m);
+    return m;
+}
+
+TEST(KelVertexNormals, NinetyDegreesAveragesFacesAtExactlyARightAngle) {
+    // pi enters in single precision, so the threshold is -4.371139e-8, below
+    // the dot product 0: both faces are averaged at the shared vertices.
+    KelModel* m = rightAngleRoof();
+    kelVertexNormals(m, 90);
+    ASSERT_EQ(4u, m->numnormals);
+    const float h = 1 / std::sqrt(2.0f);
+    EXPECT_EQ(Vec3({h, 0, h}), entry(m->normals, 1));
+    EXPECT_EQ(Vec3({h, 0, h}), entry(m->normals, 2));
+    EXPECT_EQ(Vec3({0, 0, 1}), entry(m->normals, 3));
+    EXPECT_EQ(Vec3({1, 0, 0}), entry(m->normals, 4));
+    EXPECT_EQ(Tri({1, 3, 2}), Tri({m->triangles[0].nindices[0], m->triangles[0].nindices[1], m->triangles[0].nindices[2]}));
+    EXPECT_EQ(Tri({1, 2, 4}), Tri({m->triangles[1].nindices[0], m->triangles[1].nindices[1], m->triangles[1].nindices[2]}));
+    kelDelete(m);
+}
+
+TEST(KelVertexNormals, BelowNinetyTheHeadsAverageComesFirstThenCopiesInListOrder) {
+    KelModel* m = rightAngleRoof();
+    kelVertexNormals(m, 89.99f);
+    // Vertex 1's list starts with B (the later triangle): B's averaged normal
+    // is 1, A's copy 2; vertex 2 likewise 3 and 4; then vertex 3 (A) and 4 (B).
+    ASSERT_EQ(6u, m->numnormals);
+    const Vec3 z = {0, 0, 1}, x = {1, 0, 0};
+    EXPECT_EQ(x, entry(m->normals, 1));
+    EXPECT_EQ(z, entry(m->normals, 2));
+    EXPECT_EQ(x, entry(m->normals, 3));
+    EXPECT_EQ(z, entry(m->normals, 4));
+    EXPECT_EQ(z, entry(m->normals, 5));
+    EXPECT_EQ(x, entry(m->normals, 6));
+    EXPECT_EQ(Tri({2, 5, 4}), Tri({m->triangles[0].nindices[0], m->triangles[0].nindices[1], m->triangles[0].nindices[2]}));
+    EXPECT_EQ(Tri({1, 3, 6}), Tri({m->triangles[1].nindices[0], m->triangles[1].nindices[1], m->triangles[1].nindices[2]}));
+    kelDelete(m);
+}
+
+TEST(KelVertexNormals, ZeroDegreesGivesEveryCornerItsOwnFacetNormal) {
+    KelModel* m = rightAngleRoof();
+    kelVertexNormals(m, 0);
+    ASSERT_EQ(6u, m->numnormals);
+    for (unsigned t = 0; t < 2; t++)
+        for (int k = 0; k < 3; k++)
+            EXPECT_EQ(entry(m->facetnorms, t + 1), entry(m->normals, m->triangles[t].nindices[k]));
+    // Nothing is averaged, so even the head takes a copy: vertex 1 gives B's
+    // normal first, then A's.
+    EXPECT_EQ(Vec3({1, 0, 0}), entry(m->normals, 1));
+    EXPECT_EQ(2u, m->triangles[0].nindices[0]);
+    kelDelete(m);
+}
+
+TEST(KelVertexNormals, OneEightyAveragesAllButAnExactlyOppositeFace) {
+    // A faces +z, B +x, C = (1, 2, 3) faces -z; C is the head at vertices 1 to
+    // 3 and A's dot product with it is exactly -1, which is not above -1.
+    KelModel* m = makeModel({{0, 0, 0}, {0, 1, 0}, {1, 0, 0}, {0, 0, 1}}, {{1, 3, 2}, {1, 2, 4}, {1, 2, 3}});
+    kelFacetNormals(m);
+    kelVertexNormals(m, 180);
+    // Vertex 1: average of C and B, then A's copy; vertex 2 the same; vertex
+    // 3: C, then A's copy; vertex 4: B.
+    ASSERT_EQ(7u, m->numnormals);
+    const float h = 1 / std::sqrt(2.0f);
+    EXPECT_EQ(Vec3({h, 0, -h}), entry(m->normals, 1));
+    EXPECT_EQ(Vec3({0, 0, 1}), entry(m->normals, 2));
+    EXPECT_EQ(Vec3({0, 0, -1}), entry(m->normals, 5));
+    EXPECT_EQ(Vec3({0, 0, 1}), entry(m->normals, 6));
+    EXPECT_EQ(Vec3({1, 0, 0}), entry(m->normals, 7));
+    EXPECT_EQ(Tri({2, 6, 4}), Tri({m->triangles[0].nindices[0], m->triangles[0].nindices[1], m->triangles[0].nindices[2]}));
+    EXPECT_EQ(Tri({1, 3, 7}), Tri({m->triangles[1].nindices[0], m->triangles[1].nindices[1], m->triangles[1].nindices[2]}));
+    EXPECT_EQ(Tri({1, 3, 5}), Tri({m->triangles[2].nindices[0], m->triangles[2].nindices[1], m->triangles[2].nindices[2]}));
+    kelDelete(m);
+}
+
+TEST(KelVertexNormals, UnusedVertexIsReportedOnceAndNumberingStaysConsecutive) {
+    KelModel* m = makeModel({{0, 0, 0}, {9, 9, 9}, {1, 0, 0}, {0, 1, 0}}, {{1, 3, 4}});
+    kelFacetNormals(m);
+    CaptureStderr();
+    kelVertexNormals(m, 90);
+    EXPECT_EQ("kelVertexNormals(): vertex w/o a triangle\n", GetCapturedStderr());
+    ASSERT_EQ(3u, m->numnormals);
+    EXPECT_EQ(Tri({1, 2, 3}), Tri({m->triangles[0].nindices[0], m->triangles[0].nindices[1], m->triangles[0].nindices[2]}));
+    kelDelete(m);
+}
+
+TEST(KelVertexNormals, SmoothSurfaceGivesOneNormalPerUsedVertexInVertexOrder) {
+    // A flat fan of four triangles around vertex 5.
+    KelModel* m = makeModel({{-1, -1, 0}, {1, -1, 0}, {1, 1, 0}, {-1, 1, 0}, {0, 0, 0}},
+                            {{1, 2, 5}, {2, 3, 5}, {3, 4, 5}, {4, 1, 5}});
+    kelFacetNormals(m);
+    kelVertexNormals(m, 30);
+    ASSERT_EQ(5u, m->numnormals);
+    for (unsigned t = 0; t < 4; t++)
+        for (int k = 0; k < 3; k++) EXPECT_EQ(m->triangles[t].vindices[k], m->triangles[t].nindices[k]);
+    for (unsigned i = 1; i <= 5; i++) EXPECT_EQ(Vec3({0, 0, 1}), entry(m->normals, i));
+    kelDelete(m);
+}
+
+TEST(KelVertexNormals, RepeatedCallGivesTheSameResult) {
+    KelModel* m = makeModel({{0, 0, 0}, {0, 1, 0}, {1, 0, 0}, {0, 0, 1}, {1, 1, 1}},
+                            {{1, 3, 2}, {1, 2, 4}, {2, 3, 5}, {3, 4, 5}});
+    kelFacetNormals(m);
+    kelVertexNormals(m, 60);
+    std::vector<float> first(m->normals + 3, m->normals + 3 * (m->numnormals + 1));
+    std::vector<KelTriangle> tris(m->triangles, m->triangles + m->numtriangles);
+    kelVertexNormals(m, 60);
+    EXPECT_EQ(first, std::vector<float>(m->normals + 3, m->normals + 3 * (m->numnormals + 1)));
+    for (unsigned t = 0; t < m->numtriangles; t++)
+        EXPECT_EQ(0, memcmp(tris[t].nindices, m->triangles[t].nindices, sizeof tris[t].nindices));
+    kelDelete(m);
+}
+
+TEST(KelVertexNormals, RepeatedVertexInATriangleGetsAValidNormalAtEveryCorner) {
+    KelModel* m = makeModel({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{1, 1, 2}, {1, 2, 3}, {2, 2, 2}});
+    for (unsigned t = 0; t < 3; t++)
+        for (unsigned& n : m->triangles[t].nindices) n = 999;
+    kelFacetNormals(m);
+    for (float angle : {0.0f, 90.0f}) {
+        kelVertexNormals(m, angle);
+        for (unsigned t = 0; t < 3; t++)
+            for (int k = 0; k < 3; k++) {
+                unsigned n = m->triangles[t].nindices[k];
+                ASSERT_GE(n, 1u);
+                ASSERT_LE(n, m->numnormals);
+                for (float c : entry(m->normals, n)) EXPECT_FALSE(std::isnan(c));
+            }
+    }
+    kelDelete(m);
+}
+
+TEST(KelVertexNormals, DegenerateNeighbourDoesNotPoisonTheAverage) {
+    // Triangle 2 is collinear: its zero facet normal joins the average at the
+    // shared vertices without turning it into not-a-number.
+    KelModel* m = makeModel({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {2, 0, 0}}, {{1, 2, 3}, {1, 2, 4}});
+    kelFacetNormals(m);
+    kelVertexNormals(m, 90);
+    for (unsigned i = 1; i <= m->numnormals; i++)
+        for (float c : entry(m->normals, i)) EXPECT_FALSE(std::isnan(c)) << "normal " << i;
+    EXPECT_EQ(Vec3({0, 0, 1}), entry(m->normals, m->triangles[0].nindices[0]));
+    kelDelete(m);
+}
+
+TEST(KelVertexNormals, ModelWithoutTriangles) {
+    KelModel* m = makeModel({{0, 0, 0}, {1, 0, 0}}, {});
+    kelFacetNormals(m);
+    EXPECT_EQ(0u, m->numfacetnorms);
+    EXPECT_NE(nullptr, m->facetnorms);
+    CaptureStderr();
+    kelVertexNormals(m, 90);
+    EXPECT_EQ("kelVertexNormals(): vertex w/o a triangle\nkelVertexNormals(): vertex w/o a triangle\n",
+              GetCapturedStderr());
+    EXPECT_EQ(0u, m->numnormals);
+    EXPECT_NE(nullptr, m->normals);
+    kelDelete(m);
+}
+
+TEST(KelNormalsDeathTest, MissingModelOrTables) {
+    EXPECT_DEATH(kelFacetNormals(nullptr), "model");
+    KelModel* m = makeModel({{0, 0, 0}}, {});
+    EXPECT_DEATH(kelVertexNormals(m, 90), "model->facetnorms");
+    free(m->vertices);
+    m->vertices = nullptr;
+    EXPECT_DEATH(kelFacetNormals(m), "model->vertices");
+    kelDelete(m);
+}
+
+}  // namespace
