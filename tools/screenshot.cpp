@@ -1,10 +1,13 @@
 // Saves a region of an X screen as an RGB PNG file.
-// Usage: screenshot OUT.png [X Y WIDTH HEIGHT]   (default: the whole screen)
-// The display is taken from $DISPLAY.
+// Usage: screenshot OUT.png [X Y WIDTH HEIGHT | WINDOW]
+// Default: the whole screen. WINDOW (an id, as xdotool prints it): the part
+// of the screen the window covers, cut from the screen so that whatever is
+// drawn there is caught. The display is taken from $DISPLAY.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <png.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -36,8 +39,8 @@ static bool writePng(const char* path, const unsigned char* rgb, int width, int 
 }
 
 int main(int argc, char** argv) {
-    if (argc != 2 && argc != 6) {
-        fprintf(stderr, "usage: screenshot OUT.png [X Y WIDTH HEIGHT]\n");
+    if (argc != 2 && argc != 3 && argc != 6) {
+        fprintf(stderr, "usage: screenshot OUT.png [X Y WIDTH HEIGHT | WINDOW]\n");
         return 2;
     }
     Display* display = XOpenDisplay(nullptr);
@@ -45,6 +48,8 @@ int main(int argc, char** argv) {
         fprintf(stderr, "screenshot: cannot open the display\n");
         return 1;
     }
+    // A bad window id makes a call fail instead of ending the program.
+    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
     const Window root = DefaultRootWindow(display);
     XWindowAttributes attributes;
     XGetWindowAttributes(display, root, &attributes);
@@ -54,6 +59,21 @@ int main(int argc, char** argv) {
         y = atoi(argv[3]);
         width = atoi(argv[4]);
         height = atoi(argv[5]);
+    } else if (argc == 3) {
+        // The window's rectangle on the root, clipped to the screen.
+        const Window window = Window(strtoul(argv[2], nullptr, 0));
+        XWindowAttributes wa;
+        Window child;
+        if (!XGetWindowAttributes(display, window, &wa) ||
+            !XTranslateCoordinates(display, window, root, 0, 0, &x, &y, &child)) {
+            fprintf(stderr, "screenshot: no window %s\n", argv[2]);
+            XCloseDisplay(display);
+            return 1;
+        }
+        width = std::min(x + wa.width, attributes.width) - std::max(x, 0);
+        height = std::min(y + wa.height, attributes.height) - std::max(y, 0);
+        x = std::max(x, 0);
+        y = std::max(y, 0);
     }
     if (x < 0 || y < 0 || width <= 0 || height <= 0 || x + width > attributes.width ||
         y + height > attributes.height) {
