@@ -1,0 +1,395 @@
+// Writes a model as an OBJ file and its materials as an MTL file.
+//
+// Output goes through one large buffer with numbers formatted here (the bytes
+// are those of printf's "%f" and "%u"). A regular file is written under a
+// temporary name beside it and renamed over the target once complete, so a
+// failed write leaves any earlier file intact; devices and other special
+// files are written in place. Every write and the close are checked.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "kel/kel_internal.h"
+
+namespace {
+
+const char kAuthorLines[] =
+    "#  Orvandel team\n"
+    "#  team@orvandel.example\n"
+    "#  https://orvandel.example\n";
+
+constexpr size_t kBufferSize = 1 << 18;
+// Room that one formatted number or index always fits in.
+constexpr size_t kNumberRoom = 64;
+
+struct Out {
+    int fd;
+    char* target;  // the file finally written (a symbolic link resolved); owned
+    char* temp;    // the temporary file renamed over target, or null; owned
+    char* buffer;  // owned
+    size_t length;
+    bool ok;
+};
+
+void writeAll(Out* out, const char* p, size_t left) {
+    while (out->ok && left) {
+        ssize_t n = write(out->fd, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) out->ok = false;
+        else {
+            p += n;
+            left -= size_t(n);
+        }
+    }
+}
+
+void flush(Out* out) {
+    writeAll(out, out->buffer, out->length);
+    out->length = 0;
+}
+
+// A pointer to at least n free bytes of the buffer.
+char* room(Out* out, size_t n) {
+    if (out->length + n > kBufferSize) flush(out);
+    return out->buffer + out->length;
+}
+
+void done(Out* out, char* end) { out->length = size_t(end - out->buffer); }
+
+void put(Out* out, const char* text, size_t n) {
+    if (n > kBufferSize / 2) {
+        flush(out);
+        writeAll(out, text, n);
+        return;
+    }
+    char* p = room(out, n);
+    memcpy(p, text, n);
+    done(out, p + n);
+}
+
+void put(Out* out, const char* text) { put(out, text, strlen(text)); }
+
+char* formatUnsigned(char* p, uint64_t value) {
+    char digits[20];
+    int n = 0;
+    do {
+        digits[n++] = char('0' + value % 10);
+        value /= 10;
+    } while (value);
+    while (n) *p++ = digits[--n];
+    return p;
+}
+
+// The bytes printf("%f", double(f)) gives. A float is m * 2^e with m below
+// 2^24, so f * 10^6 = m * 10^6 * 2^e is found exactly in 64 bits and rounded
+// half to even like printf; values of 2^40 and more, infinities and
+// not-a-number go to snprintf itself.
+char* formatFloat(char* p, float f) {
+    uint32_t bits;
+    memcpy(&bits, &f, sizeof bits);
+    uint32_t exponent = (bits >> 23) & 0xFF;
+    if (exponent >= 127 + 40) return p + snprintf(p, kNumberRoom, "%f", double(f));
+    if (bits >> 31) *p++ = '-';
+    uint64_t mantissa = bits & 0x7FFFFF;
+    int shift = 149;  // f = mantissa * 2^-shift
+    if (exponent) {
+        mantissa |= 0x800000;
+        shift = 150 - int(exponent);
+    }
+    uint64_t r = mantissa * 1000000;  // below 2^44
+    if (shift <= 0) {
+        r <<= -shift;  // at most 16 places: below 2^60
+    } else if (shift >= 64) {
+        r = 0;  // below 2^-20
+    } else {
+        uint64_t q = r >> shift;
+        uint64_t rest = r & ((uint64_t(1) << shift) - 1);
+        uint64_t half = uint64_t(1) << (shift - 1);
+        if (rest > half || (rest == half && (q & 1))) q++;
+        r = q;
+    }
+    p = formatUnsigned(p, r / 1000000);
+    *p++ = '.';
+    uint32_t fraction = uint32_t(r % 1000000);
+    for (int i = 5; i >= 0; i--) {
+        p[i] = char('0' + fraction % 10);
+        fraction /= 10;
+    }
+    return p + 6;
+}
+
+// "<keyword> x y z\n", or with two components "<keyword> u v\n".
+void putVector(Out* out, const char* keyword, size_t keywordLength, const float* v, int components) {
+    char* p = room(out, keywordLength + 4 * kNumberRoom);
+    memcpy(p, keyword, keywordLength);
+    p += keywordLength;
+    for (int c = 0; c < components; c++) {
+        *p++ = ' ';
+        p = formatFloat(p, v[c]);
+    }
+    *p++ = '\n';
+    done(out, p);
+}
+
+// One line for each of the entries 1 to count of a 1-based table.
+void putTable(Out* out, const char* keyword, const float* table, unsigned count, int components) {
+    size_t keywordLength = strlen(keyword);
+    for (size_t i = 1; i <= count; i++) putVector(out, keyword, keywordLength, &table[components * i], components);
+}
+
+// "<prefix><count><suffix>"
+void putCount(Out* out, const char* prefix, unsigned count, const char* suffix) {
+    put(out, prefix);
+    char* p = room(out, kNumberRoom);
+    done(out, formatUnsigned(p, count));
+    put(out, suffix);
+}
+
+// A copy of path with symbolic links resolved when it names one, so the
+// link itself is not replaced; the caller frees it.
+char* resolveTarget(const char* path) {
+    struct stat info;
+    if (lstat(path, &info) == 0 && S_ISLNK(info.st_mode)) {
+        char* resolved = realpath(path, nullptr);
+        if (resolved) return resolved;
+    }
+    return kelCopyName(path, strlen(path));
+}
+
+// Opens `path` for writing; false (nothing left open) when it cannot be.
+bool open(Out* out, const char* path) {
+    *out = Out{-1, resolveTarget(path), nullptr, nullptr, 0, true};
+    struct stat info;
+    bool exists = stat(out->target, &info) == 0;
+    if (exists && !S_ISREG(info.st_mode)) {
+        out->fd = ::open(out->target, O_WRONLY | O_TRUNC | O_CLOEXEC);
+    } else {
+        static unsigned serial;
+        size_t size = strlen(out->target) + 48;
+        out->temp = static_cast<char*>(kelAlloc(size, 1));
+        for (int attempt = 0; attempt < 100 && out->fd < 0; attempt++) {
+            snprintf(out->temp, size, "%s.tmp-%ld-%u", out->target, long(getpid()), serial++);
+            out->fd = ::open(out->temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (out->fd < 0 && errno != EEXIST) break;
+        }
+        // A replaced file keeps its permissions.
+        if (out->fd >= 0 && exists) fchmod(out->fd, info.st_mode & 07777);
+    }
+    if (out->fd < 0) {
+        free(out->target);
+        free(out->temp);
+        return false;
+    }
+    out->buffer = static_cast<char*>(kelAlloc(kBufferSize, 1));
+    return true;
+}
+
+void release(Out* out) {
+    free(out->buffer);
+    free(out->target);
+    free(out->temp);
+    out->buffer = out->target = out->temp = nullptr;
+}
+
+// Gives up a file being written: the temporary file is removed, an earlier
+// file of the same name stays as it was.
+void abandon(Out* out) {
+    if (!out) return;
+    close(out->fd);
+    if (out->temp) unlink(out->temp);
+    release(out);
+}
+
+// Writes out what is left, closes the file and puts it in place; false when
+// any of that (or an earlier write) failed.
+bool finish(Out* out) {
+    flush(out);
+    if (close(out->fd) != 0) out->ok = false;
+    if (out->temp) {
+        if (out->ok && rename(out->temp, out->target) != 0) out->ok = false;
+        if (!out->ok) unlink(out->temp);
+    }
+    bool ok = out->ok;
+    release(out);
+    return ok;
+}
+
+[[noreturn]] void failOBJ(const char* filename) {
+    fprintf(stderr, "kelWriteOBJ() failed: can't open file \"%s\" to write.\n", filename);
+    kelExit(1);
+}
+
+[[noreturn]] void failMTL(const char* path) {
+    fprintf(stderr, "kelWriteMTL() failed: can't open file \"%s\".\n", path);
+    kelExit(1);
+}
+
+// kelWriteMTL; `pending` is the OBJ file being written, given up if the MTL
+// file fails.
+void writeMaterials(KelModel* model, const char* modelpath, const char* mtllibname, Out* pending) {
+    char* dir = kelDirName(modelpath);
+    size_t dirLength = strlen(dir);
+    size_t nameLength = strlen(mtllibname);
+    char* path = static_cast<char*>(kelAlloc(dirLength + nameLength + 1, 1));
+    memcpy(path, dir, dirLength);
+    memcpy(path + dirLength, mtllibname, nameLength);
+    free(dir);
+
+    Out out;
+    bool ok = open(&out, path);
+    if (ok) {
+        put(&out, "#  \n#  Wavefront MTL generated by KEL library\n#  \n#  KEL library\n");
+        put(&out, kAuthorLines);
+        put(&out, "#  \n\n");
+        for (unsigned i = 0; i < model->nummaterials; i++) {
+            const KelMaterial* material = &model->materials[i];
+            put(&out, "newmtl ");
+            put(&out, material->name);
+            put(&out, "\n");
+            putVector(&out, "Ka", 2, material->ambient, 3);
+            putVector(&out, "Kd", 2, material->diffuse, 3);
+            putVector(&out, "Ks", 2, material->specular, 3);
+            char* p = room(&out, 512);
+            done(&out, p + snprintf(p, 512, "Ns %f\n\n", material->shininess / 128.0 * 1000.0));
+        }
+        ok = finish(&out);
+    }
+    if (!ok) {
+        abandon(pending);
+        failMTL(path);
+    }
+    free(path);
+}
+
+// A flag dropped when the model lacks what it needs, or when another flag
+// that overrides it is set as well.
+struct ModeCheck {
+    unsigned flag;
+    bool (*lacks)(const KelModel*);  // or null,
+    unsigned overriddenBy;           // then this flag decides
+    const char* warning;
+};
+
+bool noFacetNormals(const KelModel* m) { return !m->facetnorms; }
+bool noNormals(const KelModel* m) { return !m->normals; }
+bool noTexcoords(const KelModel* m) { return !m->texcoords; }
+bool noMaterials(const KelModel* m) { return !m->materials; }
+
+// The flags the model can serve, each dropped flag with its warning on
+// standard output, in the same order as drawing checks them.
+unsigned checkMode(const KelModel* model, unsigned mode) {
+    static const ModeCheck checks[] = {
+        {KEL_FLAT, noFacetNormals, 0,
+         "kelWriteOBJ() warning: flat normal output requested with no facet normals defined.\n"},
+        {KEL_SMOOTH, noNormals, 0, "kelWriteOBJ() warning: smooth normal output requested with no normals defined.\n"},
+        {KEL_TEXTURE, noTexcoords, 0,
+         "kelWriteOBJ() warning: texture coordinate output requested with no texture coordinates defined.\n"},
+        {KEL_FLAT, nullptr, KEL_SMOOTH,
+         "kelWriteOBJ() warning: flat normal output requested and smooth normal output requested (using smooth).\n"},
+        {KEL_COLOR, noMaterials, 0,
+         "kelWriteOBJ() warning: color output requested with no colors (materials) defined.\n"},
+        {KEL_MATERIAL, noMaterials, 0,
+         "kelWriteOBJ() warning: material output requested with no materials defined.\n"},
+        {KEL_COLOR, nullptr, KEL_MATERIAL,
+         "kelWriteOBJ() warning: color and material output requested outputting only materials.\n"},
+    };
+    for (const ModeCheck& check : checks) {
+        if (!(mode & check.flag)) continue;
+        bool fires = check.lacks ? check.lacks(model) : (mode & check.overriddenBy) != 0;
+        if (fires) {
+            fputs(check.warning, stdout);
+            mode &= ~check.flag;
+        }
+    }
+    return mode;
+}
+
+bool namesEntries(const unsigned* indices, int count, unsigned entries) {
+    for (int k = 0; k < count; k++)
+        if (indices[k] < 1 || indices[k] > entries) return false;
+    return true;
+}
+
+// One face line: "f" and per corner v, v/t, v//n or v/t/n. A face whose
+// texture or normal indices do not all name an entry (0, for faces that came
+// without them) is written without that kind, as an index of 0 is no valid
+// reference.
+void putFace(Out* out, const KelModel* model, const KelTriangle* t, unsigned mode) {
+    bool texture = (mode & KEL_TEXTURE) && namesEntries(t->tindices, 3, model->numtexcoords);
+    bool smooth = (mode & KEL_SMOOTH) && namesEntries(t->nindices, 3, model->numnormals);
+    bool flat = (mode & KEL_FLAT) && namesEntries(&t->findex, 1, model->numfacetnorms);
+    char* p = room(out, 4 + 3 * 3 * kNumberRoom);
+    *p++ = 'f';
+    for (int k = 0; k < 3; k++) {
+        *p++ = ' ';
+        p = formatUnsigned(p, t->vindices[k]);
+        if (texture) {
+            *p++ = '/';
+            p = formatUnsigned(p, t->tindices[k]);
+        }
+        if (smooth || flat) {
+            *p++ = '/';
+            if (!texture) *p++ = '/';
+            p = formatUnsigned(p, smooth ? t->nindices[k] : t->findex);
+        }
+    }
+    *p++ = '\n';
+    done(out, p);
+}
+
+}  // namespace
+
+void kelWriteMTL(KelModel* model, const char* modelpath, const char* mtllibname) {
+    assert(model);
+    writeMaterials(model, modelpath, mtllibname, nullptr);
+}
+
+void kelWriteOBJ(KelModel* model, const char* filename, unsigned mode) {
+    assert(model);
+    mode = checkMode(model, mode);
+    Out out;
+    if (!open(&out, filename)) failOBJ(filename);
+    put(&out, "#  \n#  Wavefront OBJ generated by KEL library\n#  \n#  KEL library\n");
+    put(&out, kAuthorLines);
+    put(&out, "#  \n");
+    if ((mode & KEL_MATERIAL) && model->mtllibname) {
+        put(&out, "\nmtllib ");
+        put(&out, model->mtllibname);
+        put(&out, "\n\n");
+        writeMaterials(model, filename, model->mtllibname, &out);
+    }
+    putCount(&out, "\n# ", model->numvertices, " vertices\n");
+    putTable(&out, "v", model->vertices, model->numvertices, 3);
+    if (mode & KEL_SMOOTH) {
+        putCount(&out, "\n# ", model->numnormals, " normals\n");
+        putTable(&out, "vn", model->normals, model->numnormals, 3);
+    } else if (mode & KEL_FLAT) {
+        putCount(&out, "\n# ", model->numfacetnorms, " normals\n");
+        putTable(&out, "vn", model->facetnorms, model->numfacetnorms, 3);
+    }
+    if (mode & KEL_TEXTURE) {
+        putCount(&out, "\n# ", model->numtexcoords, " texcoords\n");
+        putTable(&out, "vt", model->texcoords, model->numtexcoords, 2);
+    }
+    putCount(&out, "\n# ", model->numgroups, " groups\n");
+    putCount(&out, "# ", model->numtriangles, " faces (triangles)\n\n");
+    for (const KelGroup* group = model->groups; group; group = group->next) {
+        put(&out, "g ");
+        put(&out, group->name);
+        put(&out, "\n");
+        if (mode & KEL_MATERIAL) {
+            put(&out, "usemtl ");
+            put(&out, model->materials[group->material].name);
+            put(&out, "\n");
+        }
+        for (unsigned i = 0; i < group->numtriangles; i++) putFace(&out, model, &model->triangles[group->triangles[i]], mode);
+        put(&out, "\n");
+    }
+    if (!finish(&out)) failOBJ(filename);
+}

@@ -1,0 +1,208 @@
+// kel: shows what an OBJ model holds, or converts one through the model
+// library's operations.
+//
+//   kel info FILE.obj
+//   kel convert IN.obj OUT.obj [operation ...] [--write WHAT]
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "kel/kel.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: kel info FILE.obj\n"
+    "       kel convert IN.obj OUT.obj [operation ...] [--write WHAT]\n"
+    "       kel --help\n"
+    "\n"
+    "info prints the counts, the groups with their triangles and materials, the\n"
+    "materials and the bounding box of a model.\n"
+    "\n"
+    "convert reads IN.obj, applies the operations in the order given and writes\n"
+    "OUT.obj (and, with materials, the material library beside it).\n"
+    "  --unitize               centre the model and scale it into -1..1\n"
+    "  --scale F               scale by F\n"
+    "  --translate X Y Z       move by X, Y, Z\n"
+    "  --reverse               reverse the winding of every triangle, flip the normals\n"
+    "  --facet-normals         compute one normal per triangle\n"
+    "  --vertex-normals ANGLE  compute facet normals, then vertex normals that are\n"
+    "                          averaged across edges sharper than ANGLE degrees\n"
+    "  --weld EPSILON          merge vertices closer than EPSILON on every axis\n"
+    "  --linear-texture        texture coordinates from x and z\n"
+    "  --spheremap-texture     texture coordinates from the vertex normals\n"
+    "  --write WHAT            what to write besides the vertices and faces: a\n"
+    "                          comma-separated list of normals, facet-normals,\n"
+    "                          texcoords and materials, or none; by default\n"
+    "                          everything the model has\n";
+
+[[noreturn]] void usageError(const char* problem, const char* detail) {
+    fprintf(stderr, "kel: %s%s\n\n%s", problem, detail, kUsage);
+    exit(2);
+}
+
+float number(const char* text) {
+    char* end;
+    float value = strtof(text, &end);
+    if (end == text || *end) usageError("not a number: ", text);
+    return value;
+}
+
+void spheremap(KelModel* model, const float*) {
+    if (!model->normals) {
+        fprintf(stderr, "kel: --spheremap-texture needs vertex normals (read or made by --vertex-normals)\n");
+        exit(1);
+    }
+    kelSpheremapTexture(model);
+}
+
+// An operation of convert: its option, how many numbers follow it, and what
+// it does with them.
+struct Operation {
+    const char* name;
+    int arguments;
+    void (*run)(KelModel* model, const float* values);
+};
+
+const Operation kOperations[] = {
+    {"--unitize", 0, [](KelModel* m, const float*) { kelUnitize(m); }},
+    {"--scale", 1, [](KelModel* m, const float* v) { kelScale(m, v[0]); }},
+    {"--translate", 3, [](KelModel* m, const float* v) { kelTranslate(m, v); }},
+    {"--reverse", 0, [](KelModel* m, const float*) { kelReverseWinding(m); }},
+    {"--facet-normals", 0, [](KelModel* m, const float*) { kelFacetNormals(m); }},
+    {"--vertex-normals", 1,
+     [](KelModel* m, const float* v) {
+         kelFacetNormals(m);
+         kelVertexNormals(m, v[0]);
+     }},
+    {"--weld", 1, [](KelModel* m, const float* v) { kelWeld(m, v[0]); }},
+    {"--linear-texture", 0, [](KelModel* m, const float*) { kelLinearTexture(m); }},
+    {"--spheremap-texture", 0, spheremap},
+};
+
+// A step of the conversion: an operation and the numbers given with it.
+struct Step {
+    const Operation* op;
+    float values[3];
+};
+
+unsigned writeFlags(const char* list) {
+    static const struct {
+        const char* name;
+        unsigned flag;
+    } kinds[] = {{"normals", KEL_SMOOTH}, {"facet-normals", KEL_FLAT}, {"texcoords", KEL_TEXTURE},
+                 {"materials", KEL_MATERIAL}, {"none", KEL_NONE}};
+    unsigned mode = KEL_NONE;
+    for (const char* p = list; *p;) {
+        size_t length = strcspn(p, ",");
+        bool known = false;
+        for (const auto& kind : kinds)
+            if (strlen(kind.name) == length && strncmp(p, kind.name, length) == 0) {
+                mode |= kind.flag;
+                known = true;
+            }
+        if (!known) usageError("--write takes normals, facet-normals, texcoords, materials or none, not: ", list);
+        p += length + (p[length] == ',');
+    }
+    return mode;
+}
+
+int convert(int argc, char** argv) {
+    if (argc < 2) usageError("convert needs an input and an output file", "");
+    const char* in = argv[0];
+    const char* out = argv[1];
+    // Every option is checked before any file is touched.
+    std::vector<Step> steps;
+    bool chosen = false;
+    unsigned mode = KEL_NONE;
+    for (int i = 2; i < argc; i++) {
+        if (!strcmp(argv[i], "--write")) {
+            if (i + 1 >= argc) usageError("--write needs a list", "");
+            mode = writeFlags(argv[++i]);
+            chosen = true;
+            continue;
+        }
+        const Operation* known = nullptr;
+        for (const Operation& op : kOperations)
+            if (!strcmp(argv[i], op.name)) known = &op;
+        if (!known) usageError("unknown option: ", argv[i]);
+        Step step = {known, {0, 0, 0}};
+        if (i + known->arguments >= argc) usageError("missing value after ", argv[i]);
+        for (int a = 0; a < known->arguments; a++) step.values[a] = number(argv[++i]);
+        steps.push_back(step);
+    }
+
+    KelModel* model = kelReadOBJ(in);
+    for (const Step& step : steps) step.op->run(model, step.values);
+    if (!chosen) {
+        if (model->normals)
+            mode |= KEL_SMOOTH;
+        else if (model->facetnorms)
+            mode |= KEL_FLAT;
+        if (model->texcoords) mode |= KEL_TEXTURE;
+        if (model->materials) mode |= KEL_MATERIAL;
+    }
+    kelWriteOBJ(model, out, mode);
+    kelDelete(model);
+    return 0;
+}
+
+int info(const char* path) {
+    KelModel* model = kelReadOBJ(path);
+    printf("%s\n", path);
+    printf("  vertices          %u\n", model->numvertices);
+    printf("  normals           %u\n", model->numnormals);
+    printf("  texture coords    %u\n", model->numtexcoords);
+    printf("  triangles         %u\n", model->numtriangles);
+    printf("  material library  %s\n", model->mtllibname ? model->mtllibname : "(none)");
+
+    // Groups in the order the file creates them (the list holds the newest first).
+    std::vector<const KelGroup*> groups;
+    for (const KelGroup* g = model->groups; g; g = g->next) groups.insert(groups.begin(), g);
+    printf("groups: %u\n", model->numgroups);
+    for (const KelGroup* g : groups) {
+        printf("  \"%s\"  %u triangle%s", g->name, g->numtriangles, g->numtriangles == 1 ? "" : "s");
+        if (model->materials) printf(", material \"%s\"", model->materials[g->material].name);
+        printf("\n");
+    }
+    printf("materials: %u\n", model->nummaterials);
+    for (unsigned i = 0; i < model->nummaterials; i++) {
+        const KelMaterial& m = model->materials[i];
+        printf("  \"%s\"  diffuse %g %g %g, ambient %g %g %g, specular %g %g %g, shininess %g\n", m.name,
+               m.diffuse[0], m.diffuse[1], m.diffuse[2], m.ambient[0], m.ambient[1], m.ambient[2], m.specular[0],
+               m.specular[1], m.specular[2], m.shininess);
+    }
+    if (model->numvertices == 0) {
+        printf("bounding box: none (no vertices)\n");
+    } else {
+        float lo[3], hi[3];
+        for (int a = 0; a < 3; a++) lo[a] = hi[a] = model->vertices[3 + a];
+        for (unsigned i = 1; i <= model->numvertices; i++)
+            for (int a = 0; a < 3; a++) {
+                float c = model->vertices[3 * size_t(i) + a];
+                if (c < lo[a]) lo[a] = c;
+                if (c > hi[a]) hi[a] = c;
+            }
+        printf("bounding box: %g %g %g to %g %g %g (size %g %g %g)\n", lo[0], lo[1], lo[2], hi[0], hi[1], hi[2],
+               hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]);
+    }
+    kelDelete(model);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 2 && (!strcmp(argv[1], "--help") || !strcmp(argv[1], "-h"))) {
+        fputs(kUsage, stdout);
+        return 2;
+    }
+    if (argc < 2) usageError("no command given", "");
+    if (!strcmp(argv[1], "info")) {
+        if (argc != 3) usageError("info takes one file", "");
+        return info(argv[2]);
+    }
+    if (!strcmp(argv[1], "convert")) return convert(argc - 2, argv + 2);
+    usageError("unknown command: ", argv[1]);
+}
