@@ -120,3 +120,36 @@ TEST(Display, OrthographicViewSkipsTheCamera) {
     EXPECT_EQ(outline, expectedFrame(false));
     for (const std::string& c : outline) EXPECT_EQ(c.find("gluLookAt"), std::string::npos);
 }
+
+// The names of the GL calls between the ship block's glDisable and glEnable
+// of texturing.
+static std::set<std::string> shipCalls() {
+    std::set<std::string> names;
+    bool inShip = false;
+    for (const GlCall& c : glCalls) {
+        const std::string call = c.str();
+        if (call == "glDisable(3553)" || call == "glEnable(3553)")
+            inShip = call == "glDisable(3553)";
+        else if (inShip)
+            names.insert(c.name == "glBegin" ? call : c.name);
+    }
+    return names;
+}
+
+TEST(Display, ShipIsAWireframeUntilMChoosesAMode) {
+    resetViewState();
+    displayScene();
+    std::set<std::string> calls = shipCalls();
+    EXPECT_TRUE(calls.count("glBegin(2)"));  // GL_LINE_LOOP per triangle
+    EXPECT_FALSE(calls.count("glBegin(4)"));
+    EXPECT_FALSE(calls.count("glNormal3fv"));
+
+    keyboardKey('m', 0, 0);  // smooth with materials
+    glDoubleReset();
+    displayScene();
+    calls = shipCalls();
+    EXPECT_TRUE(calls.count("glBegin(4)"));  // GL_TRIANGLES per group
+    EXPECT_TRUE(calls.count("glNormal3fv"));
+    EXPECT_TRUE(calls.count("glMaterialfv"));
+    EXPECT_FALSE(calls.count("glBegin(2)"));
+}
