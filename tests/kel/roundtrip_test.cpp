@@ -1,0 +1,219 @@
+// Round trips: every model the reader accepts (the ship, a few of this
+// test's own, and Debian's assimp-testmodels OBJ files), written in each mode
+// and read back, keeps its vertices, normals, texture coordinates, triangles
+// and materials. Numbers come back as "%f" wrote them; group names come back
+// with one more leading blank, since the reader keeps the blank after "g".
+#include <ftw.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "kel/kel_files.h"
+
+namespace {
+
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+std::vector<std::string> found;
+
+int collect(const char* path, const struct stat*, int type, struct FTW*) {
+    size_t n = strlen(path);
+    if (type == FTW_F && n > 4 && strcasecmp(path + n - 4, ".obj") == 0) found.push_back(path);
+    return 0;
+}
+
+// Whether kelReadOBJ accepts the file (tried in a child, as it ends the
+// process on files it refuses).
+bool accepted(const std::string& path) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (!freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "w", stderr)) _exit(2);
+        kelReadOBJ(path.c_str());
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+KelModel* readQuietly(const std::string& path) {
+    CaptureStdout();
+    KelModel* m = kelReadOBJ(path.c_str());
+    GetCapturedStdout();
+    return m;
+}
+
+// A value as it reads back from its "%f" text.
+float viaText(float f) {
+    char text[64];
+    snprintf(text, sizeof text, "%f", f);
+    return strtof(text, nullptr);
+}
+
+void expectTable(const float* original, unsigned count, const KelModel* back, const float* table, unsigned backCount,
+                 int components, const char* what) {
+    ASSERT_EQ(count, backCount) << what;
+    if (!count) return;
+    ASSERT_NE(nullptr, table) << what;
+    for (size_t i = components; i < components * (size_t(count) + 1); i++) {
+        float expected = viaText(original[i]);
+        if (std::isnan(expected))
+            EXPECT_TRUE(std::isnan(table[i])) << what << " float " << i;
+        else
+            EXPECT_EQ(expected, table[i]) << what << " float " << i;
+    }
+    (void)back;
+}
+
+bool namesEntries(const unsigned* indices, unsigned entries) {
+    for (int k = 0; k < 3; k++)
+        if (indices[k] < 1 || indices[k] > entries) return false;
+    return true;
+}
+
+// The flags the writer keeps for this model (it drops the others with a
+// warning).
+unsigned served(const KelModel* m, unsigned mode) {
+    if (!m->facetnorms) mode &= ~KEL_FLAT;
+    if (!m->normals) mode &= ~KEL_SMOOTH;
+    if (!m->texcoords) mode &= ~KEL_TEXTURE;
+    if (mode & KEL_SMOOTH) mode &= ~KEL_FLAT;
+    if (!m->materials) mode &= ~KEL_MATERIAL;
+    return mode;
+}
+
+void expectSameModel(const KelModel* m, const KelModel* back, unsigned mode) {
+    mode = served(m, mode);
+    expectTable(m->vertices, m->numvertices, back, back->vertices, back->numvertices, 3, "vertices");
+    if (mode & KEL_SMOOTH)
+        expectTable(m->normals, m->numnormals, back, back->normals, back->numnormals, 3, "normals");
+    else if (mode & KEL_FLAT)
+        expectTable(m->facetnorms, m->numfacetnorms, back, back->normals, back->numnormals, 3, "facet normals");
+    else
+        EXPECT_EQ(0u, back->numnormals);
+    if (mode & KEL_TEXTURE)
+        expectTable(m->texcoords, m->numtexcoords, back, back->texcoords, back->numtexcoords, 2, "texcoords");
+    else
+        EXPECT_EQ(0u, back->numtexcoords);
+
+    ASSERT_EQ(m->numtriangles, back->numtriangles);
+    ASSERT_EQ(m->numgroups + 1, back->numgroups);
+    const KelGroup* fresh = kelFindGroup(const_cast<KelModel*>(back), "default");
+    ASSERT_NE(nullptr, fresh);
+    EXPECT_EQ(0u, fresh->numtriangles);
+    for (const KelGroup* g = m->groups; g; g = g->next) {
+        const KelGroup* b = kelFindGroup(const_cast<KelModel*>(back), (" " + std::string(g->name)).c_str());
+        ASSERT_NE(nullptr, b) << "group \"" << g->name << "\"";
+        ASSERT_EQ(g->numtriangles, b->numtriangles) << "group \"" << g->name << "\"";
+        for (unsigned i = 0; i < g->numtriangles; i++) {
+            const KelTriangle& t = m->triangles[g->triangles[i]];
+            const KelTriangle& u = back->triangles[b->triangles[i]];
+            EXPECT_EQ(0, memcmp(t.vindices, u.vindices, sizeof t.vindices)) << g->name << " " << i;
+            bool texture = (mode & KEL_TEXTURE) && namesEntries(t.tindices, m->numtexcoords);
+            const unsigned none[3] = {0, 0, 0};
+            EXPECT_EQ(0, memcmp(texture ? t.tindices : none, u.tindices, sizeof t.tindices)) << g->name << " " << i;
+            unsigned facet[3] = {t.findex, t.findex, t.findex};
+            const unsigned* normal = none;
+            if ((mode & KEL_SMOOTH) && namesEntries(t.nindices, m->numnormals)) normal = t.nindices;
+            if ((mode & KEL_FLAT) && t.findex >= 1 && t.findex <= m->numfacetnorms) normal = facet;
+            EXPECT_EQ(0, memcmp(normal, u.nindices, sizeof t.nindices)) << g->name << " " << i;
+        }
+        if ((mode & KEL_MATERIAL) && m->mtllibname) {
+            EXPECT_STREQ(m->materials[g->material].name, back->materials[b->material].name) << g->name;
+        }
+    }
+
+    if (!(mode & KEL_MATERIAL) || !m->mtllibname) {
+        EXPECT_EQ(nullptr, back->materials);
+        return;
+    }
+    // The reader puts its own "default" first; the written materials follow.
+    ASSERT_EQ(m->nummaterials + 1, back->nummaterials);
+    for (unsigned i = 0; i < m->nummaterials; i++) {
+        const KelMaterial& a = m->materials[i];
+        const KelMaterial& b = back->materials[i + 1];
+        EXPECT_STREQ(a.name, b.name);
+        for (int c = 0; c < 3; c++) {
+            EXPECT_EQ(viaText(a.ambient[c]), b.ambient[c]) << a.name;
+            EXPECT_EQ(viaText(a.diffuse[c]), b.diffuse[c]) << a.name;
+            EXPECT_EQ(viaText(a.specular[c]), b.specular[c]) << a.name;
+        }
+        EXPECT_NEAR(a.shininess, b.shininess, 1e-5 * std::fmax(1.0f, std::fabs(a.shininess))) << a.name;
+    }
+}
+
+void roundTrip(const std::string& path) {
+    SCOPED_TRACE(path);
+    KelModel* m = readQuietly(path);
+    kelFacetNormals(m);
+    const unsigned modes[] = {KEL_NONE,    KEL_FLAT,     KEL_SMOOTH,
+                              KEL_TEXTURE, KEL_MATERIAL, KEL_SMOOTH | KEL_TEXTURE | KEL_MATERIAL,
+                              KEL_FLAT | KEL_TEXTURE};
+    for (unsigned mode : modes) {
+        SCOPED_TRACE("mode " + std::to_string(mode));
+        TempDir dir;
+        std::string out = dir.path("copy.obj");
+        if (m->mtllibname && strchr(m->mtllibname, '/')) {
+            // A library in a subdirectory is written there.
+            std::string sub = m->mtllibname;
+            for (size_t slash = sub.find('/'); slash != std::string::npos; slash = sub.find('/', slash + 1)) {
+                mkdir(dir.path(sub.substr(0, slash)).c_str(), 0777);
+                dir.files.insert(dir.files.begin(), dir.path(sub.substr(0, slash)));
+            }
+        }
+        CaptureStdout();
+        kelWriteOBJ(m, out.c_str(), mode);
+        GetCapturedStdout();
+        dir.files.push_back(out);
+        if (m->mtllibname) dir.files.push_back(dir.path(m->mtllibname));
+        KelModel* back = readQuietly(out);
+        expectSameModel(m, back, mode);
+        kelDelete(back);
+        if (testing::Test::HasFatalFailure()) break;
+    }
+    kelDelete(m);
+}
+
+TEST(KelRoundTrip, TheShip) { roundTrip(ORVANDEL_RUN_DIR "/data/111.obj"); }
+
+TEST(KelRoundTrip, OwnModels) {
+    TempDir dir;
+    dir.write("own.mtl",
+              "Kd 0.1 0.2 0.3\n"  // changes "default"
+              "newmtl shiny\nKa 0.5 0.25 0.125\nKd 1 0 0\nKs 0.3333 0.6667 1\nNs 96\n"
+              "newmtl default\nNs 1000\n");
+    std::string full = dir.write("full.obj",
+                                 "mtllib own.mtl\n"
+                                 "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv 0.1234567 -7.654321 1e-7\n"
+                                 "vt 0 0\nvt 1 0\nvt 1 1\nvn 0 0 1\nvn 0 0.6 0.8\n"
+                                 "f 1/1/1 2/2/1 3/3/2 4/1/2\n"
+                                 "g  two  words \nusemtl shiny\nf 1//1 2//2 5//1\n"
+                                 "g empty\ng\nf 5 4 3 2 1\n"
+                                 "g tex\nusemtl default\nf 1/3 2/2 3/1\n"
+                                 "g two  words \nf 3 4 5\n");
+    std::string bare = dir.write("bare.obj", "v 1 2 3\nv 4 5 6\nv 7 8 9\nf 1 2 3\nf 3 2 1\n");
+    std::string empty = dir.write("empty.obj", "");
+    for (const std::string& path : {full, bare, empty}) roundTrip(path);
+}
+
+TEST(KelRoundTrip, EveryAcceptedTestModel) {
+    found.clear();
+    nftw("/usr/share/assimp/models", collect, 16, FTW_PHYS);
+    if (found.empty()) GTEST_SKIP() << "assimp-testmodels is not installed";
+    int tried = 0;
+    for (const std::string& path : found) {
+        if (!accepted(path)) continue;
+        roundTrip(path);
+        tried++;
+    }
+    EXPECT_GT(tried, 10);
+}
+
+}  // namespace

@@ -1,0 +1,170 @@
+// The kel command-line tool, run as a user runs it: the built program with
+// arguments, its output and exit status.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "kel/kel_files.h"
+
+namespace {
+
+#ifndef KEL_TOOL_PATH
+#define KEL_TOOL_PATH ""
+#endif
+
+struct ToolRun {
+    int status;
+    std::string out, err;
+};
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class KelTool : public testing::Test {
+protected:
+    TempDir dir;
+
+    void SetUp() override {
+        if (!*KEL_TOOL_PATH) GTEST_SKIP() << "the tool's path was not given to the build";
+        dir.write("ship.mtl", "newmtl red\nKd 1 0 0\n");
+        dir.write("ship.obj",
+                  "mtllib ship.mtl\n"
+                  "v 1 0 0\nv 0 1 0\nv 0 0 1\nv 1 0 0.001\n"
+                  "vn 0 0 1\n"
+                  "g hull\nusemtl red\nf 1//1 2//1 3//1\nf 4//1 3//1 2//1\n"
+                  "g fin\nf 1 2 4\n");
+    }
+
+    // Runs the tool with `args` (shell words) in the temporary directory.
+    ToolRun run(const std::string& args) {
+        std::string out = dir.path("stdout.txt"), err = dir.path("stderr.txt");
+        std::string command =
+            "cd '" + dir.dir + "' && '" KEL_TOOL_PATH "' " + args + " >'" + out + "' 2>'" + err + "' </dev/null";
+        int status = system(command.c_str());
+        ToolRun r = {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(out), slurp(err)};
+        remove(out.c_str());
+        remove(err.c_str());
+        return r;
+    }
+
+    // The lines of a written file that start with `prefix`.
+    std::string lines(const std::string& name, const std::string& prefix) {
+        std::istringstream in(slurp(dir.path(name)));
+        std::string line, result;
+        while (std::getline(in, line))
+            if (line.compare(0, prefix.size(), prefix) == 0) result += line + "\n";
+        return result;
+    }
+
+    ToolRun convert(const std::string& options) {
+        dir.files.push_back(dir.path("out.obj"));
+        dir.files.push_back(dir.path("ship.mtl"));
+        return run("convert ship.obj out.obj " + options);
+    }
+};
+
+TEST_F(KelTool, HelpAndBadUsageGiveTheUsageAndAFailingStatus) {
+    ToolRun help = run("--help");
+    EXPECT_NE(0, help.status);
+    EXPECT_NE(std::string::npos, help.out.find("usage: kel info FILE.obj"));
+    EXPECT_NE(std::string::npos, help.out.find("--vertex-normals ANGLE"));
+
+    for (const char* args : {"", "frobnicate x.obj", "info", "convert ship.obj", "convert ship.obj out.obj --bogus",
+                             "convert ship.obj out.obj --scale", "convert ship.obj out.obj --scale 2x",
+                             "convert ship.obj out.obj --translate 1 2", "convert ship.obj out.obj --write normals,colour"}) {
+        ToolRun r = run(args);
+        EXPECT_EQ(2, r.status) << args;
+        EXPECT_EQ(0u, r.err.find("kel: ")) << args;
+        EXPECT_NE(std::string::npos, r.err.find("usage: kel info FILE.obj")) << args;
+        EXPECT_EQ("", r.out) << args;
+    }
+    // Nothing was written by the refused conversions.
+    EXPECT_EQ("", slurp(dir.path("out.obj")));
+}
+
+TEST_F(KelTool, InfoDescribesTheModel) {
+    ToolRun r = run("info ship.obj");
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ("ship.obj\n"
+              "  vertices          4\n"
+              "  normals           1\n"
+              "  texture coords    0\n"
+              "  triangles         3\n"
+              "  material library  ship.mtl\n"
+              "groups: 3\n"
+              "  \"default\"  0 triangles, material \"default\"\n"
+              "  \" hull\"  2 triangles, material \"red\"\n"
+              "  \" fin\"  1 triangle, material \"red\"\n"
+              "materials: 2\n"
+              "  \"default\"  diffuse 0.8 0.8 0.8, ambient 0.2 0.2 0.2, specular 0 0 0, shininess 65\n"
+              "  \"red\"  diffuse 1 0 0, ambient 0.2 0.2 0.2, specular 0 0 0, shininess 65\n"
+              "bounding box: 0 0 0 to 1 1 1 (size 1 1 1)\n",
+              r.out);
+    EXPECT_EQ("", r.err);
+
+    ToolRun missing = run("info nothing.obj");
+    EXPECT_EQ(1, missing.status);
+    EXPECT_NE(std::string::npos, missing.err.find("nothing.obj"));
+}
+
+TEST_F(KelTool, ConvertWritesWhatTheModelHasByDefault) {
+    ToolRun r = convert("");
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ("mtllib ship.mtl\n", lines("out.obj", "mtllib"));
+    EXPECT_EQ("vn 0.000000 0.000000 1.000000\n", lines("out.obj", "vn"));
+    // Groups newest first; the fin's face came without normals.
+    EXPECT_EQ("f 1 2 4\nf 1//1 2//1 3//1\nf 4//1 3//1 2//1\n", lines("out.obj", "f "));
+    EXPECT_EQ("usemtl red\nusemtl red\nusemtl default\n", lines("out.obj", "usemtl"));
+    EXPECT_EQ("newmtl default\nnewmtl red\n", lines("ship.mtl", "newmtl"));
+}
+
+TEST_F(KelTool, OperationsApplyInTheOrderGiven) {
+    ASSERT_EQ(0, convert("--translate 1 2 3 --scale 2 --write none").status);
+    EXPECT_EQ("v 4.000000 4.000000 6.000000\nv 4.000000 4.000000 6.002000\n", lines("out.obj", "v 4"));
+    ASSERT_EQ(0, convert("--scale 2 --translate 1 2 3 --write none").status);
+    EXPECT_EQ("v 3.000000 2.000000 3.000000\nv 3.000000 2.000000 3.002000\n", lines("out.obj", "v 3"));
+    EXPECT_EQ("", lines("out.obj", "vn") + lines("out.obj", "usemtl") + lines("out.obj", "mtllib"));
+}
+
+TEST_F(KelTool, NormalsTexturesWeldAndWinding) {
+    ToolRun r = convert("--weld 0.01 --reverse --facet-normals --write facet-normals");
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ("# 3 vertices\n", lines("out.obj", "# 3 vertices"));
+    // Vertex 4 joins vertex 1; the triangles, reversed, get facet normals
+    // in table order (the fin's is the third) and are written fin first.
+    EXPECT_EQ("f 1//3 2//3 1//3\nf 3//1 2//1 1//1\nf 2//2 3//2 1//2\n", lines("out.obj", "f "));
+
+    r = convert("--unitize --vertex-normals 90 --linear-texture --write normals,texcoords");
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ("# 4 texcoords\n", lines("out.obj", "# 4 texcoords"));
+    // At 90 degrees the second hull triangle, facing away, keeps its own
+    // normals at vertices 2 to 4.
+    EXPECT_EQ("f 1/1/1 2/2/2 4/4/6\nf 1/1/1 2/2/2 3/3/5\nf 4/4/7 3/3/4 2/2/3\n", lines("out.obj", "f "));
+
+    r = convert("--vertex-normals 0 --spheremap-texture --write texcoords");
+    EXPECT_EQ(0, r.status) << r.err;
+    // At 0 degrees every corner has its own normal, and the sphere map one
+    // texture coordinate per normal.
+    EXPECT_EQ("# 9 texcoords\n", lines("out.obj", "# 9"));
+    EXPECT_EQ("f 1/1 2/3 4/8\nf 1/2 2/5 3/7\nf 4/9 3/6 2/4\n", lines("out.obj", "f "));
+}
+
+TEST_F(KelTool, SpheremapNeedsNormals) {
+    ToolRun r = convert("--write none --reverse --weld 0 --spheremap-texture");
+    EXPECT_EQ(0, r.status) << r.err;  // the file has normals
+    r = convert("--write texcoords --spheremap-texture --linear-texture");
+    EXPECT_EQ(0, r.status);
+    dir.write("bare.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    r = run("convert bare.obj out.obj --spheremap-texture");
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos, r.err.find("needs vertex normals"));
+}
+
+}  // namespace
