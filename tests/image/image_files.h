@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -54,7 +55,9 @@ struct BmpFields {
 
 inline Bytes encodeBmp(const BmpFields& b) {
     size_t offset = 14 + b.headerSize + b.palette.size() + b.gap;
-    Bytes out(offset, 0);
+    // Room for the 40 header bytes written below even when headerSize is
+    // shorter (such files are refused before their pixels).
+    Bytes out(std::max<size_t>(offset, 54), 0);
     out[0] = 'B';
     out[1] = 'M';
     put32(out, 2, uint32_t(offset + b.data.size()));
