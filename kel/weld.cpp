@@ -8,6 +8,8 @@
 // (v - epsilon, v + epsilon) touches: one cell most of the time, at most two
 // along each axis. Kept vectors are pairwise unequal, so a cell holds a
 // bounded number of them and the expected time is linear.
+#include <sys/mman.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -37,6 +39,8 @@ struct Grid {
     size_t mask;
     size_t used;
     double inverse;  // 1 / cell width; 0 puts everything in one cell
+    void* mapping;   // the mapping that holds slots, when mapped is not 0
+    size_t mapped;
 };
 
 // The cell coordinate of y along one axis. Monotonic in y, which is all the
@@ -60,55 +64,96 @@ size_t hashCell(int64_t x, int64_t y, int64_t z) {
 
 bool finite3(const float* v) { return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]); }
 
-// The cells that the open box (v - epsilon, v + epsilon) touches along each
-// axis: lo[a] to hi[a]. Any value inside the box lies between the rounded
-// ends, so its cell is among these.
-void boxCells(const Grid& grid, const float* v, double epsilon, int64_t* lo, int64_t* hi) {
+// Where one vector is looked up and, if kept, entered: the hashes of the
+// cells its open box (v - epsilon, v + epsilon) touches, and of its own cell.
+// Any value inside the box lies between the rounded ends of the box, so its
+// cell is among these (at most three along an axis, usually one).
+struct Probe {
+    size_t cells[27];
+    int count;
+    size_t home;
+};
+
+void prepare(const Grid& grid, const float* v, double epsilon, Probe* probe) {
+    int64_t lo[3], hi[3];
     for (int a = 0; a < 3; a++) {
         lo[a] = cellOf(grid, double(v[a]) - epsilon);
         hi[a] = cellOf(grid, double(v[a]) + epsilon);
     }
+    probe->count = 0;
+    for (int64_t x = lo[0]; x <= hi[0]; x++)
+        for (int64_t y = lo[1]; y <= hi[1]; y++)
+            for (int64_t z = lo[2]; z <= hi[2]; z++) {
+                size_t h = hashCell(x, y, z);
+                probe->cells[probe->count++] = h;
+                __builtin_prefetch(&grid.slots[h & grid.mask]);
+            }
+    probe->home = hashCell(cellOf(grid, v[0]), cellOf(grid, v[1]), cellOf(grid, v[2]));
 }
 
-void insert(Grid& grid, const float* v, unsigned index) {
-    size_t i = hashCell(cellOf(grid, v[0]), cellOf(grid, v[1]), cellOf(grid, v[2])) & grid.mask;
+void insert(Grid& grid, size_t hash, const float* v, unsigned index) {
+    size_t i = hash & grid.mask;
     while (grid.slots[i].index) i = (i + 1) & grid.mask;
     grid.slots[i] = Slot{{v[0], v[1], v[2]}, index};
     grid.used++;
 }
 
+// The lowest-numbered kept vector equal to v, or 0.
+unsigned lookup(const Grid& grid, const Probe& probe, const float* v, float epsilon) {
+    unsigned best = 0;
+    for (int c = 0; c < probe.count; c++)
+        for (size_t i = probe.cells[c] & grid.mask; grid.slots[i].index; i = (i + 1) & grid.mask) {
+            const Slot& s = grid.slots[i];
+            // Slots of other cells that share the probe run are candidates the
+            // definition allows too: kelEqual decides.
+            if ((best == 0 || s.index < best) && kelEqual(v, s.v, epsilon)) best = s.index;
+        }
+    return best;
+}
+
+// The table is probed at random, so it is mapped in huge pages where the
+// system offers them: with small pages nearly every probe of a large table
+// also misses the TLB. Fresh anonymous pages come zeroed (all slots empty).
+constexpr size_t kHugePage = size_t(2) << 20;
+
 void allocateSlots(Grid& grid, size_t capacity) {
-    grid.slots = static_cast<Slot*>(kelAlloc(capacity, sizeof(Slot)));
+    size_t bytes = capacity * sizeof(Slot);
+    grid.slots = nullptr;
+    grid.mapped = 0;
+#ifdef MADV_HUGEPAGE
+    if (bytes >= kHugePage) {
+        size_t length = bytes + kHugePage;
+        void* p = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p != MAP_FAILED) {
+            uintptr_t aligned = (uintptr_t(p) + kHugePage - 1) & ~(kHugePage - 1);
+            madvise(reinterpret_cast<void*>(aligned), bytes, MADV_HUGEPAGE);
+            grid.slots = reinterpret_cast<Slot*>(aligned);
+            grid.mapping = p;
+            grid.mapped = length;
+        }
+    }
+#endif
+    if (!grid.slots) grid.slots = static_cast<Slot*>(kelAlloc(capacity, sizeof(Slot)));
     grid.mask = capacity - 1;
     grid.used = 0;
+}
+
+void freeSlots(Grid& grid) {
+    if (grid.mapped)
+        munmap(grid.mapping, grid.mapped);
+    else
+        free(grid.slots);
 }
 
 // Doubles the table and enters kept vectors 1 to `kept` again, in order.
 void grow(Grid& grid, const float* copies, unsigned kept) {
     size_t capacity = 2 * (grid.mask + 1);
-    free(grid.slots);
+    freeSlots(grid);
     allocateSlots(grid, capacity);
-    for (unsigned j = 1; j <= kept; j++)
-        if (finite3(&copies[3 * size_t(j)])) insert(grid, &copies[3 * size_t(j)], j);
-}
-
-// The lowest-numbered kept vector equal to v, or 0.
-unsigned lookup(const Grid& grid, const float* v, float epsilon) {
-    int64_t lo[3], hi[3];
-    boxCells(grid, v, epsilon, lo, hi);
-    unsigned best = 0;
-    for (int64_t x = lo[0]; x <= hi[0]; x++)
-        for (int64_t y = lo[1]; y <= hi[1]; y++)
-            for (int64_t z = lo[2]; z <= hi[2]; z++) {
-                size_t i = hashCell(x, y, z) & grid.mask;
-                for (; grid.slots[i].index; i = (i + 1) & grid.mask) {
-                    const Slot& s = grid.slots[i];
-                    // Slots of other cells that share the probe run are
-                    // candidates the definition allows too: kelEqual decides.
-                    if ((best == 0 || s.index < best) && kelEqual(v, s.v, epsilon)) best = s.index;
-                }
-            }
-    return best;
+    for (unsigned j = 1; j <= kept; j++) {
+        const float* c = &copies[3 * size_t(j)];
+        if (finite3(c)) insert(grid, hashCell(cellOf(grid, c[0]), cellOf(grid, c[1]), cellOf(grid, c[2])), c, j);
+    }
 }
 
 // Fills `copies` (room for n + 1 vectors) with the kept vectors and remap[i]
@@ -125,23 +170,32 @@ unsigned weld(const float* vectors, unsigned n, float epsilon, float* copies, un
     size_t capacity = 64;
     while (capacity < 2 * size_t(n)) capacity *= 2;
     allocateSlots(grid, capacity);
+
+    // The cells of the vector kAhead places on are worked out (and their
+    // slots fetched into the cache) while this one is looked up, so the
+    // table's memory latency overlaps instead of adding up.
+    constexpr unsigned kAhead = 16;
+    Probe ahead[kAhead];
+    for (unsigned i = 1; i <= n && i <= kAhead; i++) prepare(grid, &vectors[3 * size_t(i)], epsilon, &ahead[i % kAhead]);
     unsigned kept = 0;
     for (unsigned i = 1; i <= n; i++) {
         const float* v = &vectors[3 * size_t(i)];
+        Probe& probe = ahead[i % kAhead];
         // A vector with a non-finite component equals nothing.
         bool finite = finite3(v);
-        unsigned j = finite ? lookup(grid, v, epsilon) : 0;
+        unsigned j = finite ? lookup(grid, probe, v, epsilon) : 0;
         if (j == 0) {
             j = ++kept;
             memcpy(&copies[3 * size_t(j)], v, 3 * sizeof(float));
             if (finite) {
                 if (2 * (grid.used + 1) > grid.mask + 1) grow(grid, copies, kept - 1);
-                insert(grid, v, j);
+                insert(grid, probe.home, v, j);
             }
         }
         remap[i] = j;
+        if (n - i >= kAhead) prepare(grid, &vectors[3 * (size_t(i) + kAhead)], epsilon, &probe);
     }
-    free(grid.slots);
+    freeSlots(grid);
     return kept;
 }
 
