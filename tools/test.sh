@@ -19,7 +19,7 @@ jobs=$(nproc)
 fuzz_seconds=${FUZZ_SECONDS:-20}
 
 echo "== Unit tests under ASan and UBSan"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORVANDEL_SANITIZE=ON >/dev/null
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORVANDEL_TESTS=ON -DORVANDEL_SANITIZE=ON >/dev/null
 cmake --build build-asan -j "$jobs"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest -L unit -j "$jobs" --output-on-failure)
@@ -35,12 +35,17 @@ for fuzzer in build-fuzz/fuzz/fuzz_*; do
   mkdir -p "$work"
   cp -f fuzz/corpus/"$name"/* "$work"/ 2>/dev/null || true
   echo "-- $name"
-  (cd build-fuzz && "./fuzz/fuzz_$name" -max_total_time="$fuzz_seconds" -print_final_stats=0 \
-     -close_fd_mask=3 "corpus-$name" 2>&1 | tail -n 3)
+  if ! (cd build-fuzz && "./fuzz/fuzz_$name" -max_total_time="$fuzz_seconds" -close_fd_mask=3 \
+          "corpus-$name" >"fuzz-$name.log" 2>&1); then
+    tail -n 60 "build-fuzz/fuzz-$name.log"
+    echo "fuzz_$name failed"
+    exit 1
+  fi
+  grep -E '^(#[0-9]+|Done)' "build-fuzz/fuzz-$name.log" | tail -n 1
 done
 
 echo "== Release build: unit and real-window tests"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVANDEL_BENCH=ON >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVANDEL_TESTS=ON -DORVANDEL_BENCH=ON >/dev/null
 cmake --build build -j "$jobs"
 cd build
 ctest -j "$jobs" --output-on-failure
