@@ -10,6 +10,8 @@
 #undef NDEBUG
 #include <cassert>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 #include "kel/kel.h"
 
@@ -30,15 +32,25 @@ void* kelAlloc(size_t count, size_t size);
 // A heap copy of the first `length` bytes at `text`, NUL-terminated.
 char* kelCopyName(const char* text, size_t length);
 
-// The bytes of a whole file, followed by one NUL that is not counted in
-// `size` (it stops the C library's number parsers).
+// The bytes of a whole file, followed by kelTextPadding zero bytes that are
+// not counted in `size`: they stop the C library's number parsers, and let a
+// scanner load 16 bytes at any position up to the end. The bytes are
+// writable; a reader may NUL-terminate a name in place while it uses it.
+constexpr size_t kelTextPadding = 64;
 struct KelText {
-    char* data;  // owned; free() it
+    char* data;
     size_t size;
+    size_t capacity;  // bytes mapped at data
+    size_t dropped;   // bytes at the start already given back
 };
-// Reads the file at `path`; false (and nothing allocated) when it cannot be
+// Reads the file at `path`; false (and nothing held) when it cannot be
 // opened or read.
 bool kelLoadText(const char* path, KelText* text);
+// Gives the memory of the whole pages before `upTo` back to the system; they
+// read as zero afterwards. Lets the second pass of a reader shrink the text
+// while its tables grow.
+void kelDropText(KelText* text, const char* upTo);
+void kelFreeText(KelText* text);
 
 // --- Scanning [p, end) --------------------------------------------------------
 // White space is what isspace() takes in the C locale; a line ends at '\n'
@@ -54,6 +66,26 @@ inline const char* kelSkipSpace(const char* p, const char* end) {
 inline const char* kelTokenEnd(const char* p, const char* end) {
     while (p < end && !kelIsSpace(*p)) p++;
     return p;
+}
+
+// The decimal digits at p, at most 8 of them, as a number; *length gets how
+// many there are (0 when p holds none). Loads 8 bytes at p, which the
+// padding of a KelText allows anywhere up to its end.
+inline uint32_t kelDigits8(const char* p, int* length) {
+    uint64_t v;
+    memcpy(&v, p, 8);
+    // A byte is a digit when both its high nibble and that of byte + 6 are 3.
+    const uint64_t high = 0xF0F0F0F0F0F0F0F0ull;
+    uint64_t nondigit = ((v & high) | (((v + 0x0606060606060606ull) & high) >> 4)) ^ 0x3333333333333333ull;
+    int n = nondigit ? __builtin_ctzll(nondigit) / 8 : 8;
+    *length = n;
+    if (n == 0) return 0;
+    // The first digit is the lowest byte: shifting the digits to the top
+    // leaves leading zeros, then pairs, quads and octets are combined.
+    v = (v & 0x0F0F0F0F0F0F0F0Full) << (8 * (8 - n));
+    v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFull;
+    v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFull;
+    return uint32_t((v * 10000 + (v >> 32)) & 0xFFFFFFFFull);
 }
 
 // Just past the line end at or after p, or end.

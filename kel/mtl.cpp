@@ -86,5 +86,5 @@ void kelReadMTL(KelModel* model, const char* name) {
             p = kelSkipLine(tokenEnd, end);
         }
     }
-    free(text.data);
+    kelFreeText(&text);
 }

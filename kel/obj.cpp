@@ -1,6 +1,6 @@
 // OBJ reader. The file is loaded once; a first pass over its bytes counts
 // what it holds, creates the groups and reads the material library, every
-// array is then allocated once at its final size, and a second pass fills
+// table is then allocated once at its final size, and a second pass fills
 // them. Both passes find statements the same way, so the second never holds
 // more than the first counted.
 #include <cstdio>
@@ -8,6 +8,10 @@
 #include <cstring>
 
 #include "kel/kel_internal.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -17,9 +21,9 @@ enum FaceForm { FORM_V, FORM_VT, FORM_VN, FORM_VTN };
 struct ObjReader {
     KelModel* model;
     const char* filename;
+    KelText* text;
     const char* begin;
     const char* end;
-    bool fill;  // second pass: resolve, check and store
     // Entries read so far: the first pass's counts, or the second pass's
     // last filled index.
     unsigned numvertices, numnormals, numtexcoords;
@@ -30,149 +34,223 @@ struct ObjReader {
 
 // The model and text of the read in progress, for kelAbandonRead.
 KelModel* readingModel;
-char* readingText;
+KelText readingText;
 
-inline bool isDigit(char c) { return c >= '0' && c <= '9'; }
+inline bool isDigit(char c) { return unsigned(c - '0') < 10; }
 
-// One integer as scanf's %d reads it (optional sign, digits) at p, without
-// leading white space. Saturates far beyond any table size. Returns p when
-// there is none.
-const char* parseIndex(const char* p, const char* end, long long* out) {
-    const char* q = p;
-    bool negative = q < end && *q == '-';
-    if (q < end && (*q == '-' || *q == '+')) q++;
-    if (q == end || !isDigit(*q)) return p;
-    long long value = 0;
-    for (; q < end && isDigit(*q); q++)
-        if (value < 1000000000000000LL) value = value * 10 + (*q - '0');
-    *out = negative ? -value : value;
-    return q;
+// Whether a vertex reference starts at p: an integer as scanf's %d reads it.
+inline bool startsIndex(const char* p, const char* end) {
+    if (p < end && isDigit(*p)) return true;
+    return p + 1 < end && (*p == '-' || *p == '+') && isDigit(p[1]);
 }
 
-bool beginsWithIndex(const char* p, const char* end) {
-    long long ignored;
-    return parseIndex(p, end, &ignored) != p;
+// The integer at p (optional sign, digits), saturating far beyond any table
+// size. Returns p when there is none.
+inline const char* parseIndex(const char* p, const char* end, long long* out) {
+    if (!startsIndex(p, end)) return p;
+    bool negative = *p == '-';
+    if (!isDigit(*p)) p++;
+    int length;
+    unsigned long long value = kelDigits8(p, &length);
+    p += length;
+    while (length == 8 && p < end) {
+        uint32_t more = kelDigits8(p, &length);
+        p += length;
+        for (int i = 0; i < length; i++) value = value < 100000000000000ull ? value * 10 : value;
+        if (value < 100000000000000ull) value += more;
+    }
+    *out = negative ? -(long long)value : (long long)value;
+    return p;
 }
 
-FaceForm faceForm(const char* p, const char* tokenEnd) {
-    for (const char* q = p; q + 1 < tokenEnd; q++)
-        if (q[0] == '/' && q[1] == '/') return FORM_VN;
+// The form of a face's first reference, the token at p. Common tokens are
+// decided as they are parsed; the others by the rules in full: one that
+// holds "//" is vertex//normal, else the longest of v/t/n, v/t and v that
+// its numbers match.
+FaceForm faceForm(const char* p, const char* end) {
     long long ignored;
-    const char* q = parseIndex(p, tokenEnd, &ignored);
+    const char* q = parseIndex(p, end, &ignored);
+    if (q == end || kelIsSpace(*q)) return FORM_V;
+    if (*q == '/' && q[1] == '/') return FORM_VN;
+    const char* t = q + 1;
+    const char* r = *q == '/' ? parseIndex(t, end, &ignored) : t;
+    if (r != t) {
+        if (r == end || kelIsSpace(*r)) return FORM_VT;
+        if (*r == '/' && r[1] == '/') return FORM_VN;
+        const char* n = r + 1;
+        const char* s = *r == '/' ? parseIndex(n, end, &ignored) : n;
+        if (s != n && (s == end || kelIsSpace(*s))) return FORM_VTN;
+    }
+    const char* tokenEnd = kelTokenEnd(p, end);
+    for (const char* c = p; c + 1 < tokenEnd; c++)
+        if (c[0] == '/' && c[1] == '/') return FORM_VN;
+    q = parseIndex(p, tokenEnd, &ignored);
     if (q == tokenEnd || *q != '/') return FORM_V;
-    const char* r = parseIndex(q + 1, tokenEnd, &ignored);
+    r = parseIndex(q + 1, tokenEnd, &ignored);
     if (r == q + 1) return FORM_V;
     if (r < tokenEnd && *r == '/' && parseIndex(r + 1, tokenEnd, &ignored) != r + 1) return FORM_VTN;
     return FORM_VT;
 }
 
-size_t lineNumber(const ObjReader& r, const char* at) {
+// The line of byte `offset` of the file. The second pass gives back the text
+// it has passed, so the file is read again for the count.
+size_t lineNumber(const char* filename, size_t offset) {
     size_t line = 1;
-    for (const char* p = r.begin; p < at; p++) line += *p == '\n';
+    FILE* file = fopen(filename, "rb");
+    if (!file) return 0;
+    for (int c; offset-- > 0 && (c = getc(file)) != EOF;) line += c == '\n';
+    fclose(file);
     return line;
 }
 
+[[noreturn]] void indexOutOfRange(const ObjReader& r, const char* kind, long long index, const char* at) {
+    fprintf(stderr, "kelReadOBJ() failed: %s index %lld out of range in \"%s\" line %zu.\n", kind, index,
+            r.filename, lineNumber(r.filename, size_t(at - r.begin)));
+    kelExit(1);
+}
+
 // Turns an index as written (negative: counted back from the latest entry
-// read) into a table index, ending the read when it names no entry. A normal
-// or texture coordinate in a file without any becomes 0.
-unsigned resolve(const ObjReader& r, long long index, unsigned sofar, unsigned total,
-                 const char* kind, bool optional, const char* at) {
-    if (optional && total == 0) return 0;
-    long long resolved = index < 0 ? (long long)sofar + 1 + index : index;
-    if (resolved < 1 || resolved > (long long)total) {
-        fprintf(stderr, "kelReadOBJ() failed: %s index %lld out of range in \"%s\" line %zu.\n", kind,
-                index, r.filename, lineNumber(r, at));
-        kelExit(1);
-    }
+// read) into a table index, ending the read when it names no entry.
+inline unsigned resolve(const ObjReader& r, long long index, unsigned sofar, unsigned total, const char* kind,
+                        const char* at) {
+    if (index > 0 && index <= (long long)total) return unsigned(index);
+    long long resolved = (long long)sofar + 1 + index;
+    if (index >= 0 || resolved < 1) indexOutOfRange(r, kind, index, at);
     return unsigned(resolved);
 }
 
-// One vertex reference, the token [p, tokenEnd), written in `form`. Members
-// the token lacks keep their values (those of the face's previous reference).
-void readReference(const ObjReader& r, const char* p, const char* tokenEnd, FaceForm form,
-                   unsigned ref[3]) {
+// One vertex reference {vertex, texture coordinate, normal} written in
+// `form`, at p; returns the end of its token. Members the token lacks keep
+// their values (those of the face's previous reference). A texture
+// coordinate or normal in a file without any reads as 0.
+const char* readReference(const ObjReader& r, const char* p, FaceForm form, unsigned ref[3]) {
     const KelModel* m = r.model;
-    long long index;
-    const char* q = parseIndex(p, tokenEnd, &index);
-    if (r.fill) ref[0] = resolve(r, index, r.numvertices, m->numvertices, "vertex", false, p);
-    if (form == FORM_V || q == tokenEnd || *q != '/') return;
-    q++;
-    if (form == FORM_VN) {
-        if (q == tokenEnd || *q != '/') return;
+    const char* end = r.end;
+    long long index = 0;
+    const char* q = parseIndex(p, end, &index);
+    ref[0] = resolve(r, index, r.numvertices, m->numvertices, "vertex", p);
+    if (form != FORM_V && q < end && *q == '/') {
         q++;
-    } else {
-        const char* t = q;
-        q = parseIndex(t, tokenEnd, &index);
-        if (q == t) return;
-        if (r.fill)
-            ref[1] = resolve(r, index, r.numtexcoords, m->numtexcoords, "texture coordinate", true, t);
-        if (form == FORM_VT || q == tokenEnd || *q != '/') return;
-        q++;
+        bool more = true;
+        if (form == FORM_VN) {
+            more = q < end && *q == '/';
+            q += more;
+        } else {
+            const char* t = q;
+            q = parseIndex(t, end, &index);
+            more = q != t;
+            if (more && m->numtexcoords)
+                ref[1] = resolve(r, index, r.numtexcoords, m->numtexcoords, "texture coordinate", t);
+            if (form == FORM_VT || q == end || *q != '/') more = false;
+            q += more;
+        }
+        const char* n = q;
+        if (more && (q = parseIndex(n, end, &index)) != n && m->numnormals)
+            ref[2] = resolve(r, index, r.numnormals, m->numnormals, "normal", n);
     }
-    const char* n = q;
-    q = parseIndex(n, tokenEnd, &index);
-    if (q != n && r.fill) ref[2] = resolve(r, index, r.numnormals, m->numnormals, "normal", true, n);
+    return kelTokenEnd(q, end);
 }
 
-// Adds the triangle (a, b, c) of references {vertex, texcoord, normal} to
-// the current group: counted in the first pass, stored in the second.
-void addTriangle(ObjReader& r, FaceForm form, const unsigned a[3], const unsigned b[3],
-                 const unsigned c[3]) {
+void storeTriangle(ObjReader& r, FaceForm form, const unsigned a[3], const unsigned b[3], const unsigned c[3]) {
     KelModel* m = r.model;
-    KelGroup* g = r.group;
-    if (!r.fill) {
-        m->numtriangles++;
-        g->numtriangles++;
-        return;
-    }
     if (m->numtriangles == r.maxtriangles) return;  // never, as both passes agree
     KelTriangle* t = &m->triangles[m->numtriangles];
-    const unsigned* corners[3] = {a, b, c};
-    for (int k = 0; k < 3; k++) {
-        t->vindices[k] = corners[k][0];
-        if (form == FORM_VT || form == FORM_VTN) t->tindices[k] = corners[k][1];
-        if (form == FORM_VN || form == FORM_VTN) t->nindices[k] = corners[k][2];
-    }
-    g->triangles[g->numtriangles++] = m->numtriangles++;
+    t->vindices[0] = a[0], t->vindices[1] = b[0], t->vindices[2] = c[0];
+    if (form == FORM_VT || form == FORM_VTN) t->tindices[0] = a[1], t->tindices[1] = b[1], t->tindices[2] = c[1];
+    if (form == FORM_VN || form == FORM_VTN) t->nindices[0] = a[2], t->nindices[1] = b[2], t->nindices[2] = c[2];
+    r.group->triangles[r.group->numtriangles++] = m->numtriangles++;
 }
 
-// A face after its keyword: references read across white space of any kind
-// until a token that does not begin with a number, fanned into triangles.
-// Returns the position of that token, which is not consumed.
-const char* readFace(ObjReader& r, const char* p) {
+// A face after its keyword: references, each one token, read across white
+// space of any kind until a token that does not begin with a number (not
+// consumed: its position is returned). N references make a fan of N - 2
+// triangles; one or two make one triangle that repeats the last reference.
+#if defined(__SSE2__)
+// Bytes of b in [lo, lo + n) as a 16-bit mask.
+inline unsigned inRange(__m128i b, char lo, int n) {
+    __m128i shifted = _mm_xor_si128(_mm_sub_epi8(b, _mm_set1_epi8(lo)), _mm_set1_epi8(char(0x80)));
+    return unsigned(_mm_movemask_epi8(_mm_cmplt_epi8(shifted, _mm_set1_epi8(char(n ^ 0x80)))));
+}
+
+// Counts the tokens of [p, lineEnd), p at the start of one, 16 bytes at a
+// time; false when one of them does not begin with a digit.
+bool countDigitTokens(const char* p, const char* lineEnd, unsigned* count) {
+    unsigned n = 0, afterSpace = 1;
+    for (; p < lineEnd; p += 16) {
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));  // padded text
+        unsigned space = inRange(b, '\t', 5) | unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(b, _mm_set1_epi8(' '))));
+        unsigned valid = lineEnd - p >= 16 ? 0xffffu : (1u << (lineEnd - p)) - 1;
+        unsigned starts = ~space & ((space << 1) | afterSpace) & valid;
+        if (starts & ~inRange(b, '0', 10)) return false;
+        starts = starts - ((starts >> 1) & 0x5555u);
+        starts = (starts & 0x3333u) + ((starts >> 2) & 0x3333u);
+        starts = (starts + (starts >> 4)) & 0x0F0Fu;
+        n += (starts + (starts >> 8)) & 0x1Fu;
+        afterSpace = (space >> 15) & 1;
+    }
+    *count += n;
+    return true;
+}
+#endif
+
+// A face after its keyword: references, each one token, read across white
+// space of any kind until a token that does not begin with a number (not
+// consumed: its position is returned). N references make a fan of N - 2
+// triangles; one or two make one triangle that repeats the last reference.
+const char* countFace(ObjReader& r, const char* p) {
     const char* end = r.end;
-    p = kelSkipSpace(p, end);
-    if (!beginsWithIndex(p, end)) return p;  // no reference: no triangle
-    const char* tokenEnd = kelTokenEnd(p, end);
-    FaceForm form = faceForm(p, tokenEnd);
+    unsigned references = 0;
+    const char* slowUntil = p;  // a line where a token needs a closer look
+    for (p = kelSkipSpace(p, end); startsIndex(p, end); p = kelSkipSpace(p, end)) {
+#if defined(__SSE2__)
+        if (p >= slowUntil) {
+            const char* lineEnd = static_cast<const char*>(memchr(p, '\n', size_t(end - p)));
+            if (!lineEnd) lineEnd = end;
+            if (countDigitTokens(p, lineEnd, &references)) {
+                p = lineEnd;
+                continue;
+            }
+            slowUntil = lineEnd;
+        }
+#endif
+        p = kelTokenEnd(p, end);
+        references++;
+    }
+    unsigned triangles = references == 0 ? 0 : references < 3 ? 1 : references - 2;
+    r.model->numtriangles += triangles;
+    r.group->numtriangles += triangles;
+    return p;
+}
+
+const char* fillFace(ObjReader& r, const char* p) {
+    p = kelSkipSpace(p, r.end);
+    if (!startsIndex(p, r.end)) return p;
+    FaceForm form = faceForm(p, r.end);
     unsigned first[3] = {0, 0, 0}, previous[3], ref[3] = {0, 0, 0};
     int count = 0;
-    for (;;) {
-        readReference(r, p, tokenEnd, form, ref);
+    do {
+        p = readReference(r, p, form, ref);
         count++;
         if (count == 1) memcpy(first, ref, sizeof ref);
-        if (count >= 3) addTriangle(r, form, first, previous, ref);
+        if (count >= 3) storeTriangle(r, form, first, previous, ref);
         memcpy(previous, ref, sizeof ref);
-        p = kelSkipSpace(tokenEnd, end);
-        if (!beginsWithIndex(p, end)) break;
-        tokenEnd = kelTokenEnd(p, end);
-    }
-    // One or two references still make a triangle, repeating the last one.
-    if (count < 3) addTriangle(r, form, first, previous, previous);
+        p = kelSkipSpace(p, r.end);
+    } while (startsIndex(p, r.end));
+    if (count < 3) storeTriangle(r, form, first, previous, previous);
     return p;
 }
 
 // Group names are the whole rest of the line, the blanks after the keyword
 // included, without the line end ("\n" or "\r\n"). The name is NUL-terminated
 // in place for the lookup and the byte put back afterwards.
-KelGroup* lineGroup(ObjReader& r, char* p, const char** next) {
+KelGroup* lineGroup(ObjReader& r, bool fill, char* p, const char** next) {
     char* lineEnd = const_cast<char*>(kelSkipLine(p, r.end));
     *next = lineEnd;
     if (lineEnd > p && lineEnd[-1] == '\n') lineEnd--;
     while (lineEnd > p && lineEnd[-1] == '\r') lineEnd--;
     char saved = *lineEnd;
     *lineEnd = '\0';
-    KelGroup* group = r.fill ? kelFindGroup(r.model, p) : kelAddGroup(r.model, p);
+    KelGroup* group = fill ? kelFindGroup(r.model, p) : kelAddGroup(r.model, p);
     *lineEnd = saved;
     return group;
 }
@@ -183,12 +261,19 @@ bool isWord(const char* p, const char* tokenEnd, const char* word) {
 }
 
 // Statements of both passes. Only "mtllib" and "usemtl" are matched whole;
-// the others by their first letter ("v" by its first two).
-void readStatements(ObjReader& r) {
+// the others by their first letter ("v" by its first two). The second pass
+// gives the text it has passed back as it goes.
+void readStatements(ObjReader& r, bool fill) {
+    const size_t dropEvery = size_t(1) << 23;
     KelModel* m = r.model;
     const char* end = r.end;
     const char* p = kelSkipSpace(r.begin, end);
+    const char* nextDrop = r.begin + dropEvery;
     while (p < end) {
+        if (fill && p >= nextDrop) {
+            kelDropText(r.text, p);
+            nextDrop = p + dropEvery;
+        }
         const char* tokenEnd = kelTokenEnd(p, end);
         switch (*p) {
             case 'v': {
@@ -208,7 +293,7 @@ void readStatements(ObjReader& r) {
                     printf("kelFirstPass(): Unknown token \"%s\".\n", p);
                     kelExit(1);
                 }
-                if (!r.fill) {
+                if (!fill) {
                     ++*read;
                     p = kelSkipLine(tokenEnd, end);
                     break;
@@ -221,11 +306,11 @@ void readStatements(ObjReader& r) {
                 break;
             }
             case 'f':
-                p = readFace(r, tokenEnd);
+                p = fill ? fillFace(r, tokenEnd) : countFace(r, tokenEnd);
                 break;
             case 'g':
-                r.group = lineGroup(r, const_cast<char*>(tokenEnd), &p);
-                if (r.fill) r.group->material = r.material;
+                r.group = lineGroup(r, fill, const_cast<char*>(tokenEnd), &p);
+                if (fill) r.group->material = r.material;
                 break;
             case 'm':
             case 'u': {
@@ -233,8 +318,7 @@ void readStatements(ObjReader& r) {
                 const char* word = tokenEnd;
                 bool library = isWord(p, tokenEnd, "mtllib");
                 bool use = isWord(p, tokenEnd, "usemtl");
-                if ((library && !r.fill) || (use && r.fill))
-                    word = kelLineWord(tokenEnd, end, &wordEnd);
+                if ((library && !fill) || (use && fill)) word = kelLineWord(tokenEnd, end, &wordEnd);
                 if (word != wordEnd) {
                     // The first word names the library or material; the
                     // name is NUL-terminated in place while it is used.
@@ -265,7 +349,7 @@ void readStatements(ObjReader& r) {
 void kelFirstPass(ObjReader& r) {
     KelModel* m = r.model;
     r.group = kelAddGroup(m, "default");
-    readStatements(r);
+    readStatements(r, false);
     m->numvertices = r.numvertices;
     m->numnormals = r.numnormals;
     m->numtexcoords = r.numtexcoords;
@@ -276,13 +360,12 @@ void kelFirstPass(ObjReader& r) {
 }
 
 void kelSecondPass(ObjReader& r) {
-    r.fill = true;
     r.numvertices = r.numnormals = r.numtexcoords = 0;
     r.maxtriangles = r.model->numtriangles;
     r.model->numtriangles = 0;
     r.group = kelFindGroup(r.model, "default");
     r.material = 0;
-    readStatements(r);
+    readStatements(r, true);
 }
 
 }  // namespace
@@ -296,11 +379,12 @@ KelModel* kelReadOBJ(const char* filename) {
     KelModel* model = static_cast<KelModel*>(kelAlloc(1, sizeof(KelModel)));
     model->pathname = kelCopyName(filename, strlen(filename));
     readingModel = model;
-    readingText = text.data;
+    readingText = text;
 
     ObjReader r = {};
     r.model = model;
     r.filename = filename;
+    r.text = &text;
     r.begin = text.data;
     r.end = text.data + text.size;
     kelFirstPass(r);
@@ -315,15 +399,15 @@ KelModel* kelReadOBJ(const char* filename) {
         model->texcoords = static_cast<float*>(kelAlloc(2 * (size_t(model->numtexcoords) + 1), sizeof(float)));
 
     kelSecondPass(r);
-    free(text.data);
+    kelFreeText(&text);
     readingModel = nullptr;
-    readingText = nullptr;
+    readingText = {};
     return model;
 }
 
 void kelAbandonRead() {
     if (readingModel) kelDelete(readingModel);
-    free(readingText);
+    kelFreeText(&readingText);
     readingModel = nullptr;
-    readingText = nullptr;
+    readingText = {};
 }

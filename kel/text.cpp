@@ -1,53 +1,87 @@
 // Whole-file loading and the text scanning shared by the OBJ and MTL readers.
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "kel/kel_internal.h"
 
+// The text lives in its own anonymous mapping, so that kelDropText can hand
+// whole pages back while the rest stays in use.
+static char* mapText(size_t capacity) {
+    void* p = mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) {
+        fprintf(stderr, "kel: out of memory (%zu bytes of text).\n", capacity);
+        kelExit(1);
+    }
+    return static_cast<char*>(p);
+}
+
 bool kelLoadText(const char* path, KelText* text) {
-    FILE* file = fopen(path, "rb");
-    if (!file) return false;
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
     // The size is a hint: the loop also reads files whose size stat cannot
     // tell (pipes) or that grow while being read.
     struct stat info;
     size_t capacity = 1 << 16;
-    if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
-        capacity = size_t(info.st_size) + 1;
-    char* data = static_cast<char*>(kelAlloc(capacity, 1));
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
+        capacity = size_t(info.st_size) + kelTextPadding;
+    char* data = mapText(capacity);
     size_t size = 0;
+    bool ok = true;
     for (;;) {
-        size_t wanted = capacity - 1 - size;
-        size_t got = fread(data + size, 1, wanted, file);
-        size += got;
-        if (got < wanted) break;
-        int c = fgetc(file);
-        if (c == EOF) break;
-        capacity *= 2;
-        char* grown = static_cast<char*>(realloc(data, capacity));
-        if (!grown) {
-            fprintf(stderr, "kel: out of memory reading \"%s\".\n", path);
-            kelExit(1);
+        // When the text is full, a small read tells the end of the file from
+        // more to come before anything grows.
+        char probe[4096];
+        bool full = size + kelTextPadding == capacity;
+        ssize_t got = full ? read(fd, probe, sizeof probe) : read(fd, data + size, capacity - kelTextPadding - size);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            ok = got == 0;
+            break;
         }
-        data = grown;
-        data[size++] = char(c);
+        if (full) {
+            char* grown = mapText(capacity * 2 + size_t(got));
+            memcpy(grown, data, size);
+            memcpy(grown + size, probe, size_t(got));
+            munmap(data, capacity);
+            data = grown;
+            capacity = capacity * 2 + size_t(got);
+        }
+        size += size_t(got);
     }
-    bool ok = !ferror(file);
-    fclose(file);
+    close(fd);
     if (!ok) {
-        free(data);
+        munmap(data, capacity);
         return false;
     }
     data[size] = '\0';
-    text->data = data;
-    text->size = size;
+    *text = {data, size, capacity, 0};
     return true;
 }
 
+void kelDropText(KelText* text, const char* upTo) {
+    const size_t page = 1 << 12;
+    size_t end = size_t(upTo - text->data) & ~(page - 1);
+    if (end <= text->dropped) return;
+    madvise(text->data + text->dropped, end - text->dropped, MADV_DONTNEED);
+    text->dropped = end;
+}
+
+void kelFreeText(KelText* text) {
+    if (text->data) munmap(text->data, text->capacity);
+    text->data = nullptr;
+}
+
 const char* kelSkipLine(const char* p, const char* end) {
+    if (p < end && *p == '\n') return p + 1;
     const void* newline = memchr(p, '\n', size_t(end - p));
     return newline ? static_cast<const char*>(newline) + 1 : end;
 }
@@ -58,25 +92,71 @@ const char* kelLineWord(const char* p, const char* end, const char** wordEnd) {
     return p;
 }
 
+static inline bool isDigit(char c) { return unsigned(c - '0') < 10; }
+
 const char* kelParseFloat(const char* p, const char* end, float* out) {
-    // from_chars parses decimal numbers exactly as strtof does; the rarer forms
-    // strtof also takes (a leading '+', hexadecimal, inf and nan spelled out,
-    // numbers out of float range) go to strtof itself. The text ends in a NUL,
+    // Numbers as exporters write them ("-0.123456", "12.5e-3") take the
+    // exact fast path: a decimal mantissa up to 2^24 and a power of ten up to
+    // 10^10 are both exact floats, so one correctly rounded multiplication or
+    // division gives the correctly rounded value, as strtof does. Other
+    // decimals go to from_chars, which parses them exactly as strtof does,
+    // and what only strtof takes (hexadecimal, inf and nan spelled out,
+    // numbers out of float range) to strtof itself; the text ends in a NUL,
     // so strtof stops inside it.
+    static const float powers[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
     const char* q = p;
-    if (q < end && (*q == '-' || *q == '+')) q++;
-    bool plainDecimal = q < end && ((*q >= '0' && *q <= '9') || *q == '.') &&
-                        !(*q == '0' && q + 1 < end && (q[1] == 'x' || q[1] == 'X'));
-    if (plainDecimal && *p != '+') {
-        float value;
-        std::from_chars_result r = std::from_chars(p, end, value);
-        if (r.ec == std::errc()) {
-            *out = value;
-            return r.ptr;
+    bool negative = false;
+    if (q < end && (*q == '-' || *q == '+')) negative = *q++ == '-';
+    const char* digits = q;
+    bool hex = q + 1 < end && q[0] == '0' && (q[1] == 'x' || q[1] == 'X');
+    if (!hex) {
+        static const uint32_t tens[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+        int count, fraction = 0;
+        // Up to 8 significant digits in all; more take the slow path.
+        uint32_t mantissa = kelDigits8(q, &count);
+        q += count;
+        if (count < 8 && *q == '.') {
+            uint32_t digits8 = kelDigits8(++q, &fraction);
+            q += fraction;
+            if (count + fraction < 8) mantissa = mantissa * tens[fraction] + digits8;
+            count += fraction;
         }
-        if (r.ec == std::errc::invalid_argument) return p;
+        if (count >= 8) count = 0;
+        int scale = -fraction;
+        if (count > 0) {
+            bool exact = true;
+            if (q < end && (*q == 'e' || *q == 'E')) {
+                const char* e = q + 1;
+                bool negativeExponent = e < end && *e == '-';
+                if (e < end && (*e == '-' || *e == '+')) e++;
+                if (e < end && isDigit(*e)) {
+                    int exponent = 0;
+                    for (int n = 0; e < end && isDigit(*e); e++, n++) {
+                        if (n < 3) exponent = exponent * 10 + (*e - '0');
+                        else exact = false;
+                    }
+                    scale += negativeExponent ? -exponent : exponent;
+                    q = e;
+                }
+            }
+            if (exact && mantissa <= (1u << 24) && scale >= -10 && scale <= 10) {
+                float value = float(mantissa);
+                value = scale < 0 ? value / powers[-scale] : value * powers[scale];
+                *out = negative ? -value : value;
+                return q;
+            }
+        }
+        if (digits < end && (isDigit(*digits) || *digits == '.')) {
+            float value;
+            std::from_chars_result r = std::from_chars(digits, end, value);
+            if (r.ec == std::errc()) {
+                *out = negative ? -value : value;
+                return r.ptr;
+            }
+            if (r.ec == std::errc::invalid_argument) return p;
+        }
     }
-    if (q == end || kelIsSpace(*q)) return p;
+    if (digits == end || kelIsSpace(*digits) || *digits == '-' || *digits == '+') return p;
     char* after;
     float value = strtof(p, &after);
     if (after == p) return p;

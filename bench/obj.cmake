@@ -1,0 +1,2 @@
+# The peer: tinyobjloader from Debian's libtinyobjloader-dev.
+target_link_libraries(bench_obj PRIVATE tinyobjloader)
