@@ -1,15 +1,53 @@
 // Vector helpers, facet normals and crease-angle vertex normals.
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "kel/kel_internal.h"
 
+namespace {
+
+float dot(const float* u, const float* v) { return u[0] * v[0] + u[1] * v[1] + u[2] * v[2]; }
+
+// Brings the largest component of v to 1 when its squared length under- or
+// overflows, so the length becomes representable. False for a zero or
+// non-finite vector, which is left as it is.
+[[gnu::noinline]] bool rescale(float* v) {
+    float m = std::fmax(std::fabs(v[0]), std::fmax(std::fabs(v[1]), std::fabs(v[2])));
+    if (m == 0.0f || !std::isfinite(m)) return false;
+    v[0] /= m;
+    v[1] /= m;
+    v[2] /= m;
+    return true;
+}
+
+inline void normalize(float* v) {
+    float s = dot(v, v);
+    if ((s == 0.0f || std::isinf(s)) && !rescale(v)) return;
+    if (s == 0.0f || std::isinf(s)) s = dot(v, v);
+    // The single-precision root of a float is the double-precision root
+    // rounded to single precision: the same value, computed faster.
+    float l = std::sqrt(s);
+    v[0] /= l;
+    v[1] /= l;
+    v[2] /= l;
+}
+
+// malloc for tables that are written before they are read; out of memory
+// takes kelAlloc's way out.
+void* uninitialized(size_t count, size_t size) {
+    void* p = malloc(count * size);
+    return p ? p : kelAlloc(count, size);
+}
+
+}  // namespace
+
 float kelDot(const float* u, const float* v) {
     assert(u);
     assert(v);
-    return u[0] * v[0] + u[1] * v[1] + u[2] * v[2];
+    return dot(u, v);
 }
 
 void kelCross(const float* u, const float* v, float* n) {
@@ -23,31 +61,19 @@ void kelCross(const float* u, const float* v, float* n) {
 
 void kelNormalize(float* v) {
     assert(v);
-    float s = v[0] * v[0] + v[1] * v[1] + v[2] * v[2];
-    if (s == 0.0f || std::isinf(s)) {
-        // The squared length under- or overflowed (or the vector is zero):
-        // bring the largest component to 1 first so the length is
-        // representable. A zero vector stays zero, a non-finite one as it is.
-        float m = std::fmax(std::fabs(v[0]), std::fmax(std::fabs(v[1]), std::fabs(v[2])));
-        if (m == 0.0f || !std::isfinite(m)) return;
-        v[0] /= m;
-        v[1] /= m;
-        v[2] /= m;
-        s = v[0] * v[0] + v[1] * v[1] + v[2] * v[2];
-    }
-    float l = float(std::sqrt(double(s)));
-    v[0] /= l;
-    v[1] /= l;
-    v[2] /= l;
+    normalize(v);
 }
 
 void kelFacetNormals(KelModel* model) {
     assert(model);
     assert(model->vertices);
-    free(model->facetnorms);
-    model->numfacetnorms = model->numtriangles;
-    // Owned by the model from here on; kelDelete frees it.
-    model->facetnorms = static_cast<float*>(kelAlloc(size_t(model->numfacetnorms) + 1, 3 * sizeof(float)));
+    // A table of the right size is reused; otherwise it is replaced (owned
+    // by the model from here on; kelDelete frees it).
+    if (!model->facetnorms || model->numfacetnorms != model->numtriangles) {
+        free(model->facetnorms);
+        model->numfacetnorms = model->numtriangles;
+        model->facetnorms = static_cast<float*>(kelAlloc(size_t(model->numfacetnorms) + 1, 3 * sizeof(float)));
+    }
     const float* vertices = model->vertices;
     for (unsigned t = 0; t < model->numtriangles; t++) {
         KelTriangle* triangle = &model->triangles[t];
@@ -59,39 +85,37 @@ void kelFacetNormals(KelModel* model) {
         float v[3] = {p2[0] - p0[0], p2[1] - p0[1], p2[2] - p0[2]};
         float* n = &model->facetnorms[3 * (size_t(t) + 1)];
         kelCross(u, v, n);
-        kelNormalize(n);
+        normalize(n);
     }
 }
 
-// One triangle corner in a vertex's list: the triangle (0-based) and which of
-// its corners names the vertex, so a triangle that names one vertex at two
-// corners gets a normal index at both.
-struct KelNormalNode {
-    unsigned index;
-    unsigned char corner;
-    unsigned char averaged;
+namespace {
+
+// One corner in a vertex's list: its number, 3 t + k for corner k of
+// triangle t, with the top bit free for the corner's averaged flag, and the
+// triangle's facet-normal index.
+template <typename Id>
+struct Node {
+    Id corner;
+    unsigned findex;
 };
 
-void kelVertexNormals(KelModel* model, float angle) {
-    assert(model);
-    assert(model->facetnorms);
-    // pi enters in single precision, so 90 degrees gives -4.371139e-8, not 0.
-    const float threshold = float(std::cos(double(angle) * double(3.1415927f) / 180.0));
+// Creates the vertex normals into `normals` (room for one per corner) and
+// returns how many.
+template <typename Id>
+unsigned vertexNormals(KelModel* model, float threshold, float* normals) {
+    const Id averaged = Id(1) << (8 * sizeof(Id) - 1);
     const unsigned numvertices = model->numvertices;
     const unsigned numtriangles = model->numtriangles;
     KelTriangle* triangles = model->triangles;
     const float* facetnorms = model->facetnorms;
 
-    free(model->normals);
-    // At most one normal per corner; shrunk to the exact count at the end.
-    float* normals = static_cast<float*>(kelAlloc(3 * size_t(numtriangles) + 1, 3 * sizeof(float)));
-
-    // Per-vertex lists as one flat array: vertex i's nodes are
+    // The per-vertex lists as one flat array: vertex i's corners are
     // nodes[first[i] .. first[i + 1]). Each list runs from the corner added
     // last to the corner added first (the highest-numbered triangle first),
     // so it is filled walking the triangles backwards. A corner whose vertex
     // index names no vertex joins no list and gets normal index 0.
-    size_t* first = static_cast<size_t*>(kelAlloc(size_t(numvertices) + 3, sizeof(size_t)));
+    Id* first = static_cast<Id*>(kelAlloc(size_t(numvertices) + 3, sizeof(Id)));
     for (unsigned t = 0; t < numtriangles; t++)
         for (int k = 0; k < 3; k++) {
             unsigned v = triangles[t].vindices[k];
@@ -100,33 +124,34 @@ void kelVertexNormals(KelModel* model, float angle) {
     // first[v + 1] becomes the start of vertex v's list; filling advances it
     // to the end, which leaves first[v] .. first[v + 1] as the list.
     for (size_t i = 3; i <= size_t(numvertices) + 2; i++) first[i] += first[i - 1];
-    KelNormalNode* nodes =
-        static_cast<KelNormalNode*>(kelAlloc(first[size_t(numvertices) + 2], sizeof(KelNormalNode)));
+    Node<Id>* nodes = static_cast<Node<Id>*>(uninitialized(size_t(first[size_t(numvertices) + 2]) + 1, sizeof(Node<Id>)));
     for (unsigned t = numtriangles; t-- > 0;)
         for (int k = 3; k-- > 0;) {
             unsigned v = triangles[t].vindices[k];
             if (v >= 1 && v <= numvertices)
-                nodes[first[size_t(v) + 1]++] = KelNormalNode{t, static_cast<unsigned char>(k), 0};
+                nodes[first[size_t(v) + 1]++] = Node<Id>{Id(3) * t + Id(k), triangles[t].findex};
             else
                 triangles[t].nindices[k] = 0;
         }
 
     unsigned m = 1;
     for (unsigned i = 1; i <= numvertices; i++) {
-        KelNormalNode* begin = nodes + first[i];
-        KelNormalNode* end = nodes + first[i + 1];
+        Node<Id>* begin = nodes + first[i];
+        Node<Id>* end = nodes + first[i + 1];
         if (begin == end) {
             fputs("kelVertexNormals(): vertex w/o a triangle\n", stderr);
             continue;
         }
+        // Every corner whose facet normal lies within the threshold of the
+        // head's is averaged (the head with itself too); the others each
+        // keep a copy of their facet normal.
         float average[3] = {0.0f, 0.0f, 0.0f};
         bool found = false;
-        const float* head = &facetnorms[3 * size_t(triangles[begin->index].findex)];
-        for (KelNormalNode* node = begin; node != end; node++) {
-            const float* f = &facetnorms[3 * size_t(triangles[node->index].findex)];
-            float d = kelDot(f, head);
-            node->averaged = d > threshold;
-            if (node->averaged) {
+        const float* head = &facetnorms[3 * size_t(begin->findex)];
+        for (Node<Id>* node = begin; node != end; node++) {
+            const float* f = &facetnorms[3 * size_t(node->findex)];
+            if (dot(f, head) > threshold) {
+                node->corner |= averaged;
                 average[0] += f[0];
                 average[1] += f[1];
                 average[2] += f[2];
@@ -135,25 +160,42 @@ void kelVertexNormals(KelModel* model, float angle) {
         }
         unsigned a = 0;
         if (found) {
-            kelNormalize(average);  // a sum of zero stays the zero vector
+            normalize(average);  // a sum of zero stays the zero vector
             memcpy(&normals[3 * size_t(m)], average, sizeof average);
             a = m++;
         }
-        for (KelNormalNode* node = begin; node != end; node++) {
-            KelTriangle* triangle = &triangles[node->index];
-            if (node->averaged) {
-                triangle->nindices[node->corner] = a;
+        for (Node<Id>* node = begin; node != end; node++) {
+            Id corner = node->corner & ~averaged;
+            unsigned* nindex = &triangles[corner / 3].nindices[corner % 3];
+            if (node->corner & averaged) {
+                *nindex = a;
             } else {
-                memcpy(&normals[3 * size_t(m)], &facetnorms[3 * size_t(triangle->findex)], 3 * sizeof(float));
-                triangle->nindices[node->corner] = m++;
+                memcpy(&normals[3 * size_t(m)], &facetnorms[3 * size_t(node->findex)], 3 * sizeof(float));
+                *nindex = m++;
             }
         }
     }
     free(nodes);
     free(first);
+    return m - 1;
+}
 
-    model->numnormals = m - 1;
+}  // namespace
+
+void kelVertexNormals(KelModel* model, float angle) {
+    assert(model);
+    assert(model->facetnorms);
+    // pi enters in single precision, so 90 degrees gives -4.371139e-8, not 0.
+    const float threshold = float(std::cos(double(angle) * double(3.1415927f) / 180.0));
+
+    free(model->normals);
+    // At most one normal per corner; only the entries written are touched,
+    // and the table is shrunk to the exact count at the end.
+    size_t corners = 3 * size_t(model->numtriangles);
+    float* normals = static_cast<float*>(uninitialized(corners + 1, 3 * sizeof(float)));
+    model->numnormals = corners < (size_t(1) << 31) ? vertexNormals<uint32_t>(model, threshold, normals)
+                                                    : vertexNormals<uint64_t>(model, threshold, normals);
     // The table keeps exactly numnormals + 1 entries; owned by the model.
-    float* shrunk = static_cast<float*>(realloc(normals, 3 * sizeof(float) * size_t(m)));
+    float* shrunk = static_cast<float*>(realloc(normals, 3 * sizeof(float) * (size_t(model->numnormals) + 1)));
     model->normals = shrunk ? shrunk : normals;
 }
