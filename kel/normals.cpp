@@ -91,54 +91,43 @@ void kelFacetNormals(KelModel* model) {
 
 namespace {
 
-// One corner in a vertex's list: its number, 3 t + k for corner k of
-// triangle t, with the top bit free for the corner's averaged flag, and the
-// triangle's facet-normal index.
-template <typename Id>
-struct Node {
-    Id corner;
-    unsigned findex;
-};
-
 // Creates the vertex normals into `normals` (room for one per corner) and
-// returns how many.
+// returns how many. Corner k of triangle t is numbered c = 3 t + k, held in
+// an Id whose top bit is free for the corner's averaged flag.
 template <typename Id>
 unsigned vertexNormals(KelModel* model, float threshold, float* normals) {
     const Id averaged = Id(1) << (8 * sizeof(Id) - 1);
+    const Id end = averaged - 1;
     const unsigned numvertices = model->numvertices;
     const unsigned numtriangles = model->numtriangles;
     KelTriangle* triangles = model->triangles;
     const float* facetnorms = model->facetnorms;
 
-    // The per-vertex lists as one flat array: vertex i's corners are
-    // nodes[first[i] .. first[i + 1]). Each list runs from the corner added
-    // last to the corner added first (the highest-numbered triangle first),
-    // so it is filled walking the triangles backwards. A corner whose vertex
-    // index names no vertex joins no list and gets normal index 0.
-    Id* first = static_cast<Id*>(kelAlloc(size_t(numvertices) + 3, sizeof(Id)));
+    // One singly linked list of corners per vertex, in two flat arrays:
+    // head[v] is the first corner of vertex v's list and next[c] the corner
+    // after c (or `end`). Pushing every corner on the front, triangles in
+    // order, leaves each list running from the highest-numbered triangle
+    // down. A corner whose vertex index names no vertex joins no list and
+    // gets normal index 0.
+    Id* head = static_cast<Id*>(uninitialized(size_t(numvertices) + 1, sizeof(Id)));
+    for (size_t i = 0; i <= numvertices; i++) head[i] = end;
+    Id* next = static_cast<Id*>(uninitialized(3 * size_t(numtriangles) + 1, sizeof(Id)));
     for (unsigned t = 0; t < numtriangles; t++)
         for (int k = 0; k < 3; k++) {
             unsigned v = triangles[t].vindices[k];
-            if (v >= 1 && v <= numvertices) first[size_t(v) + 2]++;
-        }
-    // first[v + 1] becomes the start of vertex v's list; filling advances it
-    // to the end, which leaves first[v] .. first[v + 1] as the list.
-    for (size_t i = 3; i <= size_t(numvertices) + 2; i++) first[i] += first[i - 1];
-    Node<Id>* nodes = static_cast<Node<Id>*>(uninitialized(size_t(first[size_t(numvertices) + 2]) + 1, sizeof(Node<Id>)));
-    for (unsigned t = numtriangles; t-- > 0;)
-        for (int k = 3; k-- > 0;) {
-            unsigned v = triangles[t].vindices[k];
-            if (v >= 1 && v <= numvertices)
-                nodes[first[size_t(v) + 1]++] = Node<Id>{Id(3) * t + Id(k), triangles[t].findex};
-            else
+            if (v >= 1 && v <= numvertices) {
+                Id c = Id(3) * t + Id(k);
+                next[c] = head[v];
+                head[v] = c;
+            } else {
                 triangles[t].nindices[k] = 0;
+            }
         }
 
+    auto facet = [&](Id c) { return &facetnorms[3 * size_t(triangles[c / 3].findex)]; };
     unsigned m = 1;
     for (unsigned i = 1; i <= numvertices; i++) {
-        Node<Id>* begin = nodes + first[i];
-        Node<Id>* end = nodes + first[i + 1];
-        if (begin == end) {
+        if (head[i] == end) {
             fputs("kelVertexNormals(): vertex w/o a triangle\n", stderr);
             continue;
         }
@@ -147,11 +136,11 @@ unsigned vertexNormals(KelModel* model, float threshold, float* normals) {
         // keep a copy of their facet normal.
         float average[3] = {0.0f, 0.0f, 0.0f};
         bool found = false;
-        const float* head = &facetnorms[3 * size_t(begin->findex)];
-        for (Node<Id>* node = begin; node != end; node++) {
-            const float* f = &facetnorms[3 * size_t(node->findex)];
-            if (dot(f, head) > threshold) {
-                node->corner |= averaged;
+        const float* h = facet(head[i]);
+        for (Id c = head[i]; c != end; c = next[c] & ~averaged) {
+            const float* f = facet(c);
+            if (dot(f, h) > threshold) {
+                next[c] |= averaged;
                 average[0] += f[0];
                 average[1] += f[1];
                 average[2] += f[2];
@@ -164,19 +153,18 @@ unsigned vertexNormals(KelModel* model, float threshold, float* normals) {
             memcpy(&normals[3 * size_t(m)], average, sizeof average);
             a = m++;
         }
-        for (Node<Id>* node = begin; node != end; node++) {
-            Id corner = node->corner & ~averaged;
-            unsigned* nindex = &triangles[corner / 3].nindices[corner % 3];
-            if (node->corner & averaged) {
+        for (Id c = head[i]; c != end; c = next[c] & ~averaged) {
+            unsigned* nindex = &triangles[c / 3].nindices[c % 3];
+            if (next[c] & averaged) {
                 *nindex = a;
             } else {
-                memcpy(&normals[3 * size_t(m)], &facetnorms[3 * size_t(node->findex)], 3 * sizeof(float));
+                memcpy(&normals[3 * size_t(m)], facet(c), 3 * sizeof(float));
                 *nindex = m++;
             }
         }
     }
-    free(nodes);
-    free(first);
+    free(next);
+    free(head);
     return m - 1;
 }
 
@@ -193,8 +181,8 @@ void kelVertexNormals(KelModel* model, float angle) {
     // and the table is shrunk to the exact count at the end.
     size_t corners = 3 * size_t(model->numtriangles);
     float* normals = static_cast<float*>(uninitialized(corners + 1, 3 * sizeof(float)));
-    model->numnormals = corners < (size_t(1) << 31) ? vertexNormals<uint32_t>(model, threshold, normals)
-                                                    : vertexNormals<uint64_t>(model, threshold, normals);
+    model->numnormals = corners < 0x7FFFFFFF ? vertexNormals<uint32_t>(model, threshold, normals)
+                                             : vertexNormals<uint64_t>(model, threshold, normals);
     // The table keeps exactly numnormals + 1 entries; owned by the model.
     float* shrunk = static_cast<float*>(realloc(normals, 3 * sizeof(float) * (size_t(model->numnormals) + 1)));
     model->normals = shrunk ? shrunk : normals;
