@@ -1,4 +1,7 @@
 // Model records: group and material lookups, freeing a model, directory names.
+#include <sys/mman.h>
+
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +13,12 @@ void* kelAlloc(size_t count, size_t size) {
     if (!p) {
         fprintf(stderr, "kel: out of memory (%zu entries of %zu bytes).\n", count, size);
         kelExit(1);
+    }
+    // Large tables fill page by page as they are read: ask for huge pages.
+    size_t bytes = count * size;
+    if (bytes >= (size_t(8) << 20)) {
+        uintptr_t start = (uintptr_t(p) + 4095) & ~uintptr_t(4095), stop = (uintptr_t(p) + bytes) & ~uintptr_t(4095);
+        madvise(reinterpret_cast<void*>(start), stop - start, MADV_HUGEPAGE);
     }
     return p;
 }

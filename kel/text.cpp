@@ -21,6 +21,7 @@ static char* mapText(size_t capacity) {
         fprintf(stderr, "kel: out of memory (%zu bytes of text).\n", capacity);
         kelExit(1);
     }
+    madvise(p, capacity, MADV_HUGEPAGE);
     return static_cast<char*>(p);
 }
 
@@ -94,7 +95,7 @@ const char* kelLineWord(const char* p, const char* end, const char** wordEnd) {
 
 static inline bool isDigit(char c) { return unsigned(c - '0') < 10; }
 
-const char* kelParseFloat(const char* p, const char* end, float* out) {
+const char* kelParseFloatSlow(const char* p, const char* end, float* out) {
     // Numbers as exporters write them ("-0.123456", "12.5e-3") take the
     // exact fast path: a decimal mantissa up to 2^24 and a power of ten up to
     // 10^10 are both exact floats, so one correctly rounded multiplication or
@@ -164,13 +165,3 @@ const char* kelParseFloat(const char* p, const char* end, float* out) {
     return after;
 }
 
-const char* kelReadNumbers(const char* p, const char* end, float* out, int n) {
-    const char* last = p;
-    for (int i = 0; i < n; i++) {
-        const char* q = kelSkipSpace(last, end);
-        const char* after = kelParseFloat(q, end, &out[i]);
-        if (after == q) break;
-        last = after;
-    }
-    return kelSkipLine(last, end);
-}

@@ -181,14 +181,24 @@ TEST_F(ObjTest, VertexStatementsEndWhereTheirLastNumberStands) {
 }
 
 TEST_F(ObjTest, NumbersAreReadAsStrtofReadsThem) {
-    const char* numbers[] = {"0.1", "+1.5", "-2.", ".25", "1e2", "3.1E-2", "16777217", "1e-45",
-                             "3.4028236e38", "inf", "-nan", "0x1.8p1", "1.17549435e-38", "7.038531e-26"};
+    std::vector<std::string> numbers = {"0.1", "+1.5", "-2.", ".25", "1e2", "3.1E-2", "16777217", "1e-45",
+                                        "3.4028236e38", "inf", "-nan", "0x1.8p1", "1.17549435e-38",
+                                        "7.038531e-26", "-0", "0.30000001", "99999999.5", "123456789012"};
+    // And many numbers written as exporters write them, near rounding edges.
+    srand(7);
+    char buffer[64];
+    for (int i = 0; i < 3000; i++) {
+        double value = (rand() - RAND_MAX / 2) / double(1 << (rand() % 40));
+        const char* formats[] = {"%.6f", "%.9g", "%.4e", "%.8f", "%.17g"};
+        snprintf(buffer, sizeof buffer, formats[i % 5], value);
+        numbers.push_back(buffer);
+    }
     std::string text;
-    for (const char* n : numbers) text += std::string("vt ") + n + " 0\n";
+    for (const std::string& n : numbers) text += "vt " + n + " 0\n";
     read(text);
-    ASSERT_EQ(model->numtexcoords, std::size(numbers));
-    for (unsigned i = 0; i < std::size(numbers); i++) {
-        float expect = strtof(numbers[i], nullptr), got = model->texcoords[2 * (i + 1)];
+    ASSERT_EQ(model->numtexcoords, numbers.size());
+    for (unsigned i = 0; i < numbers.size(); i++) {
+        float expect = strtof(numbers[i].c_str(), nullptr), got = model->texcoords[2 * (i + 1)];
         if (std::isnan(expect))
             EXPECT_TRUE(std::isnan(got)) << numbers[i];
         else
