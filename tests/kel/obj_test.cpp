@@ -188,7 +188,7 @@ TEST_F(ObjTest, NumbersAreReadAsStrtofReadsThem) {
     srand(7);
     char buffer[64];
     for (int i = 0; i < 3000; i++) {
-        double value = (rand() - RAND_MAX / 2) / double(1 << (rand() % 40));
+        double value = std::ldexp(rand() - RAND_MAX / 2, -(rand() % 40));
         const char* formats[] = {"%.6f", "%.9g", "%.4e", "%.8f", "%.17g"};
         snprintf(buffer, sizeof buffer, formats[i % 5], value);
         numbers.push_back(buffer);
