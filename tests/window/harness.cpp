@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 
 using Clock = std::chrono::steady_clock;
@@ -150,20 +151,6 @@ std::string difference(const Grab& a, const Grab& b) {
     std::ostringstream s;
     s << "changed: " << a.changes(b, a.all(), 0);
     return s.str();
-}
-
-double shapeChange(const Grab& a, const Box& ba, const Grab& b, const Box& bb) {
-    const auto drawnAt = [](const Grab& g, int x, int y) {
-        return x >= 0 && y >= 0 && x < g.width && y < g.height && drawn(g.at(x, y));
-    };
-    int either = 0, one = 0;
-    for (int j = 0; j < std::max(ba.height(), bb.height()); ++j)
-        for (int i = 0; i < std::max(ba.width(), bb.width()); ++i) {
-            const bool p = drawnAt(a, ba.x0 + i, ba.y0 + j), q = drawnAt(b, bb.x0 + i, bb.y0 + j);
-            either += p || q;
-            one += p != q;
-        }
-    return either ? double(one) / either : 0;
 }
 
 namespace {
