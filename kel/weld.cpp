@@ -17,9 +17,18 @@
 
 #include "kel/kel_internal.h"
 
-bool kelEqual(const float* u, const float* v, float epsilon) {
-    return kelAbs(u[0] - v[0]) < epsilon && kelAbs(u[1] - v[1]) < epsilon && kelAbs(u[2] - v[2]) < epsilon;
+namespace {
+
+// kelAbs, visible to the compiler here so the comparisons inline.
+inline float absolute(float f) { return f < 0 ? -f : f; }
+
+inline bool equal(const float* u, const float* v, float epsilon) {
+    return absolute(u[0] - v[0]) < epsilon && absolute(u[1] - v[1]) < epsilon && absolute(u[2] - v[2]) < epsilon;
 }
+
+}  // namespace
+
+bool kelEqual(const float* u, const float* v, float epsilon) { return equal(u, v, epsilon); }
 
 namespace {
 
@@ -46,11 +55,11 @@ struct Grid {
 // The cell coordinate of y along one axis. Monotonic in y, which is all the
 // search relies on: a value between a and b lies in a cell between theirs.
 int64_t cellOf(const Grid& grid, double y) {
-    double q = std::floor(y * grid.inverse);
-    if (q != q) return 0;  // an infinite epsilon: one cell for everything
-    if (q < -kCellLimit) q = -kCellLimit;
+    double q = y * grid.inverse;
+    if (!(q >= -kCellLimit)) q = q != q ? 0 : -kCellLimit;  // NaN: an infinite epsilon, one cell
     if (q > kCellLimit) q = kCellLimit;
-    return int64_t(q);
+    int64_t i = int64_t(q);  // toward zero, then down to the floor
+    return i - (q < double(i));
 }
 
 size_t hashCell(int64_t x, int64_t y, int64_t z) {
@@ -88,7 +97,11 @@ void prepare(const Grid& grid, const float* v, double epsilon, Probe* probe) {
                 probe->cells[probe->count++] = h;
                 __builtin_prefetch(&grid.slots[h & grid.mask]);
             }
-    probe->home = hashCell(cellOf(grid, v[0]), cellOf(grid, v[1]), cellOf(grid, v[2]));
+    // The vector's own cell lies between the ends: where they meet, it is
+    // that cell.
+    int64_t home[3];
+    for (int a = 0; a < 3; a++) home[a] = lo[a] == hi[a] ? lo[a] : cellOf(grid, v[a]);
+    probe->home = hashCell(home[0], home[1], home[2]);
 }
 
 void insert(Grid& grid, size_t hash, const float* v, unsigned index) {
@@ -106,7 +119,7 @@ unsigned lookup(const Grid& grid, const Probe& probe, const float* v, float epsi
             const Slot& s = grid.slots[i];
             // Slots of other cells that share the probe run are candidates the
             // definition allows too: kelEqual decides.
-            if ((best == 0 || s.index < best) && kelEqual(v, s.v, epsilon)) best = s.index;
+            if ((best == 0 || s.index < best) && equal(v, s.v, epsilon)) best = s.index;
         }
     return best;
 }
