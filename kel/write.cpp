@@ -41,8 +41,9 @@ void writeAll(Out* out, const char* p, size_t left) {
     while (out->ok && left) {
         ssize_t n = write(out->fd, p, left);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) out->ok = false;
-        else {
+        if (n <= 0) {
+            out->ok = false;
+        } else {
             p += n;
             left -= size_t(n);
         }
