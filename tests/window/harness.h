@@ -202,3 +202,5 @@ void Session::open(F ready) {
 
 // Where the ship stands in the first view, in fractions of the window.
 inline Rect shipArea(const Grab& g) { return g.part(0.30, 0.735, 0.70, 0.96); }
+// Everything above it: the Sun and the sky.
+inline Rect aboveShip(const Grab& g) { return g.part(0, 0, 1, 0.73); }
