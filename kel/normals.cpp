@@ -77,7 +77,9 @@ void kelFacetNormals(KelModel* model) {
     const float* vertices = model->vertices;
     for (unsigned t = 0; t < model->numtriangles; t++) {
         KelTriangle* triangle = &model->triangles[t];
-        triangle->findex = t + 1;
+        // Stored only when it changes: a repeated call then leaves the
+        // triangle table clean in the cache, with nothing to write back.
+        if (triangle->findex != t + 1) triangle->findex = t + 1;
         const float* p0 = &vertices[3 * size_t(triangle->vindices[0])];
         const float* p1 = &vertices[3 * size_t(triangle->vindices[1])];
         const float* p2 = &vertices[3 * size_t(triangle->vindices[2])];
