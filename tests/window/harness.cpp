@@ -153,6 +153,15 @@ std::string difference(const Grab& a, const Grab& b) {
     return s.str();
 }
 
+bool warmNozzles(const Grab& g) {
+    for (int side : {-1, 1}) {
+        double rgb[3];
+        g.meanColour(nozzle(g, side), rgb);
+        if (rgb[0] - rgb[2] < 60) return false;
+    }
+    return true;
+}
+
 namespace {
 int ignoreXErrors(Display*, XErrorEvent*) { return 0; }
 }  // namespace
@@ -297,9 +306,13 @@ Grab Session::stableGrab() const {
     return now;
 }
 
-Grab Session::steadyGrab() {
-    keys({"a"});
-    sleepMs(100);
+Grab Session::settledGrab() {
+    const auto centre = [&] { return grab().brightness(0.5, 0.5, 40, 40); };
+    keys({"p"});
+    const bool box = waitFor([&] { return centre() < 30; }, 10);
+    keys({"p"});
+    const bool back = waitFor([&] { return centre() > 100; }, 10);
+    EXPECT_TRUE(box && back) << "no round trip through the box view";
     return stableGrab();
 }
 
@@ -317,10 +330,8 @@ bool Session::becomes(const Grab& expected) {
 
 void Session::expectNoChangeFrom(const Grab& before, const std::vector<std::string>& names) {
     keys(names);
-    keys({"p"});
-    ASSERT_TRUE(waitFor([&] { return grab() != before; }, 10)) << "\"p\" showed no box view";
-    keys({"p"});
-    EXPECT_TRUE(becomes(before)) << "after the keys: " << difference(before, grab());
+    const Grab after = settledGrab();
+    EXPECT_TRUE(after == before) << "after the keys: " << difference(before, after);
 }
 
 bool Session::savePng(const fs::path& path, const Rect* r) const {

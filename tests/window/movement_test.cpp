@@ -74,7 +74,7 @@ TEST_F(Movement, ArrowsAndQWSlideTheBodiesPastWhileTheShipKeepsItsPlace) {
         {"q", "w", 0, -10, 0},        // down: the bodies rise
         {"w", "q", 0, 10, 0},
     };
-    const Grab start = steadyGrab();
+    const Grab start = settledGrab();
     const Box ship = start.find(shipArea(start), drawn);
     for (const Move& m : moves) {
         SCOPED_TRACE(m.key);
@@ -91,7 +91,7 @@ TEST_F(Movement, ArrowsAndQWSlideTheBodiesPastWhileTheShipKeepsItsPlace) {
 }
 
 TEST_F(Movement, TurningKeysSwingTheViewAndTurnTheShip) {
-    const Grab start = steadyGrab();
+    const Grab start = settledGrab();
     // The ship: whatever is drawn below the Sun. Seen from straight behind
     // at first, so mirror symmetric.
     const auto ship = [](const Grab& g) { return g.find({0, g.sun().y1 + 3, g.width, g.height}, drawn); };
@@ -127,7 +127,7 @@ TEST_F(Movement, TurningKeysSwingTheViewAndTurnTheShip) {
 }
 
 TEST_F(Movement, ZAndXZoomTheSceneAboutItsCentre) {
-    const Grab start = steadyGrab();
+    const Grab start = settledGrab();
     const int h = start.sun().height();
     const Move zooms[] = {
         {"z", "x", 0, 0, 0.15 * h},

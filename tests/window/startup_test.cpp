@@ -76,7 +76,7 @@ TEST_P(MissingImage, IsReportedAndTheSceneIsDrawnRegardless) {
     open([](const Grab& g) {
         return g.find(shipArea(g), drawn).count > 2000 && g.share(g.part(0.4, 0.4, 0.6, 0.6), drawn) > 0.99;
     });
-    const Grab before = steadyGrab();
+    const Grab before = settledGrab();
     const Box sun = before.find(aboveShip(before), drawn);
     EXPECT_NEAR(sun.cx(), 250, 4) << sun;
     EXPECT_NEAR(sun.width(), sun.height(), 3) << sun;

@@ -42,35 +42,18 @@ double evenShare(const Grab& g, Rect r) {
     return pairs ? double(even) / pairs : 0;
 }
 
-// Parts of the ship in its first place, as fractions of the window: a strip
-// down the fuselage, and the two engine nozzles.
-Rect fuselage(const Grab& g) { return g.part(0.476, 0.77, 0.52, 0.88); }
-Rect nozzle(const Grab& g, int side) {
-    return side < 0 ? g.part(0.42, 0.91, 0.444, 0.934) : g.part(0.552, 0.91, 0.576, 0.934);
-}
-
 bool dark(long p) { return p >= 0 && level(p) < 60; }
 
 class Switches : public RealWindow {
   protected:
-    // Presses "m" `times` times and returns the steady picture then; `ready`
-    // tells when the last mode shows.
+    // Presses "m" `times` times and returns the settled picture, on which
+    // `shows` must hold.
     template <typename F>
-    Grab shipMode(int times, F ready) {
+    Grab shipMode(int times, F shows) {
         keys("m", times);
-        EXPECT_TRUE(waitFor([&] { return ready(grab()); }, 10)) << "the draw mode did not show";
-        return stableGrab();
-    }
-    // The ship filled, as in the two shaded modes: no gaps in the fuselage.
-    static bool filled(const Grab& g) { return g.share(fuselage(g), drawn) > 0.98; }
-    // The ship drawn in the smooth mode with its materials: warm nozzles.
-    static bool warmNozzles(const Grab& g) {
-        for (int side : {-1, 1}) {
-            double rgb[3];
-            g.meanColour(nozzle(g, side), rgb);
-            if (rgb[0] - rgb[2] < 60) return false;
-        }
-        return true;
+        const Grab g = settledGrab();
+        EXPECT_TRUE(shows(g)) << "not the draw mode expected after " << times << " times m";
+        return g;
     }
     // Waits for a picture other than `before` and returns the steady one.
     Grab changedFrom(const Grab& before) {
@@ -81,35 +64,34 @@ class Switches : public RealWindow {
 
 TEST_F(Switches, MCyclesTheShipThroughMaterialWireframeAndSmooth) {
     // Until "m" is first pressed: lines with black gaps between them.
-    const Grab wire = steadyGrab();
+    const Grab wire = settledGrab();
     EXPECT_GT(wire.share(fuselage(wire), [](long p) { return !drawn(p); }), 0.08);
     EXPECT_FALSE(warmNozzles(wire));
 
     // Then shaded and filled with its materials (warm engine nozzles), lines
     // again, shaded in plain grey, and with its materials again.
-    const Grab material = shipMode(1, [](const Grab& g) { return filled(g) && warmNozzles(g); });
-    const Grab wireAgain = shipMode(1, [](const Grab& g) { return !filled(g); });
+    const Grab material = shipMode(1, materialShip);
+    const Grab wireAgain = shipMode(1, wireShip);
     EXPECT_GT(wireAgain.share(fuselage(wireAgain), [](long p) { return !drawn(p); }), 0.08);
     // Same lines; their colour is the last material's now.
     EXPECT_EQ(wireAgain.find(shipArea(wireAgain), drawn).rect().area(),
               wire.find(shipArea(wire), drawn).rect().area());
-    const Grab smooth = shipMode(1, filled);
-    EXPECT_FALSE(warmNozzles(smooth));
+    const Grab smooth = shipMode(1, smoothShip);
     for (int side : {-1, 1}) {
         double rgb[3];
         smooth.meanColour(nozzle(smooth, side), rgb);
         EXPECT_NEAR(rgb[0], rgb[2], 15) << "nozzle " << side;
         EXPECT_GT(rgb[0], 60) << "nozzle " << side;
     }
-    shipMode(1, warmNozzles);
-    EXPECT_TRUE(becomes(material)) << difference(material, grab());
+    const Grab materialAgain = shipMode(1, materialShip);
+    EXPECT_TRUE(materialAgain == material) << difference(material, materialAgain);
     // The Sun never changed.
     const Box sun = wire.sun();
     for (const Grab* g : {&material, &wireAgain, &smooth}) EXPECT_EQ(g->changes(wire, sun.rect()).count, 0);
 }
 
 TEST_F(Switches, CullingAndWindingShowTheSpheresFarSideAndOutlines) {
-    const Grab start = steadyGrab();
+    const Grab start = settledGrab();
     const Box sun = start.sun();
     const Rect inside = sun.inner(0.08);
 
@@ -154,7 +136,7 @@ TEST_F(Switches, CullingAndWindingShowTheSpheresFarSideAndOutlines) {
 
 TEST_F(Switches, DepthTestOffLetsTheBodiesDrawnLastCoverTheShip) {
     // Zoomed out, the ship stands in front of the Sun, darker than it.
-    const Grab start = steadyGrab();
+    const Grab start = settledGrab();
     keys("x", 3);
     ASSERT_TRUE(waitFor([&] { return grab().sun().height() < 0.6 * start.sun().height(); }, 10));
     const Grab zoomed = stableGrab();
@@ -179,7 +161,7 @@ TEST_F(Switches, DepthTestOffLetsTheBodiesDrawnLastCoverTheShip) {
 }
 
 TEST_F(Switches, ReshapingSwitchesTheDepthTestBackOnBehindTheKeysBack) {
-    const Grab start = steadyGrab();
+    const Grab start = settledGrab();
     const Rect middle = start.part(0.47, 0.44, 0.53, 0.5);
     const auto planetsShow = [&] { return grab().changes(start, middle, 30).count > middle.area() / 4; };
     keys({"d"});
@@ -199,11 +181,11 @@ TEST_F(Switches, LightingOffDrawsTheShipInOneFlatColour) {
     // Lit, the lines of the first picture are dim (lit from behind) and the
     // shaded ship runs from dark to bright; unlit, either is drawn in its
     // plain colour, bright, and the same all over but for the fog.
-    const Grab wire = steadyGrab();
+    const Grab wire = settledGrab();
     const Rect ship = shipArea(wire);
     for (bool shaded : {false, true}) {
         SCOPED_TRACE(shaded ? "smooth" : "wireframe");
-        const Grab lit = shaded ? shipMode(3, filled) : wire;
+        const Grab lit = shaded ? shipMode(3, smoothShip) : wire;
         if (shaded)
             EXPECT_GT(levelSpread(lit, ship), 40);
         else
@@ -223,7 +205,7 @@ TEST_F(Switches, LightingOffDrawsTheShipInOneFlatColour) {
 TEST_F(Switches, FlatShadingGivesEachLineAndFacetOfTheShipOneColour) {
     // The lines: each in the colour of one of its ends instead of running
     // between them. Nothing else changes.
-    const Grab wire = steadyGrab();
+    const Grab wire = settledGrab();
     const Rect ship = shipArea(wire);
     keys({"s"});
     const Grab flatWire = changedFrom(wire);
@@ -234,7 +216,7 @@ TEST_F(Switches, FlatShadingGivesEachLineAndFacetOfTheShipOneColour) {
 
     // The shaded ship: facets, so neighbouring pixels share their colour
     // more often; the same outline.
-    const Grab smooth = shipMode(3, filled);
+    const Grab smooth = shipMode(3, smoothShip);
     keys({"s"});
     const Grab flat = changedFrom(smooth);
     const Box changed = flat.changes(smooth, ship, 3);
@@ -247,7 +229,7 @@ TEST_F(Switches, FlatShadingGivesEachLineAndFacetOfTheShipOneColour) {
 }
 
 TEST_F(Switches, LocalViewerMovesTheShipsHighlightsInTheMaterialMode) {
-    const Grab material = shipMode(1, warmNozzles);
+    const Grab material = shipMode(1, materialShip);
     const Rect ship = shipArea(material);
     keys({"v"});
     const Grab local = changedFrom(material);
@@ -260,7 +242,7 @@ TEST_F(Switches, LocalViewerMovesTheShipsHighlightsInTheMaterialMode) {
 }
 
 TEST_F(Switches, TwoSidedLightingShowsOnlyOnBackFacesOnceCullingIsOff) {
-    const Grab material = shipMode(1, warmNozzles);
+    const Grab material = shipMode(1, materialShip);
     const Rect ship = shipArea(material);
     // With culling on no back face of the ship is drawn: nothing to light.
     expectNoChangeFrom(material, {"t"});
@@ -282,7 +264,7 @@ TEST_F(Switches, LightModelKeysLeaveTheFirstPictureAlone) {
     // The ship's lines at start are lit from their front side only and
     // without highlights, and the spheres are not lit at all: neither
     // two-sided lighting nor the local viewer changes a pixel.
-    const Grab start = steadyGrab();
+    const Grab start = settledGrab();
     expectNoChangeFrom(start, {"t", "v"});
     expectNoChangeFrom(start, {"t", "v"});
 }
