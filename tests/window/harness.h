@@ -167,7 +167,7 @@ class Session : public ::testing::Test {
     // test on.
     Grab settledGrab();
     void keys(const std::vector<std::string>& names);
-    // Presses `names` `times` times each, in turn.
+    // Presses `name` `times` times.
     void keys(const std::string& name, int times);
     // Waits for the picture to become `expected`; false after 10 s.
     bool becomes(const Grab& expected);
