@@ -2,10 +2,15 @@
 // scene and hands control to the GLUT main loop.
 #include <GL/glut.h>
 
+#include <cstdio>
+
 #include "app/state.h"
 #include "scene/scene.h"
 
 int main(int argc, char** argv) {
+    // Diagnostics are whole lines: send each at once, so none is lost when
+    // the process is ended from outside.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
     // freeglut must be initialised before any other GLUT call.
     glutInit(&argc, argv);
     glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
