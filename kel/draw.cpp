@@ -9,34 +9,16 @@ void kelDraw(KelModel* model, unsigned mode) {
     assert(model);
     assert(model->vertices);
 
-    if ((mode & KEL_FLAT) && !model->facetnorms) {
-        printf("kelDraw() warning: flat render mode requested with no facet normals defined.\n");
-        mode &= ~KEL_FLAT;
-    }
-    if ((mode & KEL_SMOOTH) && !model->normals) {
-        printf("kelDraw() warning: smooth render mode requested with no normals defined.\n");
-        mode &= ~KEL_SMOOTH;
-    }
-    if ((mode & KEL_TEXTURE) && !model->texcoords) {
-        printf("kelDraw() warning: texture render mode requested with no texture coordinates defined.\n");
-        mode &= ~KEL_TEXTURE;
-    }
-    if ((mode & KEL_FLAT) && (mode & KEL_SMOOTH)) {
-        printf("kelDraw() warning: flat render mode requested and smooth render mode requested (using smooth).\n");
-        mode &= ~KEL_FLAT;
-    }
-    if ((mode & KEL_COLOR) && !model->materials) {
-        printf("kelDraw() warning: color render mode requested with no materials defined.\n");
-        mode &= ~KEL_COLOR;
-    }
-    if ((mode & KEL_MATERIAL) && !model->materials) {
-        printf("kelDraw() warning: material render mode requested with no materials defined.\n");
-        mode &= ~KEL_MATERIAL;
-    }
-    if ((mode & KEL_COLOR) && (mode & KEL_MATERIAL)) {
-        printf("kelDraw() warning: color and material render mode requested using only material mode.\n");
-        mode &= ~KEL_COLOR;
-    }
+    static const char* const warnings[7] = {
+        "kelDraw() warning: flat render mode requested with no facet normals defined.\n",
+        "kelDraw() warning: smooth render mode requested with no normals defined.\n",
+        "kelDraw() warning: texture render mode requested with no texture coordinates defined.\n",
+        "kelDraw() warning: flat render mode requested and smooth render mode requested (using smooth).\n",
+        "kelDraw() warning: color render mode requested with no materials defined.\n",
+        "kelDraw() warning: material render mode requested with no materials defined.\n",
+        "kelDraw() warning: color and material render mode requested using only material mode.\n",
+    };
+    mode = kelCheckMode(model, mode, warnings);
 
     if (mode & KEL_COLOR)
         glEnable(GL_COLOR_MATERIAL);

@@ -27,6 +27,13 @@
 // in progress and the file text). Only a diverted kelExit calls it.
 void kelAbandonRead();
 
+// The mode word with every flag the model cannot serve dropped, in a fixed
+// order, each dropped flag announced on stdout with its warning (one of
+// seven: no facet normals, no normals, no texture coordinates, flat and
+// smooth, colour without materials, material without materials, colour and
+// material).
+unsigned kelCheckMode(const KelModel* model, unsigned mode, const char* const warnings[7]);
+
 // calloc that never returns null: out of memory ends the process.
 void* kelAlloc(size_t count, size_t size);
 // A heap copy of the first `length` bytes at `text`, NUL-terminated.
