@@ -1,6 +1,6 @@
 // Internals shared by the kel sources: assertions that stay on in every build,
-// the one fatal-exit path, zero-filled allocation, whole-file loading and the
-// text-scanning helpers of the OBJ and MTL readers.
+// the one fatal-exit path, zero-filled allocation, reading files in chunks and
+// the text-scanning helpers of the OBJ and MTL readers.
 #ifndef KEL_KEL_INTERNAL_H
 #define KEL_KEL_INTERNAL_H
 
@@ -24,7 +24,7 @@
 [[noreturn]] void kelExit(int status);
 
 // Frees whatever an OBJ read that kelExit interrupted still holds (the model
-// in progress and the file text). Only a diverted kelExit calls it.
+// in progress, the open file and its buffer). Only a diverted kelExit calls it.
 void kelAbandonRead();
 
 // The mode word with every flag the model cannot serve dropped, in a fixed
@@ -39,25 +39,52 @@ void* kelAlloc(size_t count, size_t size);
 // A heap copy of the first `length` bytes at `text`, NUL-terminated.
 char* kelCopyName(const char* text, size_t length);
 
-// The bytes of a whole file, followed by kelTextPadding zero bytes that are
-// not counted in `size`: they stop the C library's number parsers, and let a
-// scanner load 16 bytes at any position up to the end. The bytes are
-// writable; a reader may NUL-terminate a name in place while it uses it.
+// A file read in chunks through one reused buffer, each chunk a run of
+// whole statements: it ends where a line begins whose first token cannot
+// continue the statement before it (no number starts with its first
+// character), so a reader scans each chunk as if the file ended there. A
+// chunk is followed by kelTextPadding readable bytes, the first of them
+// zero: the zero stops the scanners and the C library's number parsers, and
+// the rest lets a scanner load 16 bytes at any position up to the end. The
+// bytes are writable; a reader may NUL-terminate a name in place while it
+// uses it. Each chunk takes about `chunk` bytes; when no such line start is
+// in them (one huge face or comment), it doubles until one is, or the file
+// ends, so an unchanged file splits the same way on every pass. A file that
+// fits one chunk, or that cannot seek (a pipe), is read once: the buffer
+// then grows to hold all of it and a rewind hands out the same bytes.
 constexpr size_t kelTextPadding = 64;
-struct KelText {
-    char* data;
-    size_t size;
-    size_t capacity;  // bytes mapped at data
-    size_t dropped;   // bytes at the start already given back
+constexpr size_t kelChunkSize = size_t(1) << 20;
+struct KelChunks {
+    int fd;
+    char* data;       // owned: capacity + kelTextPadding bytes
+    size_t capacity;  // file bytes the buffer can hold
+    size_t chunk;     // file bytes a chunk starts from
+    size_t size;      // file bytes in the buffer
+    size_t split;     // the chunk handed out is [data, data + split); 0 when none
+    char saved;       // the byte at data[split], replaced by a zero
+    size_t offset;    // file offset of data[0]
+    size_t line;      // line number of data[0]
+    bool seekable;    // a regular file: split into chunks and read again to rewind
+    bool eof;
+    bool failed;  // a read failed: the reader reports the file as unreadable
 };
-// Reads the file at `path`; false (and nothing held) when it cannot be
-// opened or read.
-bool kelLoadText(const char* path, KelText* text);
-// Gives the memory of the whole pages before `upTo` back to the system; they
-// read as zero afterwards. Lets the second pass of a reader shrink the text
-// while its tables grow.
-void kelDropText(KelText* text, const char* upTo);
-void kelFreeText(KelText* text);
+// Opens the file at `path` for chunks of about `chunk` bytes; false (and
+// nothing held) when it cannot be opened.
+bool kelOpenChunks(const char* path, size_t chunk, KelChunks* chunks);
+// Hands out the next chunk, [chunks->data, chunks->data + chunks->split);
+// false at the end of the file or when a read failed (chunks->failed).
+bool kelNextChunk(KelChunks* chunks);
+// Starts the file again from its first byte.
+void kelRewindChunks(KelChunks* chunks);
+// The line number of `at`, a position in the chunk handed out.
+size_t kelChunkLine(const KelChunks* chunks, const char* at);
+// Closes the file and frees the buffer; safe to call again.
+void kelCloseChunks(KelChunks* chunks);
+
+// kelReadOBJ and kelReadMTL reading through chunks of about `chunk` bytes
+// (the public functions use kelChunkSize; tests force small chunks).
+KelModel* kelReadOBJChunks(const char* filename, size_t chunk);
+void kelReadMTLChunks(KelModel* model, const char* name, size_t chunk);
 
 // --- Scanning [p, end) --------------------------------------------------------
 // White space is what isspace() takes in the C locale; a line ends at '\n'
@@ -65,7 +92,7 @@ void kelFreeText(KelText* text);
 
 inline bool kelIsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-// The padding after a KelText (zero bytes, not white space) stops the loop.
+// The zero byte after a chunk (not white space) stops the loop.
 inline const char* kelSkipSpace(const char* p, const char*) {
     while (kelIsSpace(*p)) p++;
     return p;
@@ -78,7 +105,7 @@ inline const char* kelTokenEnd(const char* p, const char* end) {
 
 // The decimal digits at p, at most 8 of them, as a number; *length gets how
 // many there are (0 when p holds none). Loads 8 bytes at p, which the
-// padding of a KelText allows anywhere up to its end.
+// padding after a chunk allows anywhere up to its end.
 inline uint32_t kelDigits8(const char* p, int* length) {
     uint64_t v;
     memcpy(&v, p, 8);

@@ -1,8 +1,9 @@
-// OBJ reader. The file is loaded once; a first pass over its bytes counts
-// what it holds, creates the groups and reads the material library, every
-// table is then allocated once at its final size, and a second pass fills
-// them. Both passes find statements the same way, so the second never holds
-// more than the first counted.
+// OBJ reader. A first pass over the file's bytes counts what it holds,
+// creates the groups and reads the material library, every table is then
+// allocated once at its final size, and a second pass fills them. Both passes
+// read the file in chunks of whole statements and find statements the same
+// way; the second never writes past what the first counted, even when the
+// file changes between them.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,20 +22,22 @@ enum FaceForm { FORM_V, FORM_VT, FORM_VN, FORM_VTN };
 struct ObjReader {
     KelModel* model;
     const char* filename;
-    KelText* text;
-    const char* begin;
+    size_t chunk;  // chunk size, for the material library too
+    KelChunks chunks;
+    const char* begin;  // the chunk being read
     const char* end;
     // Entries read so far: the first pass's counts, or the second pass's
     // last filled index.
     unsigned numvertices, numnormals, numtexcoords;
     unsigned maxtriangles;  // room in model->triangles (second pass)
-    KelGroup* group;        // current group
+    unsigned* rooms;        // owned: room in each group's triangles, in list order (second pass)
+    KelGroup* group;        // current group; null for one the first pass did not see
+    unsigned groupRoom;     // room in the current group's triangles (second pass)
     unsigned material;      // current material (second pass)
 };
 
-// The model and text of the read in progress, for kelAbandonRead.
-KelModel* readingModel;
-KelText readingText;
+// The read in progress, for kelAbandonRead.
+ObjReader* reading;
 
 inline bool isDigit(char c) { return unsigned(c - '0') < 10; }
 
@@ -92,20 +95,9 @@ FaceForm faceForm(const char* p, const char* end) {
     return FORM_VT;
 }
 
-// The line of byte `offset` of the file. The second pass gives back the text
-// it has passed, so the file is read again for the count.
-size_t lineNumber(const char* filename, size_t offset) {
-    size_t line = 1;
-    FILE* file = fopen(filename, "rb");
-    if (!file) return 0;
-    for (int c; offset-- > 0 && (c = getc(file)) != EOF;) line += c == '\n';
-    fclose(file);
-    return line;
-}
-
 [[noreturn]] void indexOutOfRange(const ObjReader& r, const char* kind, long long index, const char* at) {
     fprintf(stderr, "kelReadOBJ() failed: %s index %lld out of range in \"%s\" line %zu.\n", kind, index,
-            r.filename, lineNumber(r.filename, size_t(at - r.begin)));
+            r.filename, kelChunkLine(&r.chunks, at));
     kelExit(1);
 }
 
@@ -153,7 +145,8 @@ const char* readReference(const ObjReader& r, const char* p, FaceForm form, unsi
 
 void storeTriangle(ObjReader& r, FaceForm form, const unsigned a[3], const unsigned b[3], const unsigned c[3]) {
     KelModel* m = r.model;
-    if (m->numtriangles == r.maxtriangles) return;  // never, as both passes agree
+    // Never, unless the file changed after the first pass.
+    if (m->numtriangles == r.maxtriangles || !r.group || r.group->numtriangles == r.groupRoom) return;
     KelTriangle* t = &m->triangles[m->numtriangles];
     t->vindices[0] = a[0], t->vindices[1] = b[0], t->vindices[2] = c[0];
     if (form == FORM_VT || form == FORM_VTN) t->tindices[0] = a[1], t->tindices[1] = b[1], t->tindices[2] = c[1];
@@ -240,19 +233,32 @@ const char* fillFace(ObjReader& r, const char* p) {
     return p;
 }
 
-// Group names are the whole rest of the line, the blanks after the keyword
-// included, without the line end ("\n" or "\r\n"). The name is NUL-terminated
-// in place for the lookup and the byte put back afterwards.
-KelGroup* lineGroup(ObjReader& r, bool fill, char* p, const char** next) {
+// Second pass: makes the group named `name` current, with its room, and
+// gives it the current material.
+void selectGroup(ObjReader& r, const char* name) {
+    unsigned i = 0;
+    KelGroup* group = r.model->groups;
+    for (; group && strcmp(group->name, name) != 0; group = group->next) i++;
+    r.group = group;
+    r.groupRoom = group ? r.rooms[i] : 0;
+    if (group) group->material = r.material;
+}
+
+// A group statement after its keyword, at p; returns the start of the next
+// line. Group names are the whole rest of the line, the blanks after the
+// keyword included, without the line end ("\n" or "\r\n"). The name is
+// NUL-terminated in place for the lookup and the byte put back afterwards.
+const char* lineGroup(ObjReader& r, bool fill, char* p) {
     char* lineEnd = const_cast<char*>(kelSkipLine(p, r.end));
-    *next = lineEnd;
+    const char* next = lineEnd;
     if (lineEnd > p && lineEnd[-1] == '\n') lineEnd--;
     while (lineEnd > p && lineEnd[-1] == '\r') lineEnd--;
     char saved = *lineEnd;
     *lineEnd = '\0';
-    KelGroup* group = fill ? kelFindGroup(r.model, p) : kelAddGroup(r.model, p);
+    if (fill) selectGroup(r, p);
+    else r.group = kelAddGroup(r.model, p);
     *lineEnd = saved;
-    return group;
+    return next;
 }
 
 bool isWord(const char* p, const char* tokenEnd, const char* word) {
@@ -260,20 +266,14 @@ bool isWord(const char* p, const char* tokenEnd, const char* word) {
     return size_t(tokenEnd - p) == length && memcmp(p, word, length) == 0;
 }
 
-// Statements of both passes. Only "mtllib" and "usemtl" are matched whole;
-// the others by their first letter ("v" by its first two). The second pass
-// gives the text it has passed back as it goes.
+// The statements of one chunk, in either pass. Only "mtllib" and "usemtl"
+// are matched whole; the others by their first letter ("v" by its first
+// two).
 void readStatements(ObjReader& r, bool fill) {
-    const size_t dropEvery = size_t(1) << 23;
     KelModel* m = r.model;
     const char* end = r.end;
     const char* p = kelSkipSpace(r.begin, end);
-    const char* nextDrop = r.begin + dropEvery;
     while (p < end) {
-        if (fill && p >= nextDrop) {
-            kelDropText(r.text, p);
-            nextDrop = p + dropEvery;
-        }
         const char* tokenEnd = kelTokenEnd(p, end);
         switch (*p) {
             case 'v': {
@@ -309,8 +309,7 @@ void readStatements(ObjReader& r, bool fill) {
                 p = fill ? fillFace(r, tokenEnd) : countFace(r, tokenEnd);
                 break;
             case 'g':
-                r.group = lineGroup(r, fill, const_cast<char*>(tokenEnd), &p);
-                if (fill) r.group->material = r.material;
+                p = lineGroup(r, fill, const_cast<char*>(tokenEnd));
                 break;
             case 'm':
             case 'u': {
@@ -328,10 +327,10 @@ void readStatements(ObjReader& r, bool fill) {
                     if (library) {
                         free(m->mtllibname);
                         m->mtllibname = kelCopyName(word, size_t(wordEnd - word));
-                        kelReadMTL(m, name);
+                        kelReadMTLChunks(m, name, r.chunk);
                     } else {
                         r.material = kelFindMaterial(m, name);
-                        r.group->material = r.material;
+                        if (r.group) r.group->material = r.material;
                     }
                     name[wordEnd - word] = saved;
                 }
@@ -346,15 +345,33 @@ void readStatements(ObjReader& r, bool fill) {
     }
 }
 
+[[noreturn]] void cannotOpen(const char* filename) {
+    fprintf(stderr, "kelReadOBJ() failed: can't open data file \"%s\".\n", filename);
+    kelExit(1);
+}
+
+// One pass over the file, chunk by chunk.
+void readFile(ObjReader& r, bool fill) {
+    while (kelNextChunk(&r.chunks)) {
+        r.begin = r.chunks.data;
+        r.end = r.chunks.data + r.chunks.split;
+        readStatements(r, fill);
+    }
+    if (r.chunks.failed) cannotOpen(r.filename);
+}
+
 void kelFirstPass(ObjReader& r) {
     KelModel* m = r.model;
     r.group = kelAddGroup(m, "default");
-    readStatements(r, false);
+    readFile(r, false);
     m->numvertices = r.numvertices;
     m->numnormals = r.numnormals;
     m->numtexcoords = r.numtexcoords;
+    r.rooms = static_cast<unsigned*>(kelAlloc(m->numgroups, sizeof(unsigned)));
+    unsigned i = 0;
     for (KelGroup* g = m->groups; g; g = g->next) {
         g->triangles = static_cast<unsigned*>(kelAlloc(g->numtriangles, sizeof(unsigned)));
+        r.rooms[i++] = g->numtriangles;
         g->numtriangles = 0;
     }
 }
@@ -363,30 +380,23 @@ void kelSecondPass(ObjReader& r) {
     r.numvertices = r.numnormals = r.numtexcoords = 0;
     r.maxtriangles = r.model->numtriangles;
     r.model->numtriangles = 0;
-    r.group = kelFindGroup(r.model, "default");
     r.material = 0;
-    readStatements(r, true);
+    selectGroup(r, "default");
+    kelRewindChunks(&r.chunks);
+    readFile(r, true);
 }
 
 }  // namespace
 
-KelModel* kelReadOBJ(const char* filename) {
-    KelText text;
-    if (!kelLoadText(filename, &text)) {
-        fprintf(stderr, "kelReadOBJ() failed: can't open data file \"%s\".\n", filename);
-        kelExit(1);
-    }
+KelModel* kelReadOBJChunks(const char* filename, size_t chunk) {
+    ObjReader r = {};
+    if (!kelOpenChunks(filename, chunk, &r.chunks)) cannotOpen(filename);
+    reading = &r;
     KelModel* model = static_cast<KelModel*>(kelAlloc(1, sizeof(KelModel)));
     model->pathname = kelCopyName(filename, strlen(filename));
-    readingModel = model;
-    readingText = text;
-
-    ObjReader r = {};
     r.model = model;
     r.filename = filename;
-    r.text = &text;
-    r.begin = text.data;
-    r.end = text.data + text.size;
+    r.chunk = chunk;
     kelFirstPass(r);
 
     // Every table zero-filled: numbers that fail to parse and index kinds a
@@ -399,15 +409,18 @@ KelModel* kelReadOBJ(const char* filename) {
         model->texcoords = static_cast<float*>(kelAlloc(2 * (size_t(model->numtexcoords) + 1), sizeof(float)));
 
     kelSecondPass(r);
-    kelFreeText(&text);
-    readingModel = nullptr;
-    readingText = {};
+    kelCloseChunks(&r.chunks);
+    free(r.rooms);
+    reading = nullptr;
     return model;
 }
 
+KelModel* kelReadOBJ(const char* filename) { return kelReadOBJChunks(filename, kelChunkSize); }
+
 void kelAbandonRead() {
-    if (readingModel) kelDelete(readingModel);
-    kelFreeText(&readingText);
-    readingModel = nullptr;
-    readingText = {};
+    if (!reading) return;
+    if (reading->model) kelDelete(reading->model);
+    kelCloseChunks(&reading->chunks);
+    free(reading->rooms);
+    reading = nullptr;
 }

@@ -1,0 +1,130 @@
+// The readers take files in chunks that end only where a statement cannot go
+// on. Every chunk size, down to one byte, must give the model that a read in
+// one go gives: faces and numbers across line ends at a boundary, long
+// comments, "\r\n" line ends, lines that begin with "inf" or "nan", and a face
+// longer than any small chunk.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "kel/kel_internal.h"
+#include "kel_files.h"
+
+namespace {
+
+// The statements that run on across line ends come first, so that the
+// first boundary of a chunk of n bytes falls at byte n. The long comments and
+// the long face come last: a chunk grows to hold the longest run without a
+// place to end, and stays that large.
+std::string awkwardObj() {
+    std::string obj = "v 1 2\ninf\nv 1 2\n\n  nan\nv .5 1\n.5\nv 1 0.5\n  -2.25\r\nvt 0.5\n+.5\nvn 0 0 1\r\n";
+    obj += "mtllib m.mtl\r\ng  first\r\nusemtl red\nf -1/-1/-1 -2/-1/-1\n-3/-1/-1\n\n   -4/-1/-1 -1/-1/-1\r\n";
+    obj += "f -4//-1\r\n-3//-1 -2//-1\ng second\nusemtl blue\r\nf 1 2\n3\n";
+    obj += "# " + std::string(300, 'c') + "\n#" + std::string(5000, '#') + "\ng  first\nf";
+    for (int i = 0; i < 400; i++) obj += (i % 10 ? " " : "\n") + std::to_string(i % 4 + 1);  // on 40 lines
+    obj += "\ng last\r\nf 1 2 3";  // no line end at the end of the file
+    return obj;
+}
+
+const char* kMtl = "Kd 0.1\n0.2 0.3\nnewmtl red\r\nNs\n500\nKa 1 0 0\nnewmtl blue\nKs 0 0\n  1\n";
+
+void expectFloats(const float* a, const float* b, size_t n) {
+    if (n == 0) return;
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(memcmp(a, b, n * sizeof(float)), 0);
+}
+
+void expectSameModel(const KelModel* a, const KelModel* b) {
+    ASSERT_EQ(a->numvertices, b->numvertices);
+    ASSERT_EQ(a->numnormals, b->numnormals);
+    ASSERT_EQ(a->numtexcoords, b->numtexcoords);
+    ASSERT_EQ(a->numtriangles, b->numtriangles);
+    expectFloats(a->vertices, b->vertices, 3 * (size_t(a->numvertices) + 1));
+    expectFloats(a->normals, b->normals, a->numnormals ? 3 * (size_t(a->numnormals) + 1) : 0);
+    expectFloats(a->texcoords, b->texcoords, a->numtexcoords ? 2 * (size_t(a->numtexcoords) + 1) : 0);
+    EXPECT_EQ(memcmp(a->triangles, b->triangles, a->numtriangles * sizeof(KelTriangle)), 0);
+    ASSERT_EQ(groupNames(a), groupNames(b));
+    for (const KelGroup *g = a->groups, *h = b->groups; g; g = g->next, h = h->next) {
+        EXPECT_EQ(groupTriangles(g), groupTriangles(h)) << g->name;
+        EXPECT_EQ(g->material, h->material) << g->name;
+    }
+    ASSERT_EQ(a->nummaterials, b->nummaterials);
+    for (unsigned i = 0; i < a->nummaterials; i++) {
+        const KelMaterial &m = a->materials[i], &n = b->materials[i];
+        EXPECT_STREQ(m.name, n.name);
+        expectFloats(m.diffuse, n.diffuse, 4);
+        expectFloats(m.ambient, n.ambient, 4);
+        expectFloats(m.specular, n.specular, 4);
+        EXPECT_EQ(m.shininess, n.shininess);
+    }
+}
+
+TEST(KelChunks, EveryChunkSizeGivesTheModelOfOneRead) {
+    TempDir dir;
+    dir.write("m.mtl", kMtl);
+    std::string path = dir.write("m.obj", awkwardObj());
+    KelModel* whole = kelReadOBJ(path.c_str());
+    // The file as written: faces, numbers and materials across line ends.
+    ASSERT_EQ(whole->numvertices, 4u);
+    EXPECT_TRUE(std::isinf(whole->vertices[3 * 1 + 2]));
+    EXPECT_TRUE(std::isnan(whole->vertices[3 * 2 + 2]));
+    EXPECT_EQ(whole->vertices[3 * 3 + 2], 0.5f);
+    EXPECT_EQ(whole->vertices[3 * 4 + 2], -2.25f);
+    EXPECT_EQ(whole->texcoords[2 * 1 + 1], 0.5f);
+    ASSERT_EQ(whole->numtriangles, 3u + 1u + 1u + 398u + 1u);
+    EXPECT_EQ(vIdx(whole, 0), (Corners{4, 3, 2}));
+    EXPECT_EQ(tIdx(whole, 2), (Corners{1, 1, 1}));
+    EXPECT_EQ(vIdx(whole, 3), (Corners{1, 2, 3}));
+    EXPECT_EQ(nIdx(whole, 3), (Corners{1, 1, 1}));
+    EXPECT_EQ(groupNames(whole), (std::vector<std::string>{" last", " second", "  first", "default"}));
+    EXPECT_EQ(whole->groups->next->numtriangles, 1u);
+    EXPECT_EQ(whole->groups->next->material, 2u);
+    EXPECT_EQ(whole->groups->next->next->numtriangles, 3u + 1u + 398u);
+    ASSERT_EQ(whole->nummaterials, 3u);
+    EXPECT_EQ(whole->materials[0].diffuse[2], 0.3f);
+    EXPECT_EQ(whole->materials[1].shininess, 64.0f);
+    EXPECT_EQ(whole->materials[2].specular[2], 1.0f);
+    for (size_t chunk = 1; chunk <= 200; chunk++) {
+        SCOPED_TRACE(chunk);
+        KelModel* m = kelReadOBJChunks(path.c_str(), chunk);
+        expectSameModel(m, whole);
+        kelDelete(m);
+    }
+    kelDelete(whole);
+}
+
+TEST(KelChunks, AFileThatCannotSeekIsReadOnce) {
+    TempDir dir;
+    dir.write("m.mtl", kMtl);
+    std::string text = awkwardObj(), path = dir.write("m.obj", text), fifo = dir.path("pipe.obj");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    dir.files.push_back(fifo);
+    std::thread writer([&] {
+        FILE* f = fopen(fifo.c_str(), "wb");
+        fwrite(text.data(), 1, text.size(), f);
+        fclose(f);
+    });
+    KelModel* piped = kelReadOBJChunks(fifo.c_str(), 16);
+    writer.join();
+    KelModel* whole = kelReadOBJ(path.c_str());
+    expectSameModel(piped, whole);
+    kelDelete(piped);
+    kelDelete(whole);
+}
+
+TEST(KelChunksDeathTest, MessagesNameTheLineAcrossChunks) {
+    TempDir dir;
+    std::string obj = "v 0 0 0\nv 1 0 0\nv 1 1 0\n";
+    for (int i = 0; i < 200; i++) obj += "f 1 2\r\n 3\n";
+    obj += "f 1 2 4\n";  // line 404
+    std::string path = dir.write("m.obj", obj);
+    EXPECT_EXIT(kelReadOBJChunks(path.c_str(), 5), testing::ExitedWithCode(1),
+                "^kelReadOBJ\\(\\) failed: vertex index 4 out of range in \"" + path + "\" line 404\\.\n$");
+}
+
+}  // namespace
