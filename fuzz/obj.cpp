@@ -1,6 +1,7 @@
 // libFuzzer target for the OBJ reader: each input is written to an OBJ file
-// beside a fixed MTL library ("fuzz.mtl"), read with kelReadOBJ, checked and
-// freed. The library's fatal exits (unknown statements, indices outside their
+// beside a fixed MTL library ("fuzz.mtl"), read, checked and freed. The read
+// goes through chunks of 1 to 37 bytes, chosen by the input's size, so that
+// chunk boundaries fall everywhere a statement can stand. The library's fatal exits (unknown statements, indices outside their
 // tables, missing libraries) come back here instead of ending the process:
 // this file defines kelExit, so the linker leaves the library's own
 // definition (kel/exit.cpp) out.
@@ -65,7 +66,7 @@ static void check(const KelModel* m) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     writeFile(objPath, data, size);
     if (setjmp(harness) == 0) {
-        KelModel* model = kelReadOBJ(objPath.c_str());
+        KelModel* model = kelReadOBJChunks(objPath.c_str(), 1 + size % 37);
         check(model);
         kelDelete(model);
     }
