@@ -55,6 +55,7 @@
 #include <vector>
 
 #include "app/state.h"
+#include "window/display_number.h"
 #include "scene/scene.h"
 
 namespace {
@@ -241,21 +242,13 @@ pid_t startVirtualDisplay() {
         _exit(127);
     }
     close(fds[1]);
-    std::string number;
-    pollfd p = {fds[0], POLLIN, 0};
-    while (number.find('\n') == std::string::npos && poll(&p, 1, 10000) > 0) {
-        char buf[16];
-        const ssize_t n = read(fds[0], buf, sizeof buf);
-        if (n <= 0) break;
-        number.append(buf, size_t(n));
-    }
-    close(fds[0]);
-    if (number.find('\n') == std::string::npos) {
+    const std::string display = readDisplayName(fds[0]);
+    if (display.empty()) {
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
         return -1;
     }
-    setenv("DISPLAY", (":" + number.substr(0, number.find('\n'))).c_str(), 1);
+    setenv("DISPLAY", display.c_str(), 1);
     setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1);
     return pid;
 }

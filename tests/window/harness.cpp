@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include "display_number.h"
+
 #include <X11/Xutil.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -180,17 +182,8 @@ void Session::SetUp() {
                   "tcp"},
                  "", "", "", fds[1]);
     close(fds[1]);
-    std::string number;
-    pollfd p = {fds[0], POLLIN, 0};
-    while (number.find('\n') == std::string::npos && poll(&p, 1, 10000) > 0) {
-        char buf[16];
-        const ssize_t n = read(fds[0], buf, sizeof buf);
-        if (n <= 0) break;
-        number.append(buf, size_t(n));
-    }
-    close(fds[0]);
-    ASSERT_NE(number.find('\n'), std::string::npos) << "the virtual X server did not start";
-    const std::string display = ":" + number.substr(0, number.find('\n'));
+    const std::string display = readDisplayName(fds[0]);
+    ASSERT_FALSE(display.empty()) << "the virtual X server did not start";
     setenv("DISPLAY", display.c_str(), 1);
     setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1);
     x = XOpenDisplay(display.c_str());
