@@ -33,7 +33,6 @@
 #include <GL/freeglut.h>
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
