@@ -15,6 +15,10 @@
 
 #include "kel/kel.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 // Every fatal exit of the library (a file that cannot be opened or read, an
 // unknown vertex statement, a face index outside its table, exhausted memory)
 // calls kelExit after printing its message. exit.cpp holds nothing else and
@@ -63,7 +67,6 @@ struct KelChunks {
     size_t split;     // the chunk handed out is [data, data + split); 0 when none
     char saved;       // the byte at data[split], replaced by a zero
     size_t offset;    // file offset of data[0]
-    size_t line;      // line number of data[0]
     bool seekable;    // a regular file: split into chunks and read again to rewind
     bool eof;
     bool failed;  // a read failed: the reader reports the file as unreadable
@@ -76,7 +79,9 @@ bool kelOpenChunks(const char* path, size_t chunk, KelChunks* chunks);
 bool kelNextChunk(KelChunks* chunks);
 // Starts the file again from its first byte.
 void kelRewindChunks(KelChunks* chunks);
-// The line number of `at`, a position in the chunk handed out.
+// The line number of `at`, a position in the chunk handed out; counted
+// only when asked (for an error message), which re-reads the file before
+// the chunk.
 size_t kelChunkLine(const KelChunks* chunks, const char* at);
 // Closes the file and frees the buffer; safe to call again.
 void kelCloseChunks(KelChunks* chunks);
@@ -124,8 +129,33 @@ inline uint32_t kelDigits8(const char* p, int* length) {
     return uint32_t((v * 10000 + (v >> 32)) & 0xFFFFFFFFull);
 }
 
+// The line end ('\n') at or after p, or end. Lines are short, so the search
+// is inline, 16 bytes at a time: the padding after a chunk makes every load
+// that starts before end readable, and a line end found past end (the bytes
+// after the chunk's zero may be the next chunk's) counts as end.
+inline const char* kelLineEnd(const char* p, const char* end) {
+#if defined(__SSE2__)
+    const __m128i newline = _mm_set1_epi8('\n');
+    for (; p < end; p += 16) {
+        unsigned mask = unsigned(
+            _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), newline)));
+        if (mask) {
+            p += __builtin_ctz(mask);
+            return p < end ? p : end;
+        }
+    }
+    return end;
+#else
+    const void* newline = memchr(p, '\n', size_t(end - p));
+    return newline ? static_cast<const char*>(newline) : end;
+#endif
+}
+
 // Just past the line end at or after p, or end.
-const char* kelSkipLine(const char* p, const char* end);
+inline const char* kelSkipLine(const char* p, const char* end) {
+    const char* lineEnd = kelLineEnd(p, end);
+    return lineEnd < end ? lineEnd + 1 : end;
+}
 
 // The first white-space-delimited word between p and the end of its line:
 // returns its start and stores its end in *wordEnd (start == *wordEnd when

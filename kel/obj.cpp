@@ -34,6 +34,7 @@ struct ObjReader {
     KelGroup* group;        // current group; null for one the first pass did not see
     unsigned groupRoom;     // room in the current group's triangles (second pass)
     unsigned material;      // current material (second pass)
+    FaceForm form;          // the form of the last face filled (second pass)
 };
 
 // The read in progress, for kelAbandonRead.
@@ -143,6 +144,39 @@ const char* readReference(const ObjReader& r, const char* p, FaceForm form, unsi
     return kelTokenEnd(q, end);
 }
 
+// readReference for the common tokens, in one pass over their digits: every
+// number the form asks for present, unsigned, within its table (so that
+// resolve would return it as written) and the token ending right after the
+// last one. Returns p when the token is anything else; readReference then
+// reads it by the full rules. The members it sets are the ones
+// readReference sets for such a token.
+inline const char* quickReference(const ObjReader& r, const char* p, FaceForm form, unsigned ref[3]) {
+    const KelModel* m = r.model;
+    int length;
+    uint32_t v = kelDigits8(p, &length);
+    const char* q = p + length;
+    if (length == 0 || v == 0 || v > m->numvertices) return p;
+    uint32_t t = 0, n = 0;
+    if (form == FORM_VT || form == FORM_VTN) {
+        if (*q != '/') return p;
+        t = kelDigits8(q + 1, &length);
+        q += 1 + length;
+        if (length == 0 || t == 0 || t > m->numtexcoords) return p;
+    }
+    if (form == FORM_VN || form == FORM_VTN) {
+        if (q[0] != '/' || (form == FORM_VN && q[1] != '/')) return p;
+        q += form == FORM_VN ? 2 : 1;
+        n = kelDigits8(q, &length);
+        q += length;
+        if (length == 0 || n == 0 || n > m->numnormals) return p;
+    }
+    if (q < r.end && !kelIsSpace(*q)) return p;  // the padding makes reading *q safe
+    ref[0] = v;
+    if (form == FORM_VT || form == FORM_VTN) ref[1] = t;
+    if (form == FORM_VN || form == FORM_VTN) ref[2] = n;
+    return q;
+}
+
 void storeTriangle(ObjReader& r, FaceForm form, const unsigned a[3], const unsigned b[3], const unsigned c[3]) {
     KelModel* m = r.model;
     // Never, unless the file changed after the first pass.
@@ -197,8 +231,7 @@ const char* countFace(ObjReader& r, const char* p) {
     for (p = kelSkipSpace(p, end); startsIndex(p, end); p = kelSkipSpace(p, end)) {
 #if defined(__SSE2__)
         if (p >= slowUntil) {
-            const char* lineEnd = static_cast<const char*>(memchr(p, '\n', size_t(end - p)));
-            if (!lineEnd) lineEnd = end;
+            const char* lineEnd = kelLineEnd(p, end);
             if (countDigitTokens(p, lineEnd, &references)) {
                 p = lineEnd;
                 continue;
@@ -216,19 +249,27 @@ const char* countFace(ObjReader& r, const char* p) {
 }
 
 const char* fillFace(ObjReader& r, const char* p) {
-    p = kelSkipSpace(p, r.end);
-    if (!startsIndex(p, r.end)) return p;
-    FaceForm form = faceForm(p, r.end);
+    const char* end = r.end;
+    p = kelSkipSpace(p, end);
+    if (!startsIndex(p, end)) return p;
     unsigned first[3] = {0, 0, 0}, previous[3], ref[3] = {0, 0, 0};
+    // A first reference that reads quickly in the previous face's form has
+    // that form (faceForm decides such a token the same way); any other
+    // first reference has its face's form decided in full.
+    const char* q = quickReference(r, p, r.form, ref);
+    if (q == p) r.form = faceForm(p, end);
+    const FaceForm form = r.form;
     int count = 0;
-    do {
-        p = readReference(r, p, form, ref);
+    for (;;) {
+        p = q != p ? q : readReference(r, p, form, ref);
         count++;
         if (count == 1) memcpy(first, ref, sizeof ref);
         if (count >= 3) storeTriangle(r, form, first, previous, ref);
         memcpy(previous, ref, sizeof ref);
-        p = kelSkipSpace(p, r.end);
-    } while (startsIndex(p, r.end));
+        p = kelSkipSpace(p, end);
+        if (!startsIndex(p, end)) break;
+        q = quickReference(r, p, form, ref);
+    }
     if (count < 3) storeTriangle(r, form, first, previous, previous);
     return p;
 }
@@ -274,7 +315,8 @@ void readStatements(ObjReader& r, bool fill) {
     const char* end = r.end;
     const char* p = kelSkipSpace(r.begin, end);
     while (p < end) {
-        const char* tokenEnd = kelTokenEnd(p, end);
+        // Keywords are mostly one letter followed by a blank.
+        const char* tokenEnd = kelIsSpace(p[1]) ? p + 1 : kelTokenEnd(p + 1, end);
         switch (*p) {
             case 'v': {
                 size_t length = size_t(tokenEnd - p);

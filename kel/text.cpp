@@ -86,7 +86,6 @@ bool kelOpenChunks(const char* path, size_t chunk, KelChunks* chunks) {
     chunks->data = data;
     chunks->capacity = capacity;
     chunks->chunk = capacity;
-    chunks->line = 1;
     chunks->seekable = regular;
     return true;
 }
@@ -96,7 +95,6 @@ bool kelNextChunk(KelChunks* c) {
     if (c->split) {
         if (c->eof && c->split == c->size) return false;  // kept for a rewind
         c->data[c->split] = c->saved;
-        c->line += countLines(c->data, c->split);
         c->offset += c->split;
         c->size -= c->split;
         memmove(c->data, c->data + c->split, c->size);
@@ -142,12 +140,24 @@ void kelRewindChunks(KelChunks* c) {
     if (c->split) c->data[c->split] = c->saved;
     c->failed = c->failed || lseek(c->fd, 0, SEEK_SET) != 0;
     c->size = c->split = c->offset = 0;
-    c->line = 1;
     c->eof = false;
 }
 
+// Only an error message asks for a line number, so lines are not counted as
+// chunks go by: the file's bytes before the chunk are read again here (a
+// file read in more than one chunk can seek) and counted with the chunk's.
 size_t kelChunkLine(const KelChunks* chunks, const char* at) {
-    return chunks->line + countLines(chunks->data, size_t(at - chunks->data));
+    size_t line = 1 + countLines(chunks->data, size_t(at - chunks->data));
+    char block[16384];
+    for (size_t done = 0; done < chunks->offset;) {
+        size_t want = chunks->offset - done < sizeof block ? chunks->offset - done : sizeof block;
+        ssize_t got = pread(chunks->fd, block, want, off_t(done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;  // the count stays short: the message is all it serves
+        line += countLines(block, size_t(got));
+        done += size_t(got);
+    }
+    return line;
 }
 
 void kelCloseChunks(KelChunks* chunks) {
@@ -156,12 +166,6 @@ void kelCloseChunks(KelChunks* chunks) {
         close(chunks->fd);
     }
     chunks->data = nullptr;
-}
-
-const char* kelSkipLine(const char* p, const char* end) {
-    if (p < end && *p == '\n') return p + 1;
-    const void* newline = memchr(p, '\n', size_t(end - p));
-    return newline ? static_cast<const char*>(newline) + 1 : end;
 }
 
 const char* kelLineWord(const char* p, const char* end, const char** wordEnd) {
