@@ -34,8 +34,7 @@ static void zoom(double factor, bool enlarge) {
 }
 
 // The ship's draw modes cycled by "m": wireframe, smooth, smooth with materials.
-static const int32_t shipModes[3] = {int32_t(KEL_WIREFRAME), int32_t(KEL_SMOOTH),
-                                     int32_t(KEL_SMOOTH | KEL_MATERIAL)};
+static const int32_t shipModes[3] = {int32_t(KEL_WIREFRAME), int32_t(KEL_SMOOTH), int32_t(KEL_SMOOTH | KEL_MATERIAL)};
 
 void idleAdvance() {
     addTo(frameCount, 1.0);
@@ -85,8 +84,7 @@ void moveWithArrow(int key) {
         addTo(centerX, 0.1);
         addTo(shipX, 0.1);
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -101,9 +99,7 @@ void specialKey(int key, int, int) {
 
 void keyboardKey(unsigned char key, int, int) {
     switch (key) {
-    case ' ':
-        glutIdleFunc(toggle(animating) ? idleAdvance : nullptr);
-        break;
+    case ' ': glutIdleFunc(toggle(animating) ? idleAdvance : nullptr); break;
     case 'c': toggleCapability(cullFaceOn, GL_CULL_FACE); break;
     case 'd': toggleCapability(depthTestOn, GL_DEPTH_TEST); break;
     case 'l': toggleCapability(lightingOn, GL_LIGHTING); break;
@@ -152,8 +148,7 @@ void keyboardKey(unsigned char key, int, int) {
         shipDrawMode = shipModes[shipModeIndex];
         shipModeChosen = 1;
         break;
-    default:
-        break;
+    default: break;
     }
     glutPostRedisplay();
 }

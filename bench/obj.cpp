@@ -61,7 +61,8 @@ void generate(const std::string& path, bool full) {
         for (int i = 0; i < kGrid; i++)
             for (int j = 0; j < kGrid; j++) {
                 double x = i * 0.01 - 5, z = j * 0.01 - 5;
-                double dx = -0.65 * std::cos(x * 1.3) * std::cos(z * 0.7), dz = 0.35 * std::sin(x * 1.3) * std::sin(z * 0.7);
+                double dx = -0.65 * std::cos(x * 1.3) * std::cos(z * 0.7),
+                       dz = 0.35 * std::sin(x * 1.3) * std::sin(z * 0.7);
                 double l = std::sqrt(dx * dx + 1 + dz * dz);
                 fprintf(f, "vn %.6f %.6f %.6f\n", dx / l, 1 / l, dz / l);
             }
@@ -114,10 +115,14 @@ size_t readFscanf(const char* path) {
     char token[128], line[256];
     size_t nv = 0, nvt = 0, nvn = 0, nf = 0;
     while (fscanf(f, "%127s", token) == 1) {
-        if (strcmp(token, "v") == 0) nv++;
-        else if (strcmp(token, "vt") == 0) nvt++;
-        else if (strcmp(token, "vn") == 0) nvn++;
-        else if (strcmp(token, "f") == 0) nf++;
+        if (strcmp(token, "v") == 0)
+            nv++;
+        else if (strcmp(token, "vt") == 0)
+            nvt++;
+        else if (strcmp(token, "vn") == 0)
+            nvn++;
+        else if (strcmp(token, "f") == 0)
+            nf++;
         if (!fgets(line, sizeof line, f)) break;
     }
     ScanModel m;

@@ -222,7 +222,8 @@ void plainWrite(const KelModel* m, const char* path) {
     for (size_t i = 1; i <= m->numnormals; i++)
         fprintf(f, "vn %f %f %f\n", m->normals[3 * i], m->normals[3 * i + 1], m->normals[3 * i + 2]);
     fprintf(f, "\n# %d texcoords\n", m->numtexcoords);
-    for (size_t i = 1; i <= m->numtexcoords; i++) fprintf(f, "vt %f %f\n", m->texcoords[2 * i], m->texcoords[2 * i + 1]);
+    for (size_t i = 1; i <= m->numtexcoords; i++)
+        fprintf(f, "vt %f %f\n", m->texcoords[2 * i], m->texcoords[2 * i + 1]);
     fprintf(f, "\n# %d groups\n# %d faces (triangles)\n\n", m->numgroups, m->numtriangles);
     for (const KelGroup* g = m->groups; g; g = g->next) {
         fprintf(f, "g %s\n", g->name);
@@ -288,10 +289,15 @@ BENCHMARK(BM_PlainFacetNormals)->MESH_SIZES;
 BENCHMARK(BM_VertexNormals90)->MESH_SIZES;
 BENCHMARK(BM_PlainVertexNormals)->MESH_SIZES;
 // Vertex counts, and whether half are duplicates (1) or all are distinct (0).
-#define WELD_SIZES                                                                                         \
-    ArgNames({"vertices", "duplicated"})                                                                   \
-        ->Args({250000, 1})->Args({500000, 1})->Args({1000000, 1})->Args({2000000, 1})->Args({2000000, 0}) \
-        ->Unit(benchmark::kMillisecond)->ComputeStatistics("min", fastest)
+#define WELD_SIZES                       \
+    ArgNames({"vertices", "duplicated"}) \
+        ->Args({250000, 1})              \
+        ->Args({500000, 1})              \
+        ->Args({1000000, 1})             \
+        ->Args({2000000, 1})             \
+        ->Args({2000000, 0})             \
+        ->Unit(benchmark::kMillisecond)  \
+        ->ComputeStatistics("min", fastest)
 BENCHMARK(BM_Weld)->WELD_SIZES;
 BENCHMARK(BM_MeshoptRemap)->WELD_SIZES;
 BENCHMARK(BM_LinearTexture)->MESH_SIZES;

@@ -54,8 +54,8 @@
 #include <vector>
 
 #include "app/state.h"
-#include "window/display_number.h"
 #include "scene/scene.h"
+#include "window/display_number.h"
 
 namespace {
 
@@ -131,7 +131,8 @@ std::map<int, std::string> hotSpots;
 std::string readableName(const Dl_info& info, Share share) {
     // libm's sinf, cosf, sin and cos jump to local variants; this executable's
     // unnamed code is its PLT, the call stubs into GL, and local functions.
-    if (!info.dli_sname) return share == libm ? "libm, local symbols (sin and cos)" : "no symbol (PLT stubs, local code)";
+    if (!info.dli_sname)
+        return share == libm ? "libm, local symbols (sin and cos)" : "no symbol (PLT stubs, local code)";
     int status = 0;
     char* plain = abi::__cxa_demangle(info.dli_sname, nullptr, nullptr, &status);
     std::string name = status == 0 && plain ? plain : info.dli_sname;
@@ -172,7 +173,8 @@ void reportShares(benchmark::State& state, double mainSeconds, double processSec
     char line[512];
     for (size_t i = 0; i < ranked.size() && i < 8; ++i) {
         const double ms = 1e3 * mainSeconds * ranked[i].first / n / frames;
-        snprintf(line, sizeof line, "  %6.3f ms/frame  %4d samples  %s\n", ms, ranked[i].first, ranked[i].second.c_str());
+        snprintf(line, sizeof line, "  %6.3f ms/frame  %4d samples  %s\n", ms, ranked[i].first,
+                 ranked[i].second.c_str());
         text += line;
     }
     hotSpots[int(state.range(0))] = text;

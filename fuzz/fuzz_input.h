@@ -17,8 +17,8 @@
 inline const char* fuzzInputFile(const char* tag, const uint8_t* data, size_t size) {
     static const std::string path = [tag] {
         const char* dir = getenv("TMPDIR");
-        std::string p = std::string(dir && *dir ? dir : "/tmp") + "/orvandel_fuzz_" + tag + "_" +
-                        std::to_string(getpid());
+        std::string p =
+            std::string(dir && *dir ? dir : "/tmp") + "/orvandel_fuzz_" + tag + "_" + std::to_string(getpid());
         return p;
     }();
     static const bool removeAtExit = atexit([] { remove(path.c_str()); }) == 0;

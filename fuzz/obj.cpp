@@ -1,10 +1,9 @@
 // libFuzzer target for the OBJ reader: each input is written to an OBJ file
 // beside a fixed MTL library ("fuzz.mtl"), read, checked and freed. The read
 // goes through chunks of 1 to 37 bytes, chosen by the input's size, so that
-// chunk boundaries fall everywhere a statement can stand. The library's fatal exits (unknown statements, indices outside their
-// tables, missing libraries) come back here instead of ending the process:
-// this file defines kelExit, so the linker leaves the library's own
-// definition (kel/exit.cpp) out.
+// chunk boundaries fall everywhere a statement can stand. The library's fatal exits (unknown statements, indices
+// outside their tables, missing libraries) come back here instead of ending the process: this file defines kelExit, so
+// the linker leaves the library's own definition (kel/exit.cpp) out.
 #include <unistd.h>
 
 #include <csetjmp>

@@ -25,9 +25,7 @@ void swapBytes32(uint32_t* value) {
     *value = (v >> 24) | ((v >> 8) & 0xff00u) | ((v << 8) & 0xff0000u) | (v << 24);
 }
 
-void swapBytes16(uint16_t* value) {
-    *value = uint16_t((*value >> 8) | (*value << 8));
-}
+void swapBytes16(uint16_t* value) { *value = uint16_t((*value >> 8) | (*value << 8)); }
 
 static uint32_t field32(const unsigned char* p) {
     uint32_t v;
@@ -49,8 +47,7 @@ enum { kChunkBytes = 256 * 1024 };
 
 // Converts one file row of `width` pixels to R, G, B. `palette` is null for
 // 24-bit rows, else 256 entries of R, G, B.
-static void convertRow(const unsigned char* src, unsigned char* dst, size_t width,
-                       const unsigned char* palette) {
+static void convertRow(const unsigned char* src, unsigned char* dst, size_t width, const unsigned char* palette) {
     if (palette) {
         for (size_t x = 0; x < width; ++x, dst += 3) {
             const unsigned char* c = palette + 3 * size_t(src[x]);

@@ -27,7 +27,8 @@ void kelDraw(KelModel* model, unsigned mode) {
 
     const bool wireframe = mode & KEL_WIREFRAME;
     for (const KelGroup* group = model->groups; group; group = group->next) {
-        const KelMaterial* material = (mode & (KEL_MATERIAL | KEL_COLOR)) ? &model->materials[group->material] : nullptr;
+        const KelMaterial* material =
+            (mode & (KEL_MATERIAL | KEL_COLOR)) ? &model->materials[group->material] : nullptr;
         if (mode & KEL_MATERIAL) {
             glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT, material->ambient);
             glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, material->diffuse);

@@ -33,12 +33,12 @@ struct KelTriangle {
 };
 
 struct KelMaterial {
-    char* name;          // owned
-    float diffuse[4];    // default 0.8, 0.8, 0.8, 1.0
-    float ambient[4];    // default 0.2, 0.2, 0.2, 1.0
-    float specular[4];   // default 0.0, 0.0, 0.0, 1.0
-    float color4[4];     // spare colour slot; the library neither sets nor reads it
-    float shininess;     // 0..128 scale, default 65.0
+    char* name;         // owned
+    float diffuse[4];   // default 0.8, 0.8, 0.8, 1.0
+    float ambient[4];   // default 0.2, 0.2, 0.2, 1.0
+    float specular[4];  // default 0.0, 0.0, 0.0, 1.0
+    float color4[4];    // spare colour slot; the library neither sets nor reads it
+    float shininess;    // 0..128 scale, default 65.0
 };
 
 struct KelGroup {

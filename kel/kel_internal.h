@@ -137,8 +137,8 @@ inline const char* kelLineEnd(const char* p, const char* end) {
 #if defined(__SSE2__)
     const __m128i newline = _mm_set1_epi8('\n');
     for (; p < end; p += 16) {
-        unsigned mask = unsigned(
-            _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), newline)));
+        unsigned mask =
+            unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), newline)));
         if (mask) {
             p += __builtin_ctz(mask);
             return p < end ? p : end;

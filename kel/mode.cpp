@@ -13,9 +13,8 @@ unsigned kelCheckMode(const KelModel* model, unsigned mode, const char* const wa
         bool lacks;
         unsigned overriddenBy;
     } checks[7] = {
-        {KEL_FLAT, !model->facetnorms, 0},  {KEL_SMOOTH, !model->normals, 0},
-        {KEL_TEXTURE, !model->texcoords, 0}, {KEL_FLAT, false, KEL_SMOOTH},
-        {KEL_COLOR, noMaterials, 0},         {KEL_MATERIAL, noMaterials, 0},
+        {KEL_FLAT, !model->facetnorms, 0}, {KEL_SMOOTH, !model->normals, 0}, {KEL_TEXTURE, !model->texcoords, 0},
+        {KEL_FLAT, false, KEL_SMOOTH},     {KEL_COLOR, noMaterials, 0},      {KEL_MATERIAL, noMaterials, 0},
         {KEL_COLOR, false, KEL_MATERIAL},
     };
     for (int i = 0; i < 7; i++) {

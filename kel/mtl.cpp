@@ -12,12 +12,9 @@ static bool isWord(const char* p, const char* tokenEnd, const char* word) {
 }
 
 static void setDefaults(KelMaterial* m) {
-    static const KelMaterial defaults = {nullptr,
-                                         {0.8f, 0.8f, 0.8f, 1.0f},
-                                         {0.2f, 0.2f, 0.2f, 1.0f},
-                                         {0.0f, 0.0f, 0.0f, 1.0f},
-                                         {0.0f, 0.0f, 0.0f, 0.0f},
-                                         65.0f};
+    static const KelMaterial defaults = {
+        nullptr, {0.8f, 0.8f, 0.8f, 1.0f}, {0.2f, 0.2f, 0.2f, 1.0f}, {0.0f, 0.0f, 0.0f, 1.0f}, {0.0f, 0.0f, 0.0f, 0.0f},
+        65.0f};
     *m = defaults;
 }
 

@@ -97,8 +97,8 @@ FaceForm faceForm(const char* p, const char* end) {
 }
 
 [[noreturn]] void indexOutOfRange(const ObjReader& r, const char* kind, long long index, const char* at) {
-    fprintf(stderr, "kelReadOBJ() failed: %s index %lld out of range in \"%s\" line %zu.\n", kind, index,
-            r.filename, kelChunkLine(&r.chunks, at));
+    fprintf(stderr, "kelReadOBJ() failed: %s index %lld out of range in \"%s\" line %zu.\n", kind, index, r.filename,
+            kelChunkLine(&r.chunks, at));
     kelExit(1);
 }
 
@@ -296,8 +296,10 @@ const char* lineGroup(ObjReader& r, bool fill, char* p) {
     while (lineEnd > p && lineEnd[-1] == '\r') lineEnd--;
     char saved = *lineEnd;
     *lineEnd = '\0';
-    if (fill) selectGroup(r, p);
-    else r.group = kelAddGroup(r.model, p);
+    if (fill)
+        selectGroup(r, p);
+    else
+        r.group = kelAddGroup(r.model, p);
     *lineEnd = saved;
     return next;
 }
@@ -318,70 +320,66 @@ void readStatements(ObjReader& r, bool fill) {
         // Keywords are mostly one letter followed by a blank.
         const char* tokenEnd = kelIsSpace(p[1]) ? p + 1 : kelTokenEnd(p + 1, end);
         switch (*p) {
-            case 'v': {
-                size_t length = size_t(tokenEnd - p);
-                unsigned* read;
-                unsigned total;
-                float* table;
-                int width = 3;
-                if (length == 1) {
-                    read = &r.numvertices, total = m->numvertices, table = m->vertices;
-                } else if (p[1] == 'n') {
-                    read = &r.numnormals, total = m->numnormals, table = m->normals;
-                } else if (p[1] == 't') {
-                    read = &r.numtexcoords, total = m->numtexcoords, table = m->texcoords, width = 2;
-                } else {
-                    const_cast<char*>(p)[length] = '\0';  // the process ends here
-                    printf("kelFirstPass(): Unknown token \"%s\".\n", p);
-                    kelExit(1);
-                }
-                if (!fill) {
-                    ++*read;
-                    p = kelSkipLine(tokenEnd, end);
-                    break;
-                }
-                // Whatever follows the numbers on the line of the last one is
-                // dropped, as the first pass drops the rest of the line.
-                float scratch[3];
-                float* entry = *read < total ? &table[width * ++*read] : scratch;
-                p = kelReadNumbers(tokenEnd, end, entry, width);
-                break;
+        case 'v': {
+            size_t length = size_t(tokenEnd - p);
+            unsigned* read;
+            unsigned total;
+            float* table;
+            int width = 3;
+            if (length == 1) {
+                read = &r.numvertices, total = m->numvertices, table = m->vertices;
+            } else if (p[1] == 'n') {
+                read = &r.numnormals, total = m->numnormals, table = m->normals;
+            } else if (p[1] == 't') {
+                read = &r.numtexcoords, total = m->numtexcoords, table = m->texcoords, width = 2;
+            } else {
+                const_cast<char*>(p)[length] = '\0';  // the process ends here
+                printf("kelFirstPass(): Unknown token \"%s\".\n", p);
+                kelExit(1);
             }
-            case 'f':
-                p = fill ? fillFace(r, tokenEnd) : countFace(r, tokenEnd);
-                break;
-            case 'g':
-                p = lineGroup(r, fill, const_cast<char*>(tokenEnd));
-                break;
-            case 'm':
-            case 'u': {
-                const char* wordEnd = tokenEnd;
-                const char* word = tokenEnd;
-                bool library = isWord(p, tokenEnd, "mtllib");
-                bool use = isWord(p, tokenEnd, "usemtl");
-                if ((library && !fill) || (use && fill)) word = kelLineWord(tokenEnd, end, &wordEnd);
-                if (word != wordEnd) {
-                    // The first word names the library or material; the
-                    // name is NUL-terminated in place while it is used.
-                    char* name = const_cast<char*>(word);
-                    char saved = *wordEnd;
-                    name[wordEnd - word] = '\0';
-                    if (library) {
-                        free(m->mtllibname);
-                        m->mtllibname = kelCopyName(word, size_t(wordEnd - word));
-                        kelReadMTLChunks(m, name, r.chunk);
-                    } else {
-                        r.material = kelFindMaterial(m, name);
-                        if (r.group) r.group->material = r.material;
-                    }
-                    name[wordEnd - word] = saved;
-                }
-                p = kelSkipLine(wordEnd, end);
-                break;
-            }
-            default:  // '#' comments and everything unsupported
+            if (!fill) {
+                ++*read;
                 p = kelSkipLine(tokenEnd, end);
                 break;
+            }
+            // Whatever follows the numbers on the line of the last one is
+            // dropped, as the first pass drops the rest of the line.
+            float scratch[3];
+            float* entry = *read < total ? &table[width * ++*read] : scratch;
+            p = kelReadNumbers(tokenEnd, end, entry, width);
+            break;
+        }
+        case 'f': p = fill ? fillFace(r, tokenEnd) : countFace(r, tokenEnd); break;
+        case 'g': p = lineGroup(r, fill, const_cast<char*>(tokenEnd)); break;
+        case 'm':
+        case 'u': {
+            const char* wordEnd = tokenEnd;
+            const char* word = tokenEnd;
+            bool library = isWord(p, tokenEnd, "mtllib");
+            bool use = isWord(p, tokenEnd, "usemtl");
+            if ((library && !fill) || (use && fill)) word = kelLineWord(tokenEnd, end, &wordEnd);
+            if (word != wordEnd) {
+                // The first word names the library or material; the
+                // name is NUL-terminated in place while it is used.
+                char* name = const_cast<char*>(word);
+                char saved = *wordEnd;
+                name[wordEnd - word] = '\0';
+                if (library) {
+                    free(m->mtllibname);
+                    m->mtllibname = kelCopyName(word, size_t(wordEnd - word));
+                    kelReadMTLChunks(m, name, r.chunk);
+                } else {
+                    r.material = kelFindMaterial(m, name);
+                    if (r.group) r.group->material = r.material;
+                }
+                name[wordEnd - word] = saved;
+            }
+            p = kelSkipLine(wordEnd, end);
+            break;
+        }
+        default:  // '#' comments and everything unsupported
+            p = kelSkipLine(tokenEnd, end);
+            break;
         }
         p = kelSkipSpace(p, end);
     }

@@ -102,8 +102,8 @@ unsigned char* kelReadPPM(const char* filename, int* width, int* height) {
         if (!pixels) {
             problem = "Cannot allocate PPM pixel memory";
         } else {
-            size_t got = values[2] <= 255 ? fread(pixels, 1, bytes, f)
-                                          : readWideSamples(f, pixels, bytes, unsigned(values[2]));
+            size_t got =
+                values[2] <= 255 ? fread(pixels, 1, bytes, f) : readWideSamples(f, pixels, bytes, unsigned(values[2]));
             (void)got;  // a short raster leaves the rest zero
         }
     }

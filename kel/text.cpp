@@ -212,8 +212,10 @@ const char* kelParseFloatSlow(const char* p, const char* end, float* out) {
                 if (e < end && isDigit(*e)) {
                     int exponent = 0;
                     for (int n = 0; e < end && isDigit(*e); e++, n++) {
-                        if (n < 3) exponent = exponent * 10 + (*e - '0');
-                        else exact = false;
+                        if (n < 3)
+                            exponent = exponent * 10 + (*e - '0');
+                        else
+                            exact = false;
                     }
                     scale += negativeExponent ? -exponent : exponent;
                     q = e;
@@ -243,4 +245,3 @@ const char* kelParseFloatSlow(const char* p, const char* end, float* out) {
     *out = value;
     return after;
 }
-

@@ -63,8 +63,8 @@ int64_t cellOf(const Grid& grid, double y) {
 }
 
 size_t hashCell(int64_t x, int64_t y, int64_t z) {
-    uint64_t h = uint64_t(x) * 0x9E3779B97F4A7C15ull ^ uint64_t(y) * 0xC2B2AE3D27D4EB4Full ^
-                 uint64_t(z) * 0x165667B19E3779F9ull;
+    uint64_t h =
+        uint64_t(x) * 0x9E3779B97F4A7C15ull ^ uint64_t(y) * 0xC2B2AE3D27D4EB4Full ^ uint64_t(z) * 0x165667B19E3779F9ull;
     h ^= h >> 31;
     h *= 0xBF58476D1CE4E5B9ull;
     h ^= h >> 29;
@@ -189,7 +189,8 @@ unsigned weld(const float* vectors, unsigned n, float epsilon, float* copies, un
     // table's memory latency overlaps instead of adding up.
     constexpr unsigned kAhead = 16;
     Probe ahead[kAhead];
-    for (unsigned i = 1; i <= n && i <= kAhead; i++) prepare(grid, &vectors[3 * size_t(i)], epsilon, &ahead[i % kAhead]);
+    for (unsigned i = 1; i <= n && i <= kAhead; i++)
+        prepare(grid, &vectors[3 * size_t(i)], epsilon, &ahead[i % kAhead]);
     unsigned kept = 0;
     for (unsigned i = 1; i <= n; i++) {
         const float* v = &vectors[3 * size_t(i)];

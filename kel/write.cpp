@@ -265,7 +265,6 @@ void writeMaterials(KelModel* model, const char* modelpath, const char* mtllibna
     free(path);
 }
 
-
 bool namesEntries(const unsigned* indices, int count, unsigned entries) {
     for (int k = 0; k < count; k++)
         if (indices[k] < 1 || indices[k] > entries) return false;
@@ -353,7 +352,8 @@ void kelWriteOBJ(KelModel* model, const char* filename, unsigned mode) {
             put(&out, model->materials[group->material].name);
             put(&out, "\n");
         }
-        for (unsigned i = 0; i < group->numtriangles; i++) putFace(&out, model, &model->triangles[group->triangles[i]], mode);
+        for (unsigned i = 0; i < group->numtriangles; i++)
+            putFace(&out, model, &model->triangles[group->triangles[i]], mode);
         put(&out, "\n");
     }
     if (!finish(&out)) failOBJ(filename);

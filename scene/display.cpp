@@ -20,15 +20,15 @@ struct Body {
 
 // Divisors: orbital periods in days / 100 and rotation periods in days.
 const Body bodyTable[9] = {
-    {1, 0.0, 0, 25.0, float(2 * orbitBase)},            // Sun
-    {2, 0.87, orbitBase + 3, 58.0, 0.04f},              // Mercury
-    {3, 2.24, orbitBase + 4, -243.0, 0.08f},            // Venus
-    {4, 3.65, orbitBase + 6, 1.0, 0.09f},               // Earth
-    {5, 6.86, orbitBase + 8, 1.0, 0.05f},               // Mars
-    {6, 43.0, orbitBase + 12, 0.4, 1.02f},              // Jupiter
-    {7, 109.0, orbitBase + 17, 0.35, 0.78f},            // Saturn
-    {8, 306.0, orbitBase + 20, -0.75, 0.37f},           // Uranus
-    {9, 598.0, orbitBase + 25, 0.67, 0.355f},           // Neptune
+    {1, 0.0, 0, 25.0, float(2 * orbitBase)},   // Sun
+    {2, 0.87, orbitBase + 3, 58.0, 0.04f},     // Mercury
+    {3, 2.24, orbitBase + 4, -243.0, 0.08f},   // Venus
+    {4, 3.65, orbitBase + 6, 1.0, 0.09f},      // Earth
+    {5, 6.86, orbitBase + 8, 1.0, 0.05f},      // Mars
+    {6, 43.0, orbitBase + 12, 0.4, 1.02f},     // Jupiter
+    {7, 109.0, orbitBase + 17, 0.35, 0.78f},   // Saturn
+    {8, 306.0, orbitBase + 20, -0.75, 0.37f},  // Uranus
+    {9, 598.0, orbitBase + 25, 0.67, 0.355f},  // Neptune
 };
 
 }  // namespace
@@ -39,8 +39,7 @@ void displayScene() {
     glLoadIdentity();
 
     // The orthographic view has no camera transform.
-    if (!orthoView)
-        gluLookAt(eyeX, double(eyeY) + 1.0, double(eyeZ) + 7.0, centerX, centerY, centerZ, 0.0, 1.0, 0.0);
+    if (!orthoView) gluLookAt(eyeX, double(eyeY) + 1.0, double(eyeZ) + 7.0, centerX, centerY, centerZ, 0.0, 1.0, 0.0);
 
     glRotatef(sceneRotX, 1.0f, 0.0f, 0.0f);
     glRotatef(sceneRotY, 0.0f, 1.0f, 0.0f);

@@ -27,8 +27,8 @@ void initScene();
 // Builds, draws and frees a latitude-longitude sphere (stacks, slices >= 1).
 void drawSphere(float radius, int stacks, int slices);
 // Draws faceCount faces of cornersPerFace corners, each its own GL_POLYGON.
-void drawFaces(const float* positions, const float* faceNormals, const int* vertexIndices,
-               int faceCount, int cornersPerFace, const float* texCoords, const int* texIndices);
+void drawFaces(const float* positions, const float* faceNormals, const int* vertexIndices, int faceCount,
+               int cornersPerFace, const float* texCoords, const int* texIndices);
 
 // The GLUT display callback: one whole frame.
 void displayScene();

@@ -105,7 +105,7 @@ void initScene() {
         glTexEnvf(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
         // The reader packs rows without gaps, whatever the width.
         glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, textureImage.width, textureImage.height, 0, GL_RGB,
-                     GL_UNSIGNED_BYTE, textureImage.pixels);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, textureImage.width, textureImage.height, 0, GL_RGB, GL_UNSIGNED_BYTE,
+                     textureImage.pixels);
     }
 }

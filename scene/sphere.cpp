@@ -9,8 +9,8 @@
 #include "app/state.h"
 #include "scene/scene.h"
 
-void drawFaces(const float* positions, const float* faceNormals, const int* vertexIndices,
-               int faceCount, int cornersPerFace, const float* texCoords, const int* texIndices) {
+void drawFaces(const float* positions, const float* faceNormals, const int* vertexIndices, int faceCount,
+               int cornersPerFace, const float* texCoords, const int* texIndices) {
     size_t slot = 0;
     for (int f = 0; f < faceCount; ++f) {
         glBegin(GL_POLYGON);
@@ -63,8 +63,7 @@ void drawSphere(float radius, int stacks, int slices) {
                 *tex++ = float(j) / float(stacks);
                 if (j < stacks && k < slices) {
                     const double lonC = double(lon) + double(dLon) / 2.0;
-                    const float centre[3] = {float(radius * cosLatC * cos(lonC)),
-                                             float(radius * cosLatC * sin(lonC)),
+                    const float centre[3] = {float(radius * cosLatC * cos(lonC)), float(radius * cosLatC * sin(lonC)),
                                              float(radius * sinLatC)};
                     for (float c : centre) *nrm++ = c / radius;
                 }

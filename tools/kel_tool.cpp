@@ -92,8 +92,11 @@ unsigned writeFlags(const char* list) {
     static const struct {
         const char* name;
         unsigned flag;
-    } kinds[] = {{"normals", KEL_SMOOTH}, {"facet-normals", KEL_FLAT}, {"texcoords", KEL_TEXTURE},
-                 {"materials", KEL_MATERIAL}, {"none", KEL_NONE}};
+    } kinds[] = {{"normals", KEL_SMOOTH},
+                 {"facet-normals", KEL_FLAT},
+                 {"texcoords", KEL_TEXTURE},
+                 {"materials", KEL_MATERIAL},
+                 {"none", KEL_NONE}};
     unsigned mode = KEL_NONE;
     for (const char* p = list; *p;) {
         size_t length = strcspn(p, ",");
@@ -170,9 +173,9 @@ int info(const char* path) {
     printf("materials: %u\n", model->nummaterials);
     for (unsigned i = 0; i < model->nummaterials; i++) {
         const KelMaterial& m = model->materials[i];
-        printf("  \"%s\"  diffuse %g %g %g, ambient %g %g %g, specular %g %g %g, shininess %g\n", m.name,
-               m.diffuse[0], m.diffuse[1], m.diffuse[2], m.ambient[0], m.ambient[1], m.ambient[2], m.specular[0],
-               m.specular[1], m.specular[2], m.shininess);
+        printf("  \"%s\"  diffuse %g %g %g, ambient %g %g %g, specular %g %g %g, shininess %g\n", m.name, m.diffuse[0],
+               m.diffuse[1], m.diffuse[2], m.ambient[0], m.ambient[1], m.ambient[2], m.specular[0], m.specular[1],
+               m.specular[2], m.shininess);
     }
     if (model->numvertices == 0) {
         printf("bounding box: none (no vertices)\n");

@@ -204,7 +204,8 @@ void buildWing(const char* group, const char* cannon, double side) {
     Part& gun = newPart(cannon, "metal");
     std::vector<Ring> barrel;
     double zt = side * 41.2, yt = 1.0;
-    for (double x : {-22.0, -18.0, 4.0, 8.0}) barrel.push_back(ellipseX(x, yt, zt, x < -19 ? 0.6 : 1.1, x < -19 ? 0.6 : 1.1, 8));
+    for (double x : {-22.0, -18.0, 4.0, 8.0})
+        barrel.push_back(ellipseX(x, yt, zt, x < -19 ? 0.6 : 1.1, x < -19 ? 0.6 : 1.1, 8));
     V muzzle = {-24, yt, zt};
     lathe(gun, barrel, &muzzle, nullptr);
     cap(gun, barrel.back(), {0, yt, zt});
@@ -259,8 +260,8 @@ void write(const std::string& dir) {
     size_t triangles = 0;
     for (const Part& p : parts)
         for (const auto& f : p.faces) triangles += f.size() - 2;
-    fprintf(obj, "# Spaceship, written by tools/make_ship: %zu vertices, %zu triangles.\n",
-            positions.size(), triangles);
+    fprintf(obj, "# Spaceship, written by tools/make_ship: %zu vertices, %zu triangles.\n", positions.size(),
+            triangles);
     fprintf(obj, "# Nose along -x, up +y, wings along z; about 100 units long.\n");
     fprintf(obj, "mtllib 111.mtl\n\n");
     for (V p : positions) fprintf(obj, "v %.4f %.4f %.4f\n", p.x, p.y, p.z);
@@ -278,8 +279,8 @@ void write(const std::string& dir) {
         }
     }
     fclose(obj);
-    printf("%s: %zu vertices, %zu normals, %zu triangles\n", objPath.c_str(), positions.size(),
-           normals.size(), triangles);
+    printf("%s: %zu vertices, %zu normals, %zu triangles\n", objPath.c_str(), positions.size(), normals.size(),
+           triangles);
 }
 
 }  // namespace

@@ -25,11 +25,10 @@ static bool writePng(const char* path, const unsigned char* rgb, int width, int 
     bool ok = png && info && !setjmp(png_jmpbuf(png));
     if (ok) {
         png_init_io(png, f);
-        png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGB,
-                     PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
         png_write_info(png, info);
-        for (int y = 0; y < height; ++y)
-            png_write_row(png, const_cast<png_bytep>(rgb + size_t(y) * size_t(width) * 3));
+        for (int y = 0; y < height; ++y) png_write_row(png, const_cast<png_bytep>(rgb + size_t(y) * size_t(width) * 3));
         png_write_end(png, nullptr);
     }
     png_destroy_write_struct(png ? &png : nullptr, info ? &info : nullptr);
@@ -75,8 +74,7 @@ int main(int argc, char** argv) {
         x = std::max(x, 0);
         y = std::max(y, 0);
     }
-    if (x < 0 || y < 0 || width <= 0 || height <= 0 || x + width > attributes.width ||
-        y + height > attributes.height) {
+    if (x < 0 || y < 0 || width <= 0 || height <= 0 || x + width > attributes.width || y + height > attributes.height) {
         fprintf(stderr, "screenshot: region outside the %dx%d screen\n", attributes.width, attributes.height);
         XCloseDisplay(display);
         return 2;

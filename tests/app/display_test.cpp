@@ -10,8 +10,7 @@ using Calls = std::vector<std::string>;
 
 // The frame's calls with the sphere faces (glBegin .. glEnd) left out.
 static Calls frameOutline() {
-    static const std::set<std::string> faceCalls = {"glBegin", "glEnd", "glNormal3fv", "glTexCoord2fv",
-                                                     "glVertex3fv"};
+    static const std::set<std::string> faceCalls = {"glBegin", "glEnd", "glNormal3fv", "glTexCoord2fv", "glVertex3fv"};
     Calls out;
     for (const GlCall& c : glCalls)
         if (!faceCalls.count(c.name)) out.push_back(c.str());
@@ -29,21 +28,29 @@ struct Row {
     double spin;
     float radius;
 };
-static const Row rows[9] = {{0, 0, 25.0, 4.0f},        {0.87, 5, 58.0, 0.04f},    {2.24, 6, -243.0, 0.08f},
-                            {3.65, 8, 1.0, 0.09f},     {6.86, 10, 1.0, 0.05f},    {43.0, 14, 0.4, 1.02f},
-                            {109.0, 19, 0.35, 0.78f},  {306.0, 22, -0.75, 0.37f}, {598.0, 27, 0.67, 0.355f}};
+static const Row rows[9] = {{0, 0, 25.0, 4.0f},       {0.87, 5, 58.0, 0.04f},    {2.24, 6, -243.0, 0.08f},
+                            {3.65, 8, 1.0, 0.09f},    {6.86, 10, 1.0, 0.05f},    {43.0, 14, 0.4, 1.02f},
+                            {109.0, 19, 0.35, 0.78f}, {306.0, 22, -0.75, 0.37f}, {598.0, 27, 0.67, 0.355f}};
 
 static Calls expectedFrame(bool withCamera) {
     Calls e = {"glClear(16640)", "glMatrixMode(5888)", "glLoadIdentity()"};
     if (withCamera)
-        e.push_back(glFormat("gluLookAt", {eyeX, double(eyeY) + 1.0, double(eyeZ) + 7.0, centerX, centerY,
-                                           centerZ, 0, 1, 0}));
-    const Calls scene = {rotate(sceneRotX, 1, 0, 0), rotate(sceneRotY, 0, 1, 0), rotate(sceneRotZ, 0, 0, 1),
-                         glFormat("glScalef", {sceneScale, sceneScale, sceneScale}), rotate(-90, 1, 0, 0),
-                         "glPushMatrix()", "glDisable(3553)",
+        e.push_back(
+            glFormat("gluLookAt", {eyeX, double(eyeY) + 1.0, double(eyeZ) + 7.0, centerX, centerY, centerZ, 0, 1, 0}));
+    const Calls scene = {rotate(sceneRotX, 1, 0, 0),
+                         rotate(sceneRotY, 0, 1, 0),
+                         rotate(sceneRotZ, 0, 0, 1),
+                         glFormat("glScalef", {sceneScale, sceneScale, sceneScale}),
+                         rotate(-90, 1, 0, 0),
+                         "glPushMatrix()",
+                         "glDisable(3553)",
                          glFormat("glTranslatef", {float(double(shipX) + 0.0), float(double(shipY) - 15.0), shipZ}),
-                         glFormat("glScalef", {0.01f, 0.01f, 0.01f}), rotate(90, 0, 0, -1), rotate(90, 1, 0, 0),
-                         rotate(shipAngleZ, 0, 0, 1), rotate(shipAngleY, 0, 1, 0), "glEnable(3553)",
+                         glFormat("glScalef", {0.01f, 0.01f, 0.01f}),
+                         rotate(90, 0, 0, -1),
+                         rotate(90, 1, 0, 0),
+                         rotate(shipAngleZ, 0, 0, 1),
+                         rotate(shipAngleY, 0, 1, 0),
+                         "glEnable(3553)",
                          "glPopMatrix()"};
     e.insert(e.end(), scene.begin(), scene.end());
     for (int i = 0; i < 9; ++i) {

@@ -116,8 +116,8 @@ std::vector<std::string> expectedSetup(double localViewer, double twoSide) {
         glFormat("glColorMaterial", {GL_FRONT, GL_AMBIENT_AND_DIFFUSE}),
         glFormat("glShadeModel", {GL_SMOOTH}),
     };
-    for (double cap : {GL_CULL_FACE, GL_COLOR_MATERIAL, GL_LIGHTING, GL_LIGHT0, GL_DEPTH_TEST, GL_NORMALIZE,
-                       GL_TEXTURE_2D})
+    for (double cap :
+         {GL_CULL_FACE, GL_COLOR_MATERIAL, GL_LIGHTING, GL_LIGHT0, GL_DEPTH_TEST, GL_NORMALIZE, GL_TEXTURE_2D})
         s.push_back(glFormat("glEnable", {cap}));
     for (const std::string& call : {
              glFormat("glPolygonMode", {GL_BACK, GL_LINE}),
@@ -143,8 +143,8 @@ std::vector<std::string> expectedTexture(int name, int width, int height) {
         glFormat("glTexParameteri", {GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT}),
         glFormat("glTexEnvf", {GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE}),
         glFormat("glPixelStorei", {GL_UNPACK_ALIGNMENT, 1}),
-        glFormat("glTexImage2D", {GL_TEXTURE_2D, 0, GL_RGB, double(width), double(height), 0, GL_RGB,
-                                  GL_UNSIGNED_BYTE}),
+        glFormat("glTexImage2D",
+                 {GL_TEXTURE_2D, 0, GL_RGB, double(width), double(height), 0, GL_RGB, GL_UNSIGNED_BYTE}),
     };
 }
 

@@ -9,9 +9,9 @@ using Calls = std::vector<std::string>;
 static const Calls redisplay = {"glutPostRedisplay()"};
 
 // Every float the keys may change.
-static float* const viewFloats[] = {&eyeX,   &eyeY,   &eyeZ,       &centerX,    &centerY,   &centerZ,
-                                    &shipX,  &shipY,  &shipZ,      &shipAngleY, &shipAngleZ, &sceneRotX,
-                                    &sceneRotY, &sceneScale, &frameCount};
+static float* const viewFloats[] = {&eyeX,       &eyeY,      &eyeZ,      &centerX,    &centerY,
+                                    &centerZ,    &shipX,     &shipY,     &shipZ,      &shipAngleY,
+                                    &shipAngleZ, &sceneRotX, &sceneRotY, &sceneScale, &frameCount};
 
 // Starts every view float at a value where float arithmetic and double
 // arithmetic with the constants give different results for several steps.
@@ -131,9 +131,9 @@ TEST(Input, ReshapeSetsViewportAndEitherProjection) {
     resetViewState();
     eyeZ = 3.0f;
     reshapeWindow(640, 480);
-    EXPECT_EQ(glCallStrings(), (Calls{"glClear(16640)", "glViewport(0, 0, 640, 480)", "glMatrixMode(5889)",
-                                      "glLoadIdentity()", glFormat("gluPerspective", {60, 640.0 / 480.0, 0.01, 1000}),
-                                      "glEnable(2929)"}));
+    EXPECT_EQ(glCallStrings(),
+              (Calls{"glClear(16640)", "glViewport(0, 0, 640, 480)", "glMatrixMode(5889)", "glLoadIdentity()",
+                     glFormat("gluPerspective", {60, 640.0 / 480.0, 0.01, 1000}), "glEnable(2929)"}));
     EXPECT_EQ(eyeZ, 10.0f);
     EXPECT_EQ(windowWidth, 640);
     EXPECT_EQ(windowHeight, 480);
@@ -145,9 +145,9 @@ TEST(Input, ReshapeSetsViewportAndEitherProjection) {
     EXPECT_EQ(orthoView, 1);
     EXPECT_EQ(eyeZ, 0.0f);
     EXPECT_EQ(depthTestOn, 0);  // the reshape enables depth testing regardless
-    EXPECT_EQ(glCallStrings(), (Calls{"glClear(16640)", "glViewport(0, 0, 640, 480)", "glMatrixMode(5889)",
-                                      "glLoadIdentity()", "glOrtho(-3, 3, -3, 3, -3, 3)", "glEnable(2929)",
-                                      "glutPostRedisplay()"}));
+    EXPECT_EQ(glCallStrings(),
+              (Calls{"glClear(16640)", "glViewport(0, 0, 640, 480)", "glMatrixMode(5889)", "glLoadIdentity()",
+                     "glOrtho(-3, 3, -3, 3, -3, 3)", "glEnable(2929)", "glutPostRedisplay()"}));
     keyboardKey('p', 0, 0);
     EXPECT_EQ(orthoView, 0);
     EXPECT_EQ(eyeZ, 10.0f);

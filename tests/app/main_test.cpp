@@ -21,11 +21,16 @@ TEST(Main, OpensTheWindowRegistersCallbacksThenSetsUpTheSceneAndLoops) {
 
     const std::vector<std::string> calls = glCallStrings();
     ASSERT_GE(calls.size(), 12u);
-    const std::vector<std::string> head = {
-        "glutInit(1)",          "glutInitDisplayMode(18)", "glutInitWindowSize(500, 500)",
-        "glutCreateWindow(\"Orvandel\")", "glutDisplayFunc()",  "glutReshapeFunc()",
-        "glutKeyboardFunc()",   "glutSpecialFunc()",       "glutMouseFunc()",
-        "glutMotionFunc()"};
+    const std::vector<std::string> head = {"glutInit(1)",
+                                           "glutInitDisplayMode(18)",
+                                           "glutInitWindowSize(500, 500)",
+                                           "glutCreateWindow(\"Orvandel\")",
+                                           "glutDisplayFunc()",
+                                           "glutReshapeFunc()",
+                                           "glutKeyboardFunc()",
+                                           "glutSpecialFunc()",
+                                           "glutMouseFunc()",
+                                           "glutMotionFunc()"};
     EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + 10), head);
     EXPECT_EQ(glCalls[4].pointer, fn(displayScene));
     EXPECT_EQ(glCalls[5].pointer, fn(reshapeWindow));

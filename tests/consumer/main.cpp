@@ -16,8 +16,8 @@ int main(int argc, char** argv) {
     KelModel* back = kelReadOBJ(argv[2]);
     int ok = back->numvertices == model->numvertices && back->numtriangles == model->numtriangles &&
              back->numnormals == model->numnormals;
-    std::printf("%u vertices, %u triangles, %u normals: %s\n", back->numvertices, back->numtriangles,
-                back->numnormals, ok ? "round trip ok" : "round trip differs");
+    std::printf("%u vertices, %u triangles, %u normals: %s\n", back->numvertices, back->numtriangles, back->numnormals,
+                ok ? "round trip ok" : "round trip differs");
     kelDelete(back);
     kelDelete(model);
     return ok ? 0 : 1;

@@ -52,8 +52,7 @@ static void recordPointer(const char* name, const void* pointer) {
     if (GlCall* c = record(name, {})) c->pointer = pointer;
 }
 
-static void recordVector(const char* name, std::initializer_list<double> args, const GLfloat* v,
-                         int count) {
+static void recordVector(const char* name, std::initializer_list<double> args, const GLfloat* v, int count) {
     if (GlCall* c = record(name, args))
         for (int i = 0; i < count; ++i) c->args.push_back(v[i]);
 }
@@ -70,8 +69,12 @@ void glPopMatrix() { record("glPopMatrix", {}); }
 void glRotatef(GLfloat a, GLfloat x, GLfloat y, GLfloat z) { record("glRotatef", {a, x, y, z}); }
 void glScalef(GLfloat x, GLfloat y, GLfloat z) { record("glScalef", {x, y, z}); }
 void glTranslatef(GLfloat x, GLfloat y, GLfloat z) { record("glTranslatef", {x, y, z}); }
-void glViewport(GLint x, GLint y, GLsizei w, GLsizei h) { record("glViewport", {double(x), double(y), double(w), double(h)}); }
-void glOrtho(GLdouble l, GLdouble r, GLdouble b, GLdouble t, GLdouble n, GLdouble f) { record("glOrtho", {l, r, b, t, n, f}); }
+void glViewport(GLint x, GLint y, GLsizei w, GLsizei h) {
+    record("glViewport", {double(x), double(y), double(w), double(h)});
+}
+void glOrtho(GLdouble l, GLdouble r, GLdouble b, GLdouble t, GLdouble n, GLdouble f) {
+    record("glOrtho", {l, r, b, t, n, f});
+}
 void glEnable(GLenum cap) { record("glEnable", {double(cap)}); }
 void glDisable(GLenum cap) { record("glDisable", {double(cap)}); }
 void glFlush() { record("glFlush", {}); }
@@ -87,7 +90,9 @@ void glLightf(GLenum light, GLenum pname, GLfloat param) { record("glLightf", {d
 void glLightfv(GLenum light, GLenum pname, const GLfloat* params) {
     recordVector("glLightfv", {double(light), double(pname)}, params, pname == GL_SPOT_DIRECTION ? 3 : 4);
 }
-void glMaterialf(GLenum face, GLenum pname, GLfloat param) { record("glMaterialf", {double(face), double(pname), param}); }
+void glMaterialf(GLenum face, GLenum pname, GLfloat param) {
+    record("glMaterialf", {double(face), double(pname), param});
+}
 void glMaterialfv(GLenum face, GLenum pname, const GLfloat* params) {
     recordVector("glMaterialfv", {double(face), double(pname)}, params, pname == GL_SHININESS ? 1 : 4);
 }
@@ -96,10 +101,14 @@ void glFogi(GLenum pname, GLint param) { record("glFogi", {double(pname), double
 void glFogfv(GLenum pname, const GLfloat* params) { recordVector("glFogfv", {double(pname)}, params, 4); }
 
 void glBindTexture(GLenum target, GLuint texture) { record("glBindTexture", {double(target), double(texture)}); }
-void glTexParameteri(GLenum target, GLenum pname, GLint param) { record("glTexParameteri", {double(target), double(pname), double(param)}); }
-void glTexEnvf(GLenum target, GLenum pname, GLfloat param) { record("glTexEnvf", {double(target), double(pname), param}); }
-void glTexImage2D(GLenum target, GLint level, GLint internalFormat, GLsizei width, GLsizei height,
-                  GLint border, GLenum format, GLenum type, const GLvoid* pixels) {
+void glTexParameteri(GLenum target, GLenum pname, GLint param) {
+    record("glTexParameteri", {double(target), double(pname), double(param)});
+}
+void glTexEnvf(GLenum target, GLenum pname, GLfloat param) {
+    record("glTexEnvf", {double(target), double(pname), param});
+}
+void glTexImage2D(GLenum target, GLint level, GLint internalFormat, GLsizei width, GLsizei height, GLint border,
+                  GLenum format, GLenum type, const GLvoid* pixels) {
     GlCall* c = record("glTexImage2D", {double(target), double(level), double(internalFormat), double(width),
                                         double(height), double(border), double(format), double(type)});
     if (!c) return;
@@ -132,8 +141,8 @@ void glDeleteLists(GLuint list, GLsizei range) { record("glDeleteLists", {double
 void gluPerspective(GLdouble fovy, GLdouble aspect, GLdouble zNear, GLdouble zFar) {
     record("gluPerspective", {fovy, aspect, zNear, zFar});
 }
-void gluLookAt(GLdouble ex, GLdouble ey, GLdouble ez, GLdouble cx, GLdouble cy, GLdouble cz, GLdouble ux,
-               GLdouble uy, GLdouble uz) {
+void gluLookAt(GLdouble ex, GLdouble ey, GLdouble ez, GLdouble cx, GLdouble cy, GLdouble cz, GLdouble ux, GLdouble uy,
+               GLdouble uz) {
     record("gluLookAt", {ex, ey, ez, cx, cy, cz, ux, uy, uz});
 }
 
@@ -150,7 +159,9 @@ int glutCreateWindow(const char* title) {
 }
 void glutDisplayFunc(void (*f)()) { recordPointer("glutDisplayFunc", reinterpret_cast<const void*>(f)); }
 void glutReshapeFunc(void (*f)(int, int)) { recordPointer("glutReshapeFunc", reinterpret_cast<const void*>(f)); }
-void glutKeyboardFunc(void (*f)(unsigned char, int, int)) { recordPointer("glutKeyboardFunc", reinterpret_cast<const void*>(f)); }
+void glutKeyboardFunc(void (*f)(unsigned char, int, int)) {
+    recordPointer("glutKeyboardFunc", reinterpret_cast<const void*>(f));
+}
 void glutSpecialFunc(void (*f)(int, int, int)) { recordPointer("glutSpecialFunc", reinterpret_cast<const void*>(f)); }
 void glutMouseFunc(void (*f)(int, int, int, int)) { recordPointer("glutMouseFunc", reinterpret_cast<const void*>(f)); }
 void glutMotionFunc(void (*f)(int, int)) { recordPointer("glutMotionFunc", reinterpret_cast<const void*>(f)); }

@@ -10,10 +10,10 @@
 
 struct GlCall {
     std::string name;
-    std::vector<double> args;        // scalars, then any values read through pointers
-    std::string text;                // string argument (glutCreateWindow)
-    const void* pointer = nullptr;   // callback or data pointer as passed
-    std::vector<unsigned char> data; // glTexImage2D: a copy of the pixel bytes
+    std::vector<double> args;         // scalars, then any values read through pointers
+    std::string text;                 // string argument (glutCreateWindow)
+    const void* pointer = nullptr;    // callback or data pointer as passed
+    std::vector<unsigned char> data;  // glTexImage2D: a copy of the pixel bytes
 
     // "name(a, b, c)" with every number in its shortest exact form.
     std::string str() const;

@@ -194,8 +194,10 @@ TEST(BmpReader, UnreadableFormatsLeaveTheRecordUnchanged) {
         {"core header", [](BmpFields& b) { b.headerSize = 12; }, "Error reading BMP Information record\n"},
         {"negative width", [](BmpFields& b) { b.width = -2; }, "Error reading BMP file, invalid image size\n"},
         {"lowest height", [](BmpFields& b) { b.height = INT32_MIN; }, "Error reading BMP file, invalid image size\n"},
-        {"overflowing size", [](BmpFields& b) { b.width = b.height = 0x40000000; }, "Error reading BMP file, invalid image size\n"},
-        {"size past the file", [](BmpFields& b) { b.width = b.height = 4000; }, "Error reading BMP file, image larger than the file\n"},
+        {"overflowing size", [](BmpFields& b) { b.width = b.height = 0x40000000; },
+         "Error reading BMP file, invalid image size\n"},
+        {"size past the file", [](BmpFields& b) { b.width = b.height = 4000; },
+         "Error reading BMP file, image larger than the file\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -248,8 +250,9 @@ TEST(BmpReader, TruncationAtEveryByteIsReportedByItsBlock) {
             Bytes got = r.pixels();
             for (size_t row = 0; row < size_t(height); ++row) {
                 Bytes rowGot(got.begin() + row * width * 3, got.begin() + (row + 1) * width * 3);
-                Bytes rowWant = row < rowsRead ? Bytes(want.begin() + row * width * 3, want.begin() + (row + 1) * width * 3)
-                                               : Bytes(width * 3, 0);
+                Bytes rowWant = row < rowsRead
+                                    ? Bytes(want.begin() + row * width * 3, want.begin() + (row + 1) * width * 3)
+                                    : Bytes(width * 3, 0);
                 EXPECT_EQ(rowGot, rowWant) << "row " << row;
             }
         }

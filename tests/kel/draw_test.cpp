@@ -60,8 +60,10 @@ struct DrawTest : testing::Test {
         testing::internal::CaptureStdout();
         kelDraw(m, mode);
         std::string out = testing::internal::GetCapturedStdout();
-        if (printed) *printed = out;
-        else EXPECT_EQ(out, "");
+        if (printed)
+            *printed = out;
+        else
+            EXPECT_EQ(out, "");
         return glCallStrings();
     }
     std::string entry(const char* name, const float* t, unsigned i, int n) {
@@ -87,13 +89,12 @@ const std::string kBeginLoop = glFormat("glBegin", {GL_LINE_LOOP});
 const std::string kEnd = glFormat("glEnd", {});
 
 TEST_F(DrawTest, WireframeDrawsEachTriangleAsALineLoop) {
-    EXPECT_EQ(draw(KEL_WIREFRAME),
-              (Calls{kBeginLoop, V(1), V(2), V(3), kEnd, kBeginLoop, V(1), V(3), V(4), kEnd}));
+    EXPECT_EQ(draw(KEL_WIREFRAME), (Calls{kBeginLoop, V(1), V(2), V(3), kEnd, kBeginLoop, V(1), V(3), V(4), kEnd}));
 }
 
 TEST_F(DrawTest, NoFlagsDrawsOneTriangleBlockPerGroup) {
-    EXPECT_EQ(draw(KEL_NONE), (Calls{kBeginTriangles, V(1), V(2), V(3), V(1), V(3), V(4), kEnd,
-                                     kBeginTriangles, kEnd}));
+    EXPECT_EQ(draw(KEL_NONE),
+              (Calls{kBeginTriangles, V(1), V(2), V(3), V(1), V(3), V(4), kEnd, kBeginTriangles, kEnd}));
     EXPECT_EQ(draw(0xffffff00u), draw(KEL_NONE));  // unknown bits are ignored
 }
 
@@ -101,8 +102,28 @@ TEST_F(DrawTest, NormalsAndTextureCoordinatesGoBeforeTheirVertex) {
     EXPECT_EQ(draw(KEL_FLAT | KEL_WIREFRAME),
               (Calls{kBeginLoop, F(1), V(1), V(2), V(3), kEnd, kBeginLoop, F(2), V(1), V(3), V(4), kEnd}));
     Calls smooth = draw(KEL_SMOOTH | KEL_TEXTURE);
-    EXPECT_EQ(smooth, (Calls{kBeginTriangles, N(1), T(1), V(1), N(2), T(2), V(2), N(3), T(3), V(3), N(3), T(3),
-                             V(1), N(2), T(2), V(3), N(1), T(1), V(4), kEnd, kBeginTriangles, kEnd}));
+    EXPECT_EQ(smooth, (Calls{kBeginTriangles,
+                             N(1),
+                             T(1),
+                             V(1),
+                             N(2),
+                             T(2),
+                             V(2),
+                             N(3),
+                             T(3),
+                             V(3),
+                             N(3),
+                             T(3),
+                             V(1),
+                             N(2),
+                             T(2),
+                             V(3),
+                             N(1),
+                             T(1),
+                             V(4),
+                             kEnd,
+                             kBeginTriangles,
+                             kEnd}));
     std::string printed;
     EXPECT_EQ(draw(KEL_FLAT | KEL_SMOOTH | KEL_TEXTURE, &printed), smooth);
     EXPECT_EQ(printed,
@@ -125,10 +146,10 @@ TEST_F(DrawTest, MissingTablesDropTheirFlagsWithAWarning) {
 TEST_F(DrawTest, ColourModeSetsEachGroupsDiffuseColour) {
     const float* red = m->materials[1].diffuse;
     const float* grey = m->materials[0].diffuse;
-    EXPECT_EQ(draw(KEL_COLOR | KEL_WIREFRAME),
-              (Calls{call("glEnable", {GL_COLOR_MATERIAL}), call("glColor3fv", {red[0], red[1], red[2]}), kBeginLoop,
-                     V(1), V(2), V(3), kEnd, kBeginLoop, V(1), V(3), V(4), kEnd,
-                     call("glColor3fv", {grey[0], grey[1], grey[2]})}));
+    EXPECT_EQ(
+        draw(KEL_COLOR | KEL_WIREFRAME),
+        (Calls{call("glEnable", {GL_COLOR_MATERIAL}), call("glColor3fv", {red[0], red[1], red[2]}), kBeginLoop, V(1),
+               V(2), V(3), kEnd, kBeginLoop, V(1), V(3), V(4), kEnd, call("glColor3fv", {grey[0], grey[1], grey[2]})}));
 }
 
 TEST_F(DrawTest, MaterialModeWinsOverColourMode) {

@@ -53,8 +53,8 @@ TEST(KelDirName, KeepsEverythingUpToTheLastSlash) {
     const struct {
         const char* path;
         const char* dir;
-    } cases[] = {{"data/111.obj", "data/"}, {"111.obj", ""},     {"/111.obj", "/"},
-                 {"a/b/c/", "a/b/c/"},      {"a\\b.obj", ""},    {"", ""}};
+    } cases[] = {{"data/111.obj", "data/"}, {"111.obj", ""},  {"/111.obj", "/"},
+                 {"a/b/c/", "a/b/c/"},      {"a\\b.obj", ""}, {"", ""}};
     for (const auto& c : cases) {
         char* dir = kelDirName(c.path);
         EXPECT_STREQ(dir, c.dir) << c.path;

@@ -40,18 +40,19 @@ TEST_F(MtlTest, ALibraryWithoutMaterialsHoldsOnlyDefault) {
 }
 
 TEST_F(MtlTest, StatementsFillTheirMaterial) {
-    read("Kd 0.1 0.2 0.3\n"          // before the first newmtl: "default"
-         "newmtl red\r\n"
-         "Ka 0.5 0.6 0.7 0.9\n"      // a fourth number is skipped
-         "Kd 1 0 0\n"
-         "Ks 0.25 0.25\n"            // a missing number keeps the default
-         "Ke 1 1 1\nKt 1 1 1\n"      // other K statements change nothing
-         "Ns 96\n"
-         "Ni 1.5\nNx 3\n"            // only Ns sets the shininess
-         "newmtl default\n"
-         "Ns x\n"                    // fails: the held value is converted
-         "newmtl\n"                  // a material without a name
-         "newmtlx y\nKdx 0 0 0\n");  // not keywords
+    read(
+        "Kd 0.1 0.2 0.3\n"  // before the first newmtl: "default"
+        "newmtl red\r\n"
+        "Ka 0.5 0.6 0.7 0.9\n"  // a fourth number is skipped
+        "Kd 1 0 0\n"
+        "Ks 0.25 0.25\n"        // a missing number keeps the default
+        "Ke 1 1 1\nKt 1 1 1\n"  // other K statements change nothing
+        "Ns 96\n"
+        "Ni 1.5\nNx 3\n"  // only Ns sets the shininess
+        "newmtl default\n"
+        "Ns x\n"                    // fails: the held value is converted
+        "newmtl\n"                  // a material without a name
+        "newmtlx y\nKdx 0 0 0\n");  // not keywords
     ASSERT_EQ(model->nummaterials, 4u);
     const KelMaterial* m = model->materials;
     expectColour(m[0].diffuse, 0.1f, 0.2f, 0.3f, 1.0f);

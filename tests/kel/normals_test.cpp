@@ -80,8 +80,10 @@ TEST(KelVertexNormals, NinetyDegreesAveragesFacesAtExactlyARightAngle) {
     EXPECT_EQ(Vec3({h, 0, h}), entry(m->normals, 2));
     EXPECT_EQ(Vec3({0, 0, 1}), entry(m->normals, 3));
     EXPECT_EQ(Vec3({1, 0, 0}), entry(m->normals, 4));
-    EXPECT_EQ(Tri({1, 3, 2}), Tri({m->triangles[0].nindices[0], m->triangles[0].nindices[1], m->triangles[0].nindices[2]}));
-    EXPECT_EQ(Tri({1, 2, 4}), Tri({m->triangles[1].nindices[0], m->triangles[1].nindices[1], m->triangles[1].nindices[2]}));
+    EXPECT_EQ(Tri({1, 3, 2}),
+              Tri({m->triangles[0].nindices[0], m->triangles[0].nindices[1], m->triangles[0].nindices[2]}));
+    EXPECT_EQ(Tri({1, 2, 4}),
+              Tri({m->triangles[1].nindices[0], m->triangles[1].nindices[1], m->triangles[1].nindices[2]}));
     kelDelete(m);
 }
 
@@ -98,8 +100,10 @@ TEST(KelVertexNormals, BelowNinetyTheHeadsAverageComesFirstThenCopiesInListOrder
     EXPECT_EQ(z, entry(m->normals, 4));
     EXPECT_EQ(z, entry(m->normals, 5));
     EXPECT_EQ(x, entry(m->normals, 6));
-    EXPECT_EQ(Tri({2, 5, 4}), Tri({m->triangles[0].nindices[0], m->triangles[0].nindices[1], m->triangles[0].nindices[2]}));
-    EXPECT_EQ(Tri({1, 3, 6}), Tri({m->triangles[1].nindices[0], m->triangles[1].nindices[1], m->triangles[1].nindices[2]}));
+    EXPECT_EQ(Tri({2, 5, 4}),
+              Tri({m->triangles[0].nindices[0], m->triangles[0].nindices[1], m->triangles[0].nindices[2]}));
+    EXPECT_EQ(Tri({1, 3, 6}),
+              Tri({m->triangles[1].nindices[0], m->triangles[1].nindices[1], m->triangles[1].nindices[2]}));
     kelDelete(m);
 }
 
@@ -132,9 +136,12 @@ TEST(KelVertexNormals, OneEightyAveragesAllButAnExactlyOppositeFace) {
     EXPECT_EQ(Vec3({0, 0, -1}), entry(m->normals, 5));
     EXPECT_EQ(Vec3({0, 0, 1}), entry(m->normals, 6));
     EXPECT_EQ(Vec3({1, 0, 0}), entry(m->normals, 7));
-    EXPECT_EQ(Tri({2, 6, 4}), Tri({m->triangles[0].nindices[0], m->triangles[0].nindices[1], m->triangles[0].nindices[2]}));
-    EXPECT_EQ(Tri({1, 3, 7}), Tri({m->triangles[1].nindices[0], m->triangles[1].nindices[1], m->triangles[1].nindices[2]}));
-    EXPECT_EQ(Tri({1, 3, 5}), Tri({m->triangles[2].nindices[0], m->triangles[2].nindices[1], m->triangles[2].nindices[2]}));
+    EXPECT_EQ(Tri({2, 6, 4}),
+              Tri({m->triangles[0].nindices[0], m->triangles[0].nindices[1], m->triangles[0].nindices[2]}));
+    EXPECT_EQ(Tri({1, 3, 7}),
+              Tri({m->triangles[1].nindices[0], m->triangles[1].nindices[1], m->triangles[1].nindices[2]}));
+    EXPECT_EQ(Tri({1, 3, 5}),
+              Tri({m->triangles[2].nindices[0], m->triangles[2].nindices[1], m->triangles[2].nindices[2]}));
     kelDelete(m);
 }
 
@@ -145,7 +152,8 @@ TEST(KelVertexNormals, UnusedVertexIsReportedOnceAndNumberingStaysConsecutive) {
     kelVertexNormals(m, 90);
     EXPECT_EQ("kelVertexNormals(): vertex w/o a triangle\n", GetCapturedStderr());
     ASSERT_EQ(3u, m->numnormals);
-    EXPECT_EQ(Tri({1, 2, 3}), Tri({m->triangles[0].nindices[0], m->triangles[0].nindices[1], m->triangles[0].nindices[2]}));
+    EXPECT_EQ(Tri({1, 2, 3}),
+              Tri({m->triangles[0].nindices[0], m->triangles[0].nindices[1], m->triangles[0].nindices[2]}));
     kelDelete(m);
 }
 

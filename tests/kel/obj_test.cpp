@@ -69,8 +69,8 @@ TEST_F(ObjTest, PolygonsBecomeFansAndFacesRunAcrossLineEnds) {
 TEST_F(ObjTest, ReferencesAreWholeTokensAndShortOnesKeepEarlierMembers) {
     read(std::string(kQuad) + "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\nvt 5 5\nvt 6 6\nvt 7 7\n" +
          "vn 0 0 1\nvn 0 1 0\n"
-         "f 1/7/ 2/6/ 3/5/\n"          // trailing slashes: vertex and texture coordinate
-         "f 1/1/1 2/2/2 3 4/4\n"       // short references keep the previous members
+         "f 1/7/ 2/6/ 3/5/\n"                // trailing slashes: vertex and texture coordinate
+         "f 1/1/1 2/2/2 3 4/4\n"             // short references keep the previous members
          "f 1/1/1 2/2/2 3/3/2 -1/-1/-1\n");  // relative indices
     ASSERT_EQ(model->numtriangles, 1u + 2u + 2u);
     EXPECT_EQ(vIdx(model, 0), (Corners{1, 2, 3}));
@@ -115,8 +115,8 @@ TEST_F(ObjTest, GroupsAreNamedByTheirWholeLine) {
          "g default\n"
          "f 1 2 3\n"
          "g tail");  // no line end
-    EXPECT_EQ(groupNames(model), (std::vector<std::string>{" tail", " default", " left wing", "  hull", " hull",
-                                                           "default"}));
+    EXPECT_EQ(groupNames(model),
+              (std::vector<std::string>{" tail", " default", " left wing", "  hull", " hull", "default"}));
     EXPECT_EQ(model->numgroups, 6u);
     EXPECT_EQ(groupTriangles(kelFindGroup(model, "default")), (std::vector<unsigned>{0}));
     EXPECT_EQ(groupTriangles(kelFindGroup(model, " hull")), (std::vector<unsigned>{1, 4}));
@@ -148,11 +148,11 @@ TEST_F(ObjTest, UseMaterialGivesItsMaterialToTheWholeCurrentGroup) {
     read(std::string(kQuad) +
          "mtllib lib.mtl\r\n"
          "g a\nf 1 2 3\nusemtl red\nf 1 2 3\n"
-         "g b\nf 1 2 3\n"              // red stays current
-         "g a\nusemtl blue\n"          // all of a becomes blue
-         "g c\nusemtl green\n"         // unknown: material 0 and a message
+         "g b\nf 1 2 3\n"            // red stays current
+         "g a\nusemtl blue\n"        // all of a becomes blue
+         "g c\nusemtl green\n"       // unknown: material 0 and a message
          "usemap x\nmaplib y.mtl\n"  // other words are unknown statements
-         "usemtl\n");               // no name: nothing changes
+         "usemtl\n");                // no name: nothing changes
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "kelFindMaterial():  can't find material \"green\".\n");
     EXPECT_STREQ(model->mtllibname, "lib.mtl");
     ASSERT_EQ(model->nummaterials, 3u);
@@ -163,13 +163,15 @@ TEST_F(ObjTest, UseMaterialGivesItsMaterialToTheWholeCurrentGroup) {
 }
 
 TEST_F(ObjTest, VertexStatementsEndWhereTheirLastNumberStands) {
-    read("v 1 2 3 f 1 2 3\n"          // one vertex, nothing more
-         "v 4 5\nf 1 2 3\n"           // third number fails: 0, then a face
-         "v 6 7\n8 9\n"               // numbers continue on the next line
-         "v 1 2 3 4\n"                // a fourth component is dropped
-         "vn 0 0 1 vn 1 1 1\n"
-         "vt 0.5 vt 0.25\n"
-         "# a comment with v words v 1 2 3 " + std::string(300, 'x') + " v vx vp\n");
+    read(
+        "v 1 2 3 f 1 2 3\n"  // one vertex, nothing more
+        "v 4 5\nf 1 2 3\n"   // third number fails: 0, then a face
+        "v 6 7\n8 9\n"       // numbers continue on the next line
+        "v 1 2 3 4\n"        // a fourth component is dropped
+        "vn 0 0 1 vn 1 1 1\n"
+        "vt 0.5 vt 0.25\n"
+        "# a comment with v words v 1 2 3 " +
+        std::string(300, 'x') + " v vx vp\n");
     EXPECT_EQ(model->numvertices, 4u);
     EXPECT_EQ(model->numnormals, 1u);
     EXPECT_EQ(model->numtexcoords, 1u);
@@ -181,9 +183,10 @@ TEST_F(ObjTest, VertexStatementsEndWhereTheirLastNumberStands) {
 }
 
 TEST_F(ObjTest, NumbersAreReadAsStrtofReadsThem) {
-    std::vector<std::string> numbers = {"0.1", "+1.5", "-2.", ".25", "1e2", "3.1E-2", "16777217", "1e-45",
-                                        "3.4028236e38", "inf", "-nan", "0x1.8p1", "1.17549435e-38",
-                                        "7.038531e-26", "-0", "0.30000001", "99999999.5", "123456789012"};
+    std::vector<std::string> numbers = {
+        "0.1",   "+1.5",         "-2.",        ".25",         "1e2",     "3.1E-2",         "16777217",
+        "1e-45", "3.4028236e38", "inf",        "-nan",        "0x1.8p1", "1.17549435e-38", "7.038531e-26",
+        "-0",    "0.30000001",   "99999999.5", "123456789012"};
     // And many numbers written as exporters write them, near rounding edges.
     srand(7);
     char buffer[64];
@@ -254,9 +257,9 @@ TEST_F(ObjDeathTest, IndicesOutsideTheirTablesEndTheProcess) {
     };
     for (const auto& c : cases) {
         std::string obj = dir.write("m.obj", std::string(head) + "\n" + c.face + "\n");
-        EXPECT_EXIT(kelReadOBJ(obj.c_str()), testing::ExitedWithCode(1),
-                    std::string("^kelReadOBJ\\(\\) failed: ") + c.message + " out of range in \"" + obj +
-                        "\" line 7\\.\n$")
+        EXPECT_EXIT(
+            kelReadOBJ(obj.c_str()), testing::ExitedWithCode(1),
+            std::string("^kelReadOBJ\\(\\) failed: ") + c.message + " out of range in \"" + obj + "\" line 7\\.\n$")
             << c.face;
     }
 }

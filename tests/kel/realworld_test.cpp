@@ -24,7 +24,8 @@ std::vector<std::string> objFiles;
 
 int collect(const char* path, const struct stat*, int type, struct FTW*) {
     std::string p = path;
-    if (type == FTW_F && p.size() > 4 && (p.compare(p.size() - 4, 4, ".obj") == 0 || p.compare(p.size() - 4, 4, ".OBJ") == 0))
+    if (type == FTW_F && p.size() > 4 &&
+        (p.compare(p.size() - 4, 4, ".obj") == 0 || p.compare(p.size() - 4, 4, ".OBJ") == 0))
         objFiles.push_back(p);
     return 0;
 }
@@ -91,8 +92,7 @@ TEST(RealWorldObj, ReadLikeTinyobjloader) {
         std::vector<tinyobj::material_t> materials;
         std::string warn, err;
         std::string dir = path.substr(0, path.rfind('/') + 1);
-        if (!tinyobj::LoadObj(&attrib, &shapes, &materials, &warn, &err, path.c_str(), dir.c_str(), false))
-            continue;
+        if (!tinyobj::LoadObj(&attrib, &shapes, &materials, &warn, &err, path.c_str(), dir.c_str(), false)) continue;
         compared++;
         // tinyobjloader keeps a face's corner count in one byte: its count
         // says nothing for files with faces of 256 corners or more.

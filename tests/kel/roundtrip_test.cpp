@@ -153,8 +153,12 @@ void roundTrip(const std::string& path) {
     SCOPED_TRACE(path);
     KelModel* m = readQuietly(path);
     kelFacetNormals(m);
-    const unsigned modes[] = {KEL_NONE,    KEL_FLAT,     KEL_SMOOTH,
-                              KEL_TEXTURE, KEL_MATERIAL, KEL_SMOOTH | KEL_TEXTURE | KEL_MATERIAL,
+    const unsigned modes[] = {KEL_NONE,
+                              KEL_FLAT,
+                              KEL_SMOOTH,
+                              KEL_TEXTURE,
+                              KEL_MATERIAL,
+                              KEL_SMOOTH | KEL_TEXTURE | KEL_MATERIAL,
                               KEL_FLAT | KEL_TEXTURE};
     for (unsigned mode : modes) {
         SCOPED_TRACE("mode " + std::to_string(mode));

@@ -33,8 +33,10 @@ TEST(KelLinearTexture, ReplacesTexcoordsAndOnlyTouchesGroupedTriangles) {
     EXPECT_EQ(3u, m->numtexcoords);
     EXPECT_EQ((std::array<float, 2>{1, 1}), texcoord(m, 1));
     EXPECT_EQ((std::array<float, 2>{0, 0}), texcoord(m, 2));
-    EXPECT_EQ(Tri({1, 2, 3}), Tri({m->triangles[0].tindices[0], m->triangles[0].tindices[1], m->triangles[0].tindices[2]}));
-    EXPECT_EQ(Tri({1, 0, 0}), Tri({m->triangles[1].tindices[0], m->triangles[1].tindices[1], m->triangles[1].tindices[2]}));
+    EXPECT_EQ(Tri({1, 2, 3}),
+              Tri({m->triangles[0].tindices[0], m->triangles[0].tindices[1], m->triangles[0].tindices[2]}));
+    EXPECT_EQ(Tri({1, 0, 0}),
+              Tri({m->triangles[1].tindices[0], m->triangles[1].tindices[1], m->triangles[1].tindices[2]}));
     kelDelete(m);
 }
 
@@ -75,7 +77,8 @@ TEST(KelSpheremapTexture, AnglesOfTheRearrangedComponents) {
     EXPECT_GT(texcoord(m, 6)[0], 0.5f);
     EXPECT_LT(texcoord(m, 6)[0], 1.0f);
     EXPECT_EQ((std::array<float, 2>{0, 0}), texcoord(m, 7));  // a zero normal
-    EXPECT_EQ(Tri({1, 2, 3}), Tri({m->triangles[0].tindices[0], m->triangles[0].tindices[1], m->triangles[0].tindices[2]}));
+    EXPECT_EQ(Tri({1, 2, 3}),
+              Tri({m->triangles[0].tindices[0], m->triangles[0].tindices[1], m->triangles[0].tindices[2]}));
     kelDelete(m);
 }
 

@@ -28,7 +28,7 @@ std::string slurp(const std::string& path) {
 }
 
 class KelTool : public testing::Test {
-protected:
+  protected:
     TempDir dir;
 
     void SetUp() override {
@@ -76,9 +76,10 @@ TEST_F(KelTool, HelpAndBadUsageGiveTheUsageAndAFailingStatus) {
     EXPECT_NE(std::string::npos, help.out.find("usage: kel info FILE.obj"));
     EXPECT_NE(std::string::npos, help.out.find("--vertex-normals ANGLE"));
 
-    for (const char* args : {"", "frobnicate x.obj", "info", "convert ship.obj", "convert ship.obj out.obj --bogus",
-                             "convert ship.obj out.obj --scale", "convert ship.obj out.obj --scale 2x",
-                             "convert ship.obj out.obj --translate 1 2", "convert ship.obj out.obj --write normals,colour"}) {
+    for (const char* args :
+         {"", "frobnicate x.obj", "info", "convert ship.obj", "convert ship.obj out.obj --bogus",
+          "convert ship.obj out.obj --scale", "convert ship.obj out.obj --scale 2x",
+          "convert ship.obj out.obj --translate 1 2", "convert ship.obj out.obj --write normals,colour"}) {
         ToolRun r = run(args);
         EXPECT_EQ(2, r.status) << args;
         EXPECT_EQ(0u, r.err.find("kel: ")) << args;
@@ -92,21 +93,22 @@ TEST_F(KelTool, HelpAndBadUsageGiveTheUsageAndAFailingStatus) {
 TEST_F(KelTool, InfoDescribesTheModel) {
     ToolRun r = run("info ship.obj");
     EXPECT_EQ(0, r.status);
-    EXPECT_EQ("ship.obj\n"
-              "  vertices          4\n"
-              "  normals           1\n"
-              "  texture coords    0\n"
-              "  triangles         3\n"
-              "  material library  ship.mtl\n"
-              "groups: 3\n"
-              "  \"default\"  0 triangles, material \"default\"\n"
-              "  \" hull\"  2 triangles, material \"red\"\n"
-              "  \" fin\"  1 triangle, material \"red\"\n"
-              "materials: 2\n"
-              "  \"default\"  diffuse 0.8 0.8 0.8, ambient 0.2 0.2 0.2, specular 0 0 0, shininess 65\n"
-              "  \"red\"  diffuse 1 0 0, ambient 0.2 0.2 0.2, specular 0 0 0, shininess 65\n"
-              "bounding box: 0 0 0 to 1 1 1 (size 1 1 1)\n",
-              r.out);
+    EXPECT_EQ(
+        "ship.obj\n"
+        "  vertices          4\n"
+        "  normals           1\n"
+        "  texture coords    0\n"
+        "  triangles         3\n"
+        "  material library  ship.mtl\n"
+        "groups: 3\n"
+        "  \"default\"  0 triangles, material \"default\"\n"
+        "  \" hull\"  2 triangles, material \"red\"\n"
+        "  \" fin\"  1 triangle, material \"red\"\n"
+        "materials: 2\n"
+        "  \"default\"  diffuse 0.8 0.8 0.8, ambient 0.2 0.2 0.2, specular 0 0 0, shininess 65\n"
+        "  \"red\"  diffuse 1 0 0, ambient 0.2 0.2 0.2, specular 0 0 0, shininess 65\n"
+        "bounding box: 0 0 0 to 1 1 1 (size 1 1 1)\n",
+        r.out);
     EXPECT_EQ("", r.err);
 
     ToolRun missing = run("info nothing.obj");

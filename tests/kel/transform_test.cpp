@@ -91,7 +91,8 @@ TEST(KelReverseWinding, SwapsCornersNegatesNormalsAndTwiceRestores) {
     std::vector<float> facets(m->facetnorms, m->facetnorms + 9);
 
     kelReverseWinding(m);
-    EXPECT_EQ(Tri({3, 2, 1}), Tri({m->triangles[0].vindices[0], m->triangles[0].vindices[1], m->triangles[0].vindices[2]}));
+    EXPECT_EQ(Tri({3, 2, 1}),
+              Tri({m->triangles[0].vindices[0], m->triangles[0].vindices[1], m->triangles[0].vindices[2]}));
     EXPECT_EQ(tris[0].nindices[2], m->triangles[0].nindices[0]);
     EXPECT_EQ(tris[0].nindices[0], m->triangles[0].nindices[2]);
     EXPECT_EQ(7u, m->triangles[0].tindices[0]);
@@ -114,7 +115,8 @@ TEST(KelReverseWinding, TextureIndicesSwapOnlyWhenTheModelHasTexcoords) {
     KelModel* m = makeModel({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{1, 2, 3}});
     kelLinearTexture(m);
     kelReverseWinding(m);
-    EXPECT_EQ(Tri({3, 2, 1}), Tri({m->triangles[0].tindices[0], m->triangles[0].tindices[1], m->triangles[0].tindices[2]}));
+    EXPECT_EQ(Tri({3, 2, 1}),
+              Tri({m->triangles[0].tindices[0], m->triangles[0].tindices[1], m->triangles[0].tindices[2]}));
     kelDelete(m);
 }
 

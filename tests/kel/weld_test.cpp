@@ -112,17 +112,16 @@ TEST(KelWeldVectors, MatchesThePlainDefinitionOnRandomSets) {
             // Cluster centres on multiples of epsilon (where the grid's cells
             // meet) or anywhere, members spread over a few epsilons.
             Vec3 centre;
-            for (float& x : centre)
-                x = rng() % 2 ? std::round(unit(rng) * 20) * epsilon : unit(rng) * 4 * epsilon * 20;
+            for (float& x : centre) x = rng() % 2 ? std::round(unit(rng) * 20) * epsilon : unit(rng) * 4 * epsilon * 20;
             int members = 1 + int(rng() % 12);
             for (int k = 0; k < members; k++) {
                 Vec3 v = centre;
                 for (float& x : v) {
                     switch (rng() % 4) {
-                        case 0: break;                                     // on the centre
-                        case 1: x += (rng() % 2 ? 1 : -1) * epsilon; break;  // exactly epsilon off
-                        case 2: x = std::nextafter(x + epsilon, 0.0f); break;
-                        default: x += unit(rng) * 2 * epsilon; break;
+                    case 0: break;                                       // on the centre
+                    case 1: x += (rng() % 2 ? 1 : -1) * epsilon; break;  // exactly epsilon off
+                    case 2: x = std::nextafter(x + epsilon, 0.0f); break;
+                    default: x += unit(rng) * 2 * epsilon; break;
                     }
                 }
                 input.push_back(v);
@@ -158,8 +157,10 @@ TEST(KelWeld, RenumbersTrianglesAndKeepsOtherIndices) {
     EXPECT_EQ(Vec3({0, 0, 0}), entry(m->vertices, 1));
     EXPECT_EQ(Vec3({1, 0, 0}), entry(m->vertices, 2));
     EXPECT_EQ(Vec3({5, 5, 5}), entry(m->vertices, 3));
-    EXPECT_EQ(Tri({1, 2, 1}), Tri({m->triangles[0].vindices[0], m->triangles[0].vindices[1], m->triangles[0].vindices[2]}));
-    EXPECT_EQ(Tri({1, 3, 2}), Tri({m->triangles[1].vindices[0], m->triangles[1].vindices[1], m->triangles[1].vindices[2]}));
+    EXPECT_EQ(Tri({1, 2, 1}),
+              Tri({m->triangles[0].vindices[0], m->triangles[0].vindices[1], m->triangles[0].vindices[2]}));
+    EXPECT_EQ(Tri({1, 3, 2}),
+              Tri({m->triangles[1].vindices[0], m->triangles[1].vindices[1], m->triangles[1].vindices[2]}));
     EXPECT_EQ(9u, m->triangles[0].nindices[0]);
     EXPECT_EQ(8u, m->triangles[0].tindices[2]);
     kelDelete(m);
@@ -170,7 +171,8 @@ TEST(KelWeld, DistinctVerticesAreUnchanged) {
     kelWeld(m, 0.5f);
     ASSERT_EQ(3u, m->numvertices);
     EXPECT_EQ(Vec3({0, 1, 0}), entry(m->vertices, 3));
-    EXPECT_EQ(Tri({1, 2, 3}), Tri({m->triangles[0].vindices[0], m->triangles[0].vindices[1], m->triangles[0].vindices[2]}));
+    EXPECT_EQ(Tri({1, 2, 3}),
+              Tri({m->triangles[0].vindices[0], m->triangles[0].vindices[1], m->triangles[0].vindices[2]}));
     kelDelete(m);
 }
 
@@ -184,7 +186,8 @@ TEST(KelWeld, IndicesStayExactBeyondTwoToTheTwentyFour) {
     m->vertices = static_cast<float*>(calloc(size_t(n) + 1, 3 * sizeof(float)));
     kelWeld(m, 0);
     EXPECT_EQ(n, m->numvertices);
-    EXPECT_EQ(Tri({n, n - 1, n - 2}), Tri({m->triangles[0].vindices[0], m->triangles[0].vindices[1], m->triangles[0].vindices[2]}));
+    EXPECT_EQ(Tri({n, n - 1, n - 2}),
+              Tri({m->triangles[0].vindices[0], m->triangles[0].vindices[1], m->triangles[0].vindices[2]}));
     kelDelete(m);
 }
 

@@ -168,12 +168,13 @@ TEST(KelWriteOBJ, MaterialLibraryContents) {
 TEST(KelWriteOBJ, WarningsForWhatTheModelLacks) {
     KelModel* m = sample(false);
     Written w = write(m, 0x3F);
-    EXPECT_EQ("kelWriteOBJ() warning: flat normal output requested with no facet normals defined.\n"
-              "kelWriteOBJ() warning: smooth normal output requested with no normals defined.\n"
-              "kelWriteOBJ() warning: texture coordinate output requested with no texture coordinates defined.\n"
-              "kelWriteOBJ() warning: color output requested with no colors (materials) defined.\n"
-              "kelWriteOBJ() warning: material output requested with no materials defined.\n",
-              w.out);
+    EXPECT_EQ(
+        "kelWriteOBJ() warning: flat normal output requested with no facet normals defined.\n"
+        "kelWriteOBJ() warning: smooth normal output requested with no normals defined.\n"
+        "kelWriteOBJ() warning: texture coordinate output requested with no texture coordinates defined.\n"
+        "kelWriteOBJ() warning: color output requested with no colors (materials) defined.\n"
+        "kelWriteOBJ() warning: material output requested with no materials defined.\n",
+        w.out);
     EXPECT_EQ(std::string(kHeader) + kVertices + kCounts + groups("f 1 2 3", false), w.obj);
     kelDelete(m);
 }
@@ -206,11 +207,26 @@ TEST(KelWriteOBJ, NumbersAreThoseOfPrintf) {
     // Random bit patterns and the awkward values: signed zeros, denormals,
     // halfway cases of the sixth decimal, the edge of the exact path, huge
     // values, infinities and not-a-number.
-    std::vector<float> values = {0.0f, -0.0f, 1e-45f, -1e-45f, 4e-7f, -4e-7f, 5e-7f, 0.0078125f, 0.0234375f,
-                                 0.5f, 1.0000005f, 999999.9999f, 1099511627776.0f, 1099511562240.0f,
-                                 std::numeric_limits<float>::max(), -std::numeric_limits<float>::max(),
-                                 std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
-                                 std::numeric_limits<float>::quiet_NaN(), -std::numeric_limits<float>::quiet_NaN()};
+    std::vector<float> values = {0.0f,
+                                 -0.0f,
+                                 1e-45f,
+                                 -1e-45f,
+                                 4e-7f,
+                                 -4e-7f,
+                                 5e-7f,
+                                 0.0078125f,
+                                 0.0234375f,
+                                 0.5f,
+                                 1.0000005f,
+                                 999999.9999f,
+                                 1099511627776.0f,
+                                 1099511562240.0f,
+                                 std::numeric_limits<float>::max(),
+                                 -std::numeric_limits<float>::max(),
+                                 std::numeric_limits<float>::infinity(),
+                                 -std::numeric_limits<float>::infinity(),
+                                 std::numeric_limits<float>::quiet_NaN(),
+                                 -std::numeric_limits<float>::quiet_NaN()};
     for (int k = 1; k < 128; k += 2) values.push_back(k / 128.0f);  // exact ties at the 7th decimal
     std::mt19937 rng(99);
     for (int i = 0; i < 30000; i++) {
@@ -258,8 +274,8 @@ TEST(KelWriteOBJ, LibraryGoesInTheDirectoryOfTheOBJFile) {
     ASSERT_EQ(0, chdir(cwd));
     EXPECT_EQ((std::set<std::string>{"mats", "out", "ship.obj"}), listDir(dir.dir));
     EXPECT_EQ(std::set<std::string>{"ship.mtl"}, listDir(dir.path("mats")));
-    for (const char* f : {"out/mats/ship.mtl", "out/mats", "out/ship.mtl", "out/ship.obj", "out", "mats/ship.mtl",
-                          "mats", "ship.obj"})
+    for (const char* f :
+         {"out/mats/ship.mtl", "out/mats", "out/ship.mtl", "out/ship.obj", "out", "mats/ship.mtl", "mats", "ship.obj"})
         dir.files.push_back(dir.path(f));
     kelDelete(m);
 }

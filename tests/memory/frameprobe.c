@@ -20,9 +20,9 @@
 
 typedef void (*IdleFunc)(void);
 
-static int animating;   /* an idle callback is registered */
-static long frames;     /* swaps made while animating */
-static long marks[64];  /* ascending frame numbers */
+static int animating;  /* an idle callback is registered */
+static long frames;    /* swaps made while animating */
+static long marks[64]; /* ascending frame numbers */
 static int markCount = -1, nextMark;
 static const char* logPath;
 

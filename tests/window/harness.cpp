@@ -148,8 +148,8 @@ Box Grab::changes(const Grab& o, Rect r, int tolerance) const {
 
 std::string difference(const Grab& a, const Grab& b) {
     if (a.width != b.width || a.height != b.height)
-        return std::to_string(a.width) + "x" + std::to_string(a.height) + " against " + std::to_string(b.width) +
-               "x" + std::to_string(b.height);
+        return std::to_string(a.width) + "x" + std::to_string(a.height) + " against " + std::to_string(b.width) + "x" +
+               std::to_string(b.height);
     std::ostringstream s;
     s << "changed: " << a.changes(b, a.all(), 0);
     return s.str();
@@ -178,8 +178,7 @@ void Session::SetUp() {
     // A free display number: the server picks one and writes it to the pipe.
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
-    xvfb = spawn({XVFB_PROGRAM, "-displayfd", std::to_string(fds[1]), "-screen", "0", "800x600x24", "-nolisten",
-                  "tcp"},
+    xvfb = spawn({XVFB_PROGRAM, "-displayfd", std::to_string(fds[1]), "-screen", "0", "800x600x24", "-nolisten", "tcp"},
                  "", "", "", fds[1]);
     close(fds[1]);
     const std::string display = readDisplayName(fds[0]);
@@ -216,10 +215,12 @@ void Session::startProgram() {
 }
 
 bool Session::waitForWindow() {
-    waitFor([&] {
-        std::istringstream(xdotool({"search", "--name", "^Orvandel$"})) >> win;
-        return win != 0 || !alive(app);
-    }, 20);
+    waitFor(
+        [&] {
+            std::istringstream(xdotool({"search", "--name", "^Orvandel$"})) >> win;
+            return win != 0 || !alive(app);
+        },
+        20);
     if (!win) return false;
     xdotool({"windowfocus", "--sync", std::to_string(win)});
     return true;
@@ -290,12 +291,14 @@ Grab Session::grab() const {
 
 Grab Session::stableGrab() const {
     Grab last = grab(), now;
-    waitFor([&] {
-        now = grab();
-        const bool same = now == last;
-        last = now;
-        return same;
-    }, 5);
+    waitFor(
+        [&] {
+            now = grab();
+            const bool same = now == last;
+            last = now;
+            return same;
+        },
+        5);
     return now;
 }
 

@@ -199,8 +199,7 @@ template <typename F>
 void Session::open(F ready) {
     startProgram();
     ASSERT_TRUE(waitForWindow()) << "no window \"Orvandel\"; the program said:\n" << out() << err();
-    ASSERT_TRUE(waitFor([&] { return ready(grab()); }, 20)) << "no frame drawn; the program said:\n"
-                                                             << out() << err();
+    ASSERT_TRUE(waitFor([&] { return ready(grab()); }, 20)) << "no frame drawn; the program said:\n" << out() << err();
 }
 
 // Where the ship stands in the first view, in fractions of the window.

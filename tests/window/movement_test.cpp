@@ -72,10 +72,8 @@ class Movement : public RealWindow {
 TEST_F(Movement, ArrowsAndQWSlideTheBodiesPastWhileTheShipKeepsItsPlace) {
     const Move moves[] = {
         {"Left", "Right", 10, 0, 0, false},  // the camera goes left: the bodies pass to the right
-        {"Right", "Left", -10, 0, 0, false},
-        {"Up", "Down", 0, 0, 5, true},       // forward: the Sun grows
-        {"Down", "Up", 0, 0, -5, true},
-        {"q", "w", 0, -10, 0, false},        // down: the bodies rise
+        {"Right", "Left", -10, 0, 0, false}, {"Up", "Down", 0, 0, 5, true},  // forward: the Sun grows
+        {"Down", "Up", 0, 0, -5, true},      {"q", "w", 0, -10, 0, false},   // down: the bodies rise
         {"w", "q", 0, 10, 0, false},
     };
     const Grab start = settledGrab();
@@ -87,8 +85,7 @@ TEST_F(Movement, ArrowsAndQWSlideTheBodiesPastWhileTheShipKeepsItsPlace) {
         // but a few that rounding moves (the Sun may show in its gaps).
         int moved = 0;
         for (int y = ship.y0; y <= ship.y1; ++y)
-            for (int x = ship.x0; x <= ship.x1; ++x)
-                moved += drawn(start.at(x, y)) && now.at(x, y) != start.at(x, y);
+            for (int x = ship.x0; x <= ship.x1; ++x) moved += drawn(start.at(x, y)) && now.at(x, y) != start.at(x, y);
         EXPECT_LT(moved, 30) << "of the ship " << ship;
         undo(m, 6, start);
     }

@@ -28,8 +28,9 @@ const Refusal refusals[] = {
      "kelReadMTL() failed: can't open material file \"data/111.mtl\".\n"},
     {"FaceIndexOutOfRange",
      [](const fs::path& run) {
-         writeFile(run / "data/111.obj", "# three vertices, a face naming a fourth\nv 0 0 0\nv 1 0 0\nv 0 1 0\n"
-                                         "f 1 2 3\nf 1 3 4\n");
+         writeFile(run / "data/111.obj",
+                   "# three vertices, a face naming a fourth\nv 0 0 0\nv 1 0 0\nv 0 1 0\n"
+                   "f 1 2 3\nf 1 3 4\n");
      },
      "kelReadOBJ() failed: vertex index 4 out of range in \"data/111.obj\" line 6.\n"},
 };

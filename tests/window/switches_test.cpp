@@ -74,8 +74,7 @@ TEST_F(Switches, MCyclesTheShipThroughMaterialWireframeAndSmooth) {
     const Grab wireAgain = shipMode(1, wireShip);
     EXPECT_GT(wireAgain.share(fuselage(wireAgain), [](long p) { return !drawn(p); }), 0.08);
     // Same lines; their colour is the last material's now.
-    EXPECT_EQ(wireAgain.find(shipArea(wireAgain), drawn).rect().area(),
-              wire.find(shipArea(wire), drawn).rect().area());
+    EXPECT_EQ(wireAgain.find(shipArea(wireAgain), drawn).rect().area(), wire.find(shipArea(wire), drawn).rect().area());
     const Grab smooth = shipMode(1, smoothShip);
     for (int side : {-1, 1}) {
         double rgb[3];

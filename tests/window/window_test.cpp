@@ -29,8 +29,7 @@ TEST_F(RealWindow, SpaceMovesTheBodiesButNotTheShipAndASecondSpaceStops) {
     const Rect sun = still.sun().rect();
     keys({"space"});
     // The Sun turns (and planets come out from behind it).
-    EXPECT_TRUE(waitFor([&] { return grab().changes(still, sun).count > 1000; }, 10))
-        << "the Sun did not turn";
+    EXPECT_TRUE(waitFor([&] { return grab().changes(still, sun).count > 1000; }, 10)) << "the Sun did not turn";
     keys({"space"});
     const Grab stopped = settledGrab();
     sleepMs(600);
@@ -80,10 +79,12 @@ TEST_F(RealWindow, ResizedWindowKeepsTheWholePictureUndistorted) {
     for (auto [width, height] : sizes) {
         SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
         xdotool({"windowsize", "--sync", w, std::to_string(width), std::to_string(height)});
-        ASSERT_TRUE(waitFor([&, width = width, height = height] {
-            const Grab g = grab();
-            return g.width == width && g.height == height && g.brightness(0.5, 0.5, 10, 10) > 100;
-        }, 10));
+        ASSERT_TRUE(waitFor(
+            [&, width = width, height = height] {
+                const Grab g = grab();
+                return g.width == width && g.height == height && g.brightness(0.5, 0.5, 10, 10) > 100;
+            },
+            10));
         const Grab g = stableGrab();
         EXPECT_LT(g.brightness(0.05, 0.05, 10, 10), 30);
         EXPECT_LT(g.brightness(0.95, 0.95, 10, 10), 30);
@@ -103,8 +104,8 @@ TEST_F(RealWindow, ResizedWindowKeepsTheWholePictureUndistorted) {
 
 TEST_F(RealWindow, EscapeAndUnlistedKeysNeitherEndNorChangeAnything) {
     const Grab before = settledGrab();
-    expectNoChangeFrom(before, {"Escape", "a", "A", "Z", "M", "1", "Return", "F1", "Shift_L", "Control_L", "Home",
-                                "Escape"});
+    expectNoChangeFrom(before,
+                       {"Escape", "a", "A", "Z", "M", "1", "Return", "F1", "Shift_L", "Control_L", "Home", "Escape"});
     EXPECT_TRUE(alive(app)) << out() << err();
 }
 
