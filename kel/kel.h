@@ -13,14 +13,19 @@
 // - A model owns every array and string hanging from it; kelDelete frees
 //   them all. Every name the library keeps is its own heap copy: callers keep
 //   ownership of the strings they pass in.
-// - Failures are text: mode warnings and lookup failures go to stdout and the
-//   call goes on; a file that cannot be opened ends the process with status 1
-//   after a message on stderr. A null model or missing table is a programming
-//   error caught by an assertion.
-// - Single-threaded: a model must not be changed while another call reads it.
+// - Failures: kelLoadOBJ, kelLoadOBJFromMemory and kelSaveOBJ return them in
+//   a KelError; kelReadOBJ, kelReadMTL and kelWriteOBJ are their short forms
+//   for programs that may end on a bad file: the message on stderr (stdout
+//   for an unknown statement) and exit status 1. Mode warnings and lookup
+//   failures go to stdout and the call goes on. A null model or missing
+//   table is a programming error caught by an assertion.
+// - Threads: loads and saves keep no shared state, so several may run at
+//   once on different models; a model must not be changed while another
+//   call reads it.
 #ifndef KEL_KEL_H
 #define KEL_KEL_H
 
+#include <cstddef>
 #include <cstdint>
 
 // One triangle: 1-based indices into the model's tables, corners in drawing
@@ -105,14 +110,64 @@ char* kelDirName(const char* path);
 
 // --- Reading -------------------------------------------------------------------
 
+// Error codes of KelError::code.
+constexpr int KEL_OK = 0;
+constexpr int KEL_ERROR_OPEN = 1;       // the OBJ file, or the file to write, cannot be opened
+constexpr int KEL_ERROR_LIBRARY = 2;    // the material library cannot be opened
+constexpr int KEL_ERROR_INDEX = 3;      // a face index outside its table
+constexpr int KEL_ERROR_STATEMENT = 4;  // an unknown vertex statement ("vp", "vx", ...)
+constexpr int KEL_ERROR_MEMORY = 5;     // an allocation failed; nothing was kept
+constexpr int KEL_ERROR_IO = 6;         // a read or write failed after the open
+constexpr int KEL_ERROR_CANCELLED = 7;  // the progress callback asked to stop
+constexpr int KEL_ERROR_ENCODING = 8;   // a UTF-16 file; kel reads ASCII or UTF-8
+
+struct KelError {
+    int code;            // KEL_OK or one of the codes above
+    unsigned long line;  // 1-based line of the statement at fault, 0 when no line is at fault
+    char message[512];   // the text the short forms print, without its final newline; "" for KEL_OK
+};
+
+struct KelReadOptions {
+    // Threads that read: 0 for as many as help, 1 for the calling thread only.
+    unsigned threads;
+    // Nonzero: a material library that cannot be opened is a warning on
+    // stdout; the model then has the "default" material only and every
+    // usemtl falls back to it silently.
+    int optionalLibrary;
+    // Called as the input is read (at least every 16 MiB and once at the
+    // end, `done` never decreasing, `total` constant, done == total on the
+    // last call); a nonzero return cancels the load with KEL_ERROR_CANCELLED.
+    // May be null.
+    int (*progress)(void* user, unsigned long long done, unsigned long long total);
+    void* user;  // handed to progress and library
+    // Where material libraries come from; null to read them from the disk,
+    // beside the OBJ file (or beside `name` for a load from memory). Called
+    // with the library's name as the mtllib statement writes it; returns its
+    // bytes and stores their count in *size, or returns null when there is
+    // no such library. The bytes stay the caller's and must stay valid until
+    // the load returns.
+    const void* (*library)(void* user, const char* name, size_t* size);
+};
+
+// Reads an OBJ file and the MTL library it names into a new model that the
+// caller owns (free it with kelDelete). `options` may be null (defaults: all
+// zero). On failure returns null, fills `error` (when not null) and keeps
+// nothing: no memory, no open file. On success error->code is KEL_OK.
+KelModel* kelLoadOBJ(const char* path, const KelReadOptions* options, KelError* error);
+// kelLoadOBJ for OBJ text held in memory: `size` bytes at `data`, which stay
+// the caller's and are not changed. `name` stands for the file in messages
+// and in the model's pathname, and a library is looked up beside it unless
+// options->library supplies it. `data` may be null when size is 0.
+KelModel* kelLoadOBJFromMemory(const void* data, size_t size, const char* name, const KelReadOptions* options,
+                               KelError* error);
+
 // Reads an OBJ file (and the MTL library it names) into a new model that the
-// caller owns (free it with kelDelete). Never returns null: a file that
-// cannot be opened, an unsupported vertex statement or a face index outside
-// its table ends the process with status 1.
+// caller owns (free it with kelDelete). Never returns null: on any error of
+// kelLoadOBJ it prints the message and ends the process with status 1.
 KelModel* kelReadOBJ(const char* filename);
 // Reads the MTL library `name` from the directory of model->pathname into the
 // model's material table, replacing any earlier table. Ends the process with
-// status 1 when the file cannot be opened.
+// status 1 when the file cannot be opened or read.
 void kelReadMTL(KelModel* model, const char* name);
 
 // Reads a raw PPM ("P6") image. Returns a new heap array of width * height * 3
@@ -184,10 +239,21 @@ void kelWeld(KelModel* model, float epsilon);
 
 // Writes the model as OBJ (and, with KEL_MATERIAL and a library name, its
 // MTL library beside it). Replaces an existing file only once the new one is
-// complete; a file that cannot be written ends the process with status 1.
+// complete, so on failure any earlier file is left untouched. Returns KEL_OK
+// or an error code, with the message in `error` when it is not null.
+int kelSaveOBJ(const KelModel* model, const char* path, unsigned mode, KelError* error);
+// kelSaveOBJ that also reports progress: `progress` (may be null) is called
+// with the entries written so far out of the model's vertices, normals,
+// texture coordinates and triangles; a nonzero return cancels the save with
+// KEL_ERROR_CANCELLED.
+int kelSaveOBJWithProgress(const KelModel* model, const char* path, unsigned mode,
+                           int (*progress)(void* user, unsigned long long done, unsigned long long total), void* user,
+                           KelError* error);
+// kelSaveOBJ that ends the process with status 1 after the message on stderr
+// when the file cannot be written.
 void kelWriteOBJ(KelModel* model, const char* filename, unsigned mode);
 // Writes the model's materials to `mtllibname` in the directory of
-// `modelpath`. Called by kelWriteOBJ.
+// `modelpath`. Ends the process with status 1 when it cannot.
 void kelWriteMTL(KelModel* model, const char* modelpath, const char* mtllibname);
 
 #endif  // KEL_KEL_H

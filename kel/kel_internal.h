@@ -1,35 +1,14 @@
-// Internals shared by the kel sources: assertions that stay on in every build,
-// the one fatal-exit path, zero-filled allocation, reading files in chunks and
-// the text-scanning helpers of the OBJ and MTL readers.
+// Internals shared by the kel sources: allocation and errors, chunked input,
+// text scanning, the mode check of drawing and writing, and the readers'
+// entry points with a chosen chunk size (tests and fuzz targets force small
+// chunks).
 #ifndef KEL_KEL_INTERNAL_H
 #define KEL_KEL_INTERNAL_H
 
-// A null model or missing table is a programming error in every build, so the
-// library's assertions fire in release builds too. <cassert> redefines assert
-// each time it is included, following NDEBUG as it stands then.
-#undef NDEBUG
-#include <cassert>
-#include <cstddef>
-#include <cstdint>
-#include <cstring>
-
+#include "kel/alloc.h"
+#include "kel/chunks.h"
 #include "kel/kel.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
-// Every fatal exit of the library (a file that cannot be opened or read, an
-// unknown vertex statement, a face index outside its table, exhausted memory)
-// calls kelExit after printing its message. exit.cpp holds nothing else and
-// ends the process; a fuzz target defines its own kelExit, which the linker
-// then takes instead of the archive's, to free the interrupted read with
-// kelAbandonRead and jump back to its harness.
-[[noreturn]] void kelExit(int status);
-
-// Frees whatever an OBJ read that kelExit interrupted still holds (the model
-// in progress, the open file and its buffer). Only a diverted kelExit calls it.
-void kelAbandonRead();
+#include "kel/scan.h"
 
 // The mode word with every flag the model cannot serve dropped, in a fixed
 // order, each dropped flag announced on stdout with its warning (one of
@@ -38,172 +17,21 @@ void kelAbandonRead();
 // material).
 unsigned kelCheckMode(const KelModel* model, unsigned mode, const char* const warnings[7]);
 
-// calloc that never returns null: out of memory ends the process.
-void* kelAlloc(size_t count, size_t size);
-// A heap copy of the first `length` bytes at `text`, NUL-terminated.
-char* kelCopyName(const char* text, size_t length);
+// kelAddGroup that returns null (adding nothing) when out of memory.
+KelGroup* kelTryAddGroup(KelModel* model, const char* name);
+// Replaces the model's material table with the one material "default";
+// false (the table unchanged) when out of memory.
+bool kelDefaultMaterials(KelModel* model);
 
-// A file read in chunks through one reused buffer, each chunk a run of
-// whole statements: it ends where a line begins whose first token cannot
-// continue the statement before it (no number starts with its first
-// character), so a reader scans each chunk as if the file ended there. A
-// chunk is followed by kelTextPadding readable bytes, the first of them
-// zero: the zero stops the scanners and the C library's number parsers, and
-// the rest lets a scanner load 16 bytes at any position up to the end. The
-// bytes are writable; a reader may NUL-terminate a name in place while it
-// uses it. Each chunk takes about `chunk` bytes; when no such line start is
-// in them (one huge face or comment), it doubles until one is, or the file
-// ends, so an unchanged file splits the same way on every pass. A file that
-// fits one chunk, or that cannot seek (a pipe), is read once: the buffer
-// then grows to hold all of it and a rewind hands out the same bytes.
-constexpr size_t kelTextPadding = 64;
-constexpr size_t kelChunkSize = size_t(1) << 20;
-struct KelChunks {
-    int fd;
-    char* data;       // owned: capacity + kelTextPadding bytes
-    size_t capacity;  // file bytes the buffer can hold
-    size_t chunk;     // file bytes a chunk starts from
-    size_t size;      // file bytes in the buffer
-    size_t split;     // the chunk handed out is [data, data + split); 0 when none
-    char saved;       // the byte at data[split], replaced by a zero
-    size_t offset;    // file offset of data[0]
-    bool seekable;    // a regular file: split into chunks and read again to rewind
-    bool eof;
-    bool failed;  // a read failed: the reader reports the file as unreadable
-};
-// Opens the file at `path` for chunks of about `chunk` bytes; false (and
-// nothing held) when it cannot be opened.
-bool kelOpenChunks(const char* path, size_t chunk, KelChunks* chunks);
-// Hands out the next chunk, [chunks->data, chunks->data + chunks->split);
-// false at the end of the file or when a read failed (chunks->failed).
-bool kelNextChunk(KelChunks* chunks);
-// Starts the file again from its first byte.
-void kelRewindChunks(KelChunks* chunks);
-// The line number of `at`, a position in the chunk handed out; counted
-// only when asked (for an error message), which re-reads the file before
-// the chunk.
-size_t kelChunkLine(const KelChunks* chunks, const char* at);
-// Closes the file and frees the buffer; safe to call again.
-void kelCloseChunks(KelChunks* chunks);
-
-// kelReadOBJ and kelReadMTL reading through chunks of about `chunk` bytes
-// (the public functions use kelChunkSize; tests force small chunks).
-KelModel* kelReadOBJChunks(const char* filename, size_t chunk);
-void kelReadMTLChunks(KelModel* model, const char* name, size_t chunk);
-
-// --- Scanning [p, end) --------------------------------------------------------
-// White space is what isspace() takes in the C locale; a line ends at '\n'
-// (a "\r\n" pair included).
-
-inline bool kelIsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-// The zero byte after a chunk (not white space) stops the loop.
-inline const char* kelSkipSpace(const char* p, const char*) {
-    while (kelIsSpace(*p)) p++;
-    return p;
-}
-
-inline const char* kelTokenEnd(const char* p, const char* end) {
-    while (p < end && !kelIsSpace(*p)) p++;
-    return p;
-}
-
-// The decimal digits at p, at most 8 of them, as a number; *length gets how
-// many there are (0 when p holds none). Loads 8 bytes at p, which the
-// padding after a chunk allows anywhere up to its end.
-inline uint32_t kelDigits8(const char* p, int* length) {
-    uint64_t v;
-    memcpy(&v, p, 8);
-    // A byte is a digit when neither byte + 0x46 nor byte - 0x30 reaches
-    // 0x80; carries and borrows only start at bytes that are not digits, so
-    // they never hide the first one.
-    uint64_t nondigit = ((v + 0x4646464646464646ull) | (v - 0x3030303030303030ull)) & 0x8080808080808080ull;
-    int n = nondigit ? __builtin_ctzll(nondigit) >> 3 : 8;
-    *length = n;
-    if (n == 0) return 0;
-    // The first digit is the lowest byte: shifting the digits to the top
-    // leaves leading zeros, then pairs, quads and octets are combined.
-    v = (v & 0x0F0F0F0F0F0F0F0Full) << (64 - 8 * n);
-    v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFull;
-    v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFull;
-    return uint32_t((v * 10000 + (v >> 32)) & 0xFFFFFFFFull);
-}
-
-// The line end ('\n') at or after p, or end. Lines are short, so the search
-// is inline, 16 bytes at a time: the padding after a chunk makes every load
-// that starts before end readable, and a line end found past end (the bytes
-// after the chunk's zero may be the next chunk's) counts as end.
-inline const char* kelLineEnd(const char* p, const char* end) {
-#if defined(__SSE2__)
-    const __m128i newline = _mm_set1_epi8('\n');
-    for (; p < end; p += 16) {
-        unsigned mask =
-            unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), newline)));
-        if (mask) {
-            p += __builtin_ctz(mask);
-            return p < end ? p : end;
-        }
-    }
-    return end;
-#else
-    const void* newline = memchr(p, '\n', size_t(end - p));
-    return newline ? static_cast<const char*>(newline) : end;
-#endif
-}
-
-// Just past the line end at or after p, or end.
-inline const char* kelSkipLine(const char* p, const char* end) {
-    const char* lineEnd = kelLineEnd(p, end);
-    return lineEnd < end ? lineEnd + 1 : end;
-}
-
-// The first white-space-delimited word between p and the end of its line:
-// returns its start and stores its end in *wordEnd (start == *wordEnd when
-// the rest of the line holds no word).
-const char* kelLineWord(const char* p, const char* end, const char** wordEnd);
-
-// Parses one number at p exactly as strtof would (no leading white space).
-// Returns the position after it, or p when there is none (out untouched).
-const char* kelParseFloatSlow(const char* p, const char* end, float* out);
-
-inline const char* kelParseFloat(const char* p, const char* end, float* out) {
-    // Numbers as exporters write them ("-0.123456") are parsed here: up to 7
-    // significant digits and a power of ten up to 10^7 are exact floats, so
-    // one correctly rounded division gives the correctly rounded value, as
-    // strtof does. Anything else, or anything followed by more than white
-    // space, takes the slow path.
-    static const float powers[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f};
-    static const uint32_t tens[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
-    const char* q = p + (p < end && *p == '-');
-    int count, fraction = 0;
-    uint32_t mantissa = kelDigits8(q, &count);
-    q += count;
-    if (*q == '.') {  // the padding makes q == end safe
-        uint32_t digits = kelDigits8(q + 1, &fraction);
-        q += 1 + fraction;
-        mantissa = mantissa * tens[fraction < 8 ? fraction : 0] + digits;
-    }
-    if (count + fraction == 0 || count + fraction > 7 || (q < end && !kelIsSpace(*q)))
-        return kelParseFloatSlow(p, end, out);
-    float value = float(mantissa) / powers[fraction];
-    *out = *p == '-' ? -value : value;
-    return q;
-}
-
-// The numbers of a vertex, colour or shininess statement: reads up to n
-// numbers, each after any white space, stopping at the first that does not
-// parse (its slot keeps its value). Returns the position just past the line
-// on which the last number read stands (the line of p when none was read),
-// so whatever follows the numbers on that line is dropped.
-inline const char* kelReadNumbers(const char* p, const char* end, float* out, int n) {
-    const char* last = p;
-    for (int i = 0; i < n; i++) {
-        const char* q = kelSkipSpace(last, end);
-        const char* after = kelParseFloat(q, end, &out[i]);
-        if (after == q) break;
-        last = after;
-    }
-    return kelSkipLine(last, end);
-}
+// kelLoadOBJ and kelLoadOBJFromMemory reading through chunks of about
+// `chunk` bytes (the public calls use kelChunkSize).
+KelModel* kelLoadOBJChunks(const char* path, size_t chunk, const KelReadOptions* options, KelError* error);
+KelModel* kelLoadOBJFromMemoryChunks(const void* data, size_t size, const char* name, size_t chunk,
+                                     const KelReadOptions* options, KelError* error);
+// Reads the library `name` (beside model->pathname, or from options->library)
+// into the model's material table, replacing any earlier table. Returns
+// KEL_OK, or KEL_ERROR_LIBRARY, _IO, _MEMORY or _ENCODING with `error` set
+// (its line is the caller's to fill); the model keeps its old table then.
+int kelLoadMTLChunks(KelModel* model, const char* name, size_t chunk, const KelReadOptions* options, KelError* error);
 
 #endif  // KEL_KEL_INTERNAL_H

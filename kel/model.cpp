@@ -1,33 +1,10 @@
 // Model records: group and material lookups, freeing a model, directory names.
-#include <sys/mman.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "kel/kel_internal.h"
-
-void* kelAlloc(size_t count, size_t size) {
-    void* p = calloc(count ? count : 1, size ? size : 1);
-    if (!p) {
-        fprintf(stderr, "kel: out of memory (%zu entries of %zu bytes).\n", count, size);
-        kelExit(1);
-    }
-    // Large tables fill page by page as they are read: ask for huge pages.
-    size_t bytes = count * size;
-    if (bytes >= (size_t(8) << 20)) {
-        uintptr_t start = (uintptr_t(p) + 4095) & ~uintptr_t(4095), stop = (uintptr_t(p) + bytes) & ~uintptr_t(4095);
-        madvise(reinterpret_cast<void*>(start), stop - start, MADV_HUGEPAGE);
-    }
-    return p;
-}
-
-char* kelCopyName(const char* text, size_t length) {
-    char* copy = static_cast<char*>(kelAlloc(length + 1, 1));
-    memcpy(copy, text, length);
-    return copy;
-}
 
 KelGroup* kelFindGroup(KelModel* model, const char* name) {
     assert(model);
@@ -36,11 +13,15 @@ KelGroup* kelFindGroup(KelModel* model, const char* name) {
     return nullptr;
 }
 
-KelGroup* kelAddGroup(KelModel* model, const char* name) {
+KelGroup* kelTryAddGroup(KelModel* model, const char* name) {
     KelGroup* group = kelFindGroup(model, name);
     if (group) return group;
-    group = static_cast<KelGroup*>(kelAlloc(1, sizeof(KelGroup)));
-    group->name = kelCopyName(name, strlen(name));
+    group = static_cast<KelGroup*>(kelTryAlloc(1, sizeof(KelGroup)));
+    if (!group) return nullptr;
+    if (!(group->name = kelTryCopyName(name, strlen(name)))) {
+        free(group);
+        return nullptr;
+    }
     group->next = model->groups;
     model->groups = group;
     model->numgroups++;
@@ -75,6 +56,15 @@ void kelDelete(KelModel* model) {
         free(group);
     }
     free(model);
+}
+
+KelGroup* kelAddGroup(KelModel* model, const char* name) {
+    KelGroup* group = kelTryAddGroup(model, name);
+    if (!group) {
+        fprintf(stderr, "kel: out of memory (a group).\n");
+        exit(1);
+    }
+    return group;
 }
 
 char* kelDirName(const char* path) {

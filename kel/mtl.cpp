@@ -1,15 +1,11 @@
 // MTL reader: the material library an OBJ file names, read in two passes
-// over the file's bytes (count the materials, then fill them).
+// over its bytes (count the materials, then fill a new table). The model's
+// table is replaced only when the whole library was read.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "kel/kel_internal.h"
-
-static bool isWord(const char* p, const char* tokenEnd, const char* word) {
-    size_t length = strlen(word);
-    return size_t(tokenEnd - p) == length && memcmp(p, word, length) == 0;
-}
 
 static void setDefaults(KelMaterial* m) {
     static const KelMaterial defaults = {
@@ -18,83 +14,147 @@ static void setDefaults(KelMaterial* m) {
     *m = defaults;
 }
 
-// The library is read in chunks like an OBJ file; one that fits a chunk, as
-// libraries do, is read from the disk once.
-void kelReadMTLChunks(KelModel* model, const char* name, size_t chunk) {
-    char* dir = kelDirName(model->pathname);
-    size_t dirLength = strlen(dir), nameLength = strlen(name);
-    char* path = static_cast<char*>(kelAlloc(dirLength + nameLength + 1, 1));
-    memcpy(path, dir, dirLength);
-    memcpy(path + dirLength, name, nameLength);
-    free(dir);
-    KelChunks chunks;
-    bool opened = kelOpenChunks(path, chunk, &chunks);
+static void freeMaterials(KelMaterial* materials, unsigned count) {
+    if (!materials) return;
+    for (unsigned i = 0; i < count; i++) free(materials[i].name);
+    free(materials);
+}
 
-    // First pass: one entry for "default" and one per new-material statement.
+// `count` materials with their defaults, the first named "default"; null
+// when out of memory.
+static KelMaterial* newMaterials(unsigned count) {
+    KelMaterial* materials = static_cast<KelMaterial*>(kelTryAlloc(count, sizeof(KelMaterial)));
+    if (!materials) return nullptr;
+    for (unsigned i = 0; i < count; i++) setDefaults(&materials[i]);
+    if (!(materials[0].name = kelTryCopyName("default", 7))) {
+        free(materials);
+        return nullptr;
+    }
+    return materials;
+}
+
+static void replaceMaterials(KelModel* model, KelMaterial* materials, unsigned count) {
+    freeMaterials(model->materials, model->nummaterials);
+    model->materials = materials;
+    model->nummaterials = count;
+}
+
+bool kelDefaultMaterials(KelModel* model) {
+    KelMaterial* materials = newMaterials(1);
+    if (materials) replaceMaterials(model, materials, 1);
+    return materials != nullptr;
+}
+
+// First pass: one entry for "default" and one per new-material statement.
+static unsigned countMaterials(KelChunks* chunks) {
     unsigned count = 1;
-    while (opened && kelNextChunk(&chunks)) {
-        const char* end = chunks.data + chunks.split;
-        for (const char* p = kelSkipSpace(chunks.data, end); p < end; p = kelSkipSpace(p, end)) {
+    while (kelNextChunk(chunks)) {
+        const char* end = chunks->data + chunks->split;
+        for (const char* p = kelSkipSpace(chunks->data + chunks->start, end); p < end; p = kelSkipSpace(p, end)) {
             const char* tokenEnd = kelTokenEnd(p, end);
-            if (isWord(p, tokenEnd, "newmtl")) count++;
+            if (kelIsWord(p, tokenEnd, "newmtl")) count++;
             p = kelSkipLine(tokenEnd, end);
         }
     }
-    if (!opened || chunks.failed) {
-        fprintf(stderr, "kelReadMTL() failed: can't open material file \"%s\".\n", path);
-        if (opened) kelCloseChunks(&chunks);
-        free(path);
-        kelExit(1);
-    }
-    free(path);
+    return count;
+}
 
-    // The new table replaces one that an earlier library statement made.
-    if (model->materials) {
-        for (unsigned i = 0; i < model->nummaterials; i++) free(model->materials[i].name);
-        free(model->materials);
-    }
-    KelMaterial* materials = static_cast<KelMaterial*>(kelAlloc(count, sizeof(KelMaterial)));
-    for (unsigned i = 0; i < count; i++) setDefaults(&materials[i]);
-    materials[0].name = kelCopyName("default", 7);
-    model->materials = materials;
-    model->nummaterials = count;
-
-    // Second pass. Statements before the first newmtl change "default". A
-    // read that fails now keeps the materials read so far.
+// Second pass. Statements before the first newmtl change "default". False
+// when a name could not be copied.
+static bool fillMaterials(KelChunks* chunks, KelMaterial* materials, unsigned count) {
     unsigned current = 0;
-    kelRewindChunks(&chunks);
-    while (kelNextChunk(&chunks)) {
-        const char* end = chunks.data + chunks.split;
-        for (const char* p = kelSkipSpace(chunks.data, end); p < end; p = kelSkipSpace(p, end)) {
+    while (kelNextChunk(chunks)) {
+        const char* end = chunks->data + chunks->split;
+        for (const char* p = kelSkipSpace(chunks->data + chunks->start, end); p < end; p = kelSkipSpace(p, end)) {
             const char* tokenEnd = kelTokenEnd(p, end);
             KelMaterial* m = &materials[current];
-            if (isWord(p, tokenEnd, "newmtl")) {
+            if (kelIsWord(p, tokenEnd, "newmtl")) {
                 // The table has room for every newmtl the first pass counted;
                 // the file may have changed since.
                 if (current + 1 < count) current++;
                 const char* wordEnd;
                 const char* word = kelLineWord(tokenEnd, end, &wordEnd);
                 free(materials[current].name);
-                materials[current].name = kelCopyName(word, size_t(wordEnd - word));
+                materials[current].name = kelTryCopyName(word, size_t(wordEnd - word));
+                if (!materials[current].name) return false;
                 p = kelSkipLine(wordEnd, end);
-            } else if (isWord(p, tokenEnd, "Ns")) {
+            } else if (kelIsWord(p, tokenEnd, "Ns")) {
                 // The file's exponent runs from 0 to 1000, GL's from 0 to 128. A
                 // number that fails to parse converts the value the field holds.
                 p = kelReadNumbers(tokenEnd, end, &m->shininess, 1);
                 m->shininess = float(m->shininess / 1000.0);
                 m->shininess = float(m->shininess * 128.0);
-            } else if (isWord(p, tokenEnd, "Ka")) {
+            } else if (kelIsWord(p, tokenEnd, "Ka")) {
                 p = kelReadNumbers(tokenEnd, end, m->ambient, 3);
-            } else if (isWord(p, tokenEnd, "Kd")) {
+            } else if (kelIsWord(p, tokenEnd, "Kd")) {
                 p = kelReadNumbers(tokenEnd, end, m->diffuse, 3);
-            } else if (isWord(p, tokenEnd, "Ks")) {
+            } else if (kelIsWord(p, tokenEnd, "Ks")) {
                 p = kelReadNumbers(tokenEnd, end, m->specular, 3);
             } else {
                 p = kelSkipLine(tokenEnd, end);
             }
         }
     }
-    kelCloseChunks(&chunks);
+    return true;
 }
 
-void kelReadMTL(KelModel* model, const char* name) { kelReadMTLChunks(model, name, kelChunkSize); }
+// Opens the library from options->library when it is given, else from the
+// disk at `path`.
+static int openLibrary(const char* path, const char* name, size_t chunk, const KelReadOptions* options,
+                       KelChunks* chunks) {
+    if (!options || !options->library) return kelOpenChunks(path, chunk, chunks);
+    size_t size = 0;
+    const void* bytes = options->library(options->user, name, &size);
+    if (!bytes) {
+        *chunks = {};
+        return KEL_ERROR_OPEN;
+    }
+    return kelOpenMemoryChunks(bytes, size, chunk, chunks);
+}
+
+// The library is read in chunks like an OBJ file; one that fits a chunk, as
+// libraries do, is read from the disk once.
+int kelLoadMTLChunks(KelModel* model, const char* name, size_t chunk, const KelReadOptions* options, KelError* error) {
+    char* path = kelBesidePath(model->pathname, name);
+    if (!path) {
+        kelSetMemoryError(error, strlen(model->pathname) + strlen(name) + 1, 1);
+        return KEL_ERROR_MEMORY;
+    }
+    KelChunks chunks;
+    int status = openLibrary(path, name, chunk, options, &chunks);
+    KelMaterial* materials = nullptr;
+    unsigned count = 0;
+    if (status == KEL_OK) {
+        count = countMaterials(&chunks);
+        if (!chunks.error && !(materials = newMaterials(count))) status = KEL_ERROR_MEMORY;
+        if (materials) {
+            kelRewindChunks(&chunks);
+            if (!fillMaterials(&chunks, materials, count)) status = KEL_ERROR_MEMORY;
+        }
+        if (chunks.error) status = chunks.error;
+        kelCloseChunks(&chunks);
+    }
+    switch (status) {
+    case KEL_OK: replaceMaterials(model, materials, count); break;
+    case KEL_ERROR_MEMORY: kelSetMemoryError(error, count, sizeof(KelMaterial)); break;
+    case KEL_ERROR_ENCODING:
+        kelSetError(error, status, 0, "kelReadMTL() failed: \"%s\" is UTF-16 text; kel reads ASCII or UTF-8.", path);
+        break;
+    default:
+        // A file that cannot be opened, or a read that failed after the open.
+        if (status != KEL_ERROR_IO) status = KEL_ERROR_LIBRARY;
+        kelSetError(error, status, 0, "kelReadMTL() failed: can't open material file \"%s\".", path);
+        break;
+    }
+    if (status != KEL_OK) freeMaterials(materials, count);
+    free(path);
+    return status;
+}
+
+void kelReadMTL(KelModel* model, const char* name) {
+    KelError error = {};
+    if (kelLoadMTLChunks(model, name, kelChunkSize, nullptr, &error) != KEL_OK) {
+        fprintf(stderr, "%s\n", error.message);
+        exit(1);
+    }
+}

@@ -1,18 +1,15 @@
-// OBJ reader. A first pass over the file's bytes counts what it holds,
-// creates the groups and reads the material library, every table is then
-// allocated once at its final size, and a second pass fills them. Both passes
-// read the file in chunks of whole statements and find statements the same
-// way; the second never writes past what the first counted, even when the
-// file changes between them.
+// OBJ reader. A first pass over the input counts what it holds, creates the
+// groups and reads the material library, every table is then allocated once
+// at its final size, and a second pass fills them. Both passes read the
+// input in chunks of whole statements and find statements the same way; the
+// second never writes past what the first counted, even when the file
+// changes between them. Errors travel back by return value: the reader
+// records the first one, stops, and frees everything it built.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "kel/kel_internal.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -20,9 +17,11 @@ namespace {
 enum FaceForm { FORM_V, FORM_VT, FORM_VN, FORM_VTN };
 
 struct ObjReader {
-    KelModel* model;
-    const char* filename;
-    size_t chunk;  // chunk size, for the material library too
+    KelModel* model;                // owned until the read succeeds
+    const char* name;               // the input as messages name it
+    size_t chunk;                   // chunk size, for the material library too
+    const KelReadOptions* options;  // never null
+    KelError* error;                // never null; the read stops once its code is set
     KelChunks chunks;
     const char* begin;  // the chunk being read
     const char* end;
@@ -34,18 +33,21 @@ struct ObjReader {
     KelGroup* group;        // current group; null for one the first pass did not see
     unsigned groupRoom;     // room in the current group's triangles (second pass)
     unsigned material;      // current material (second pass)
-    FaceForm form;          // the form of the last face filled (second pass)
+    bool libraryMissing;    // an optional library could not be opened: usemtl takes "default"
 };
 
-// The read in progress, for kelAbandonRead.
-ObjReader* reading;
+unsigned long lineOf(const ObjReader& r, const char* at) { return kelChunkLine(&r.chunks, at); }
 
-inline bool isDigit(char c) { return unsigned(c - '0') < 10; }
+// --- Vertex references ----------------------------------------------------------
+// A reference is one token: a vertex index, then optionally '/' and a
+// texture-coordinate index, then '/' and a normal index ("v", "v/t", "v//n",
+// "v/t/n"). Indices are integers as scanf's %d reads them; negative ones
+// count back from the latest entry read.
 
-// Whether a vertex reference starts at p: an integer as scanf's %d reads it.
+// Whether a reference starts at p.
 inline bool startsIndex(const char* p, const char* end) {
-    if (p < end && isDigit(*p)) return true;
-    return p + 1 < end && (*p == '-' || *p == '+') && isDigit(p[1]);
+    if (p < end && kelIsDigit(*p)) return true;
+    return p + 1 < end && (*p == '-' || *p == '+') && kelIsDigit(p[1]);
 }
 
 // The integer at p (optional sign, digits), saturating far beyond any table
@@ -53,7 +55,7 @@ inline bool startsIndex(const char* p, const char* end) {
 inline const char* parseIndex(const char* p, const char* end, long long* out) {
     if (!startsIndex(p, end)) return p;
     bool negative = *p == '-';
-    if (!isDigit(*p)) p++;
+    if (!kelIsDigit(*p)) p++;
     int length;
     unsigned long long value = kelDigits8(p, &length);
     p += length;
@@ -67,115 +69,81 @@ inline const char* parseIndex(const char* p, const char* end, long long* out) {
     return p;
 }
 
-// The form of a face's first reference, the token at p. Common tokens are
-// decided as they are parsed; the others by the rules in full: one that
-// holds "//" is vertex//normal, else the longest of v/t/n, v/t and v that
-// its numbers match.
-FaceForm faceForm(const char* p, const char* end) {
-    long long ignored;
-    const char* q = parseIndex(p, end, &ignored);
-    if (q == end || kelIsSpace(*q)) return FORM_V;
-    if (*q == '/' && q[1] == '/') return FORM_VN;
-    const char* t = q + 1;
-    const char* r = *q == '/' ? parseIndex(t, end, &ignored) : t;
-    if (r != t) {
-        if (r == end || kelIsSpace(*r)) return FORM_VT;
-        if (*r == '/' && r[1] == '/') return FORM_VN;
-        const char* n = r + 1;
-        const char* s = *r == '/' ? parseIndex(n, end, &ignored) : n;
-        if (s != n && (s == end || kelIsSpace(*s))) return FORM_VTN;
-    }
-    const char* tokenEnd = kelTokenEnd(p, end);
-    for (const char* c = p; c + 1 < tokenEnd; c++)
-        if (c[0] == '/' && c[1] == '/') return FORM_VN;
-    q = parseIndex(p, tokenEnd, &ignored);
-    if (q == tokenEnd || *q != '/') return FORM_V;
-    r = parseIndex(q + 1, tokenEnd, &ignored);
-    if (r == q + 1) return FORM_V;
-    if (r < tokenEnd && *r == '/' && parseIndex(r + 1, tokenEnd, &ignored) != r + 1) return FORM_VTN;
-    return FORM_VT;
-}
+struct Reference {
+    long long index[3];  // vertex, texture coordinate, normal
+    const char* at[3];   // where each index is written; null for one the token lacks
+};
 
-[[noreturn]] void indexOutOfRange(const ObjReader& r, const char* kind, long long index, const char* at) {
-    fprintf(stderr, "kelReadOBJ() failed: %s index %lld out of range in \"%s\" line %zu.\n", kind, index, r.filename,
-            kelChunkLine(&r.chunks, at));
-    kelExit(1);
-}
-
-// Turns an index as written (negative: counted back from the latest entry
-// read) into a table index, ending the read when it names no entry.
-inline unsigned resolve(const ObjReader& r, long long index, unsigned sofar, unsigned total, const char* kind,
-                        const char* at) {
-    if (index > 0 && index <= (long long)total) return unsigned(index);
-    long long resolved = (long long)sofar + 1 + index;
-    if (index >= 0 || resolved < 1) indexOutOfRange(r, kind, index, at);
-    return unsigned(resolved);
-}
-
-// One vertex reference {vertex, texture coordinate, normal} written in
-// `form`, at p; returns the end of its token. Members the token lacks keep
-// their values (those of the face's previous reference). A texture
-// coordinate or normal in a file without any reads as 0.
-const char* readReference(const ObjReader& r, const char* p, FaceForm form, unsigned ref[3]) {
-    const KelModel* m = r.model;
-    const char* end = r.end;
-    long long index = 0;
-    const char* q = parseIndex(p, end, &index);
-    ref[0] = resolve(r, index, r.numvertices, m->numvertices, "vertex", p);
-    if (form != FORM_V && q < end && *q == '/') {
-        q++;
-        bool more = true;
-        if (form == FORM_VN) {
-            more = q < end && *q == '/';
-            q += more;
-        } else {
-            const char* t = q;
-            q = parseIndex(t, end, &index);
-            more = q != t;
-            if (more && m->numtexcoords)
-                ref[1] = resolve(r, index, r.numtexcoords, m->numtexcoords, "texture coordinate", t);
-            if (form == FORM_VT || q == end || *q != '/') more = false;
-            q += more;
+// The one parser of a reference: the token at p, which startsIndex accepts.
+// Stores its indices by position and the face form the token writes: "//"
+// anywhere makes it vertex//normal, else it is the longest of v/t/n, v/t and
+// v that its numbers match. Returns the end of the token.
+inline const char* parseReference(const char* p, const char* end, Reference* ref, FaceForm* form) {
+    ref->at[0] = p;
+    ref->at[1] = ref->at[2] = nullptr;
+    const char* q = parseIndex(p, end, &ref->index[0]);
+    FaceForm f = FORM_V;
+    if (*q == '/') {  // the padding after a chunk makes reading at end safe
+        const char* t = q + 1;
+        if (*t == '/') {
+            f = FORM_VN;
+            q = parseIndex(t + 1, end, &ref->index[2]);
+            if (q != t + 1) ref->at[2] = t + 1;
+        } else if ((q = parseIndex(t, end, &ref->index[1])) != t) {
+            ref->at[1] = t;
+            f = FORM_VT;
+            const char* n = q + 1;
+            const char* after;
+            if (*q == '/' && (after = parseIndex(n, end, &ref->index[2])) != n) {
+                ref->at[2] = n;
+                f = FORM_VTN;
+                q = after;
+            }
         }
-        const char* n = q;
-        if (more && (q = parseIndex(n, end, &index)) != n && m->numnormals)
-            ref[2] = resolve(r, index, r.numnormals, m->numnormals, "normal", n);
     }
-    return kelTokenEnd(q, end);
-}
-
-// readReference for the common tokens, in one pass over their digits: every
-// number the form asks for present, unsigned, within its table (so that
-// resolve would return it as written) and the token ending right after the
-// last one. Returns p when the token is anything else; readReference then
-// reads it by the full rules. The members it sets are the ones
-// readReference sets for such a token.
-inline const char* quickReference(const ObjReader& r, const char* p, FaceForm form, unsigned ref[3]) {
-    const KelModel* m = r.model;
-    int length;
-    uint32_t v = kelDigits8(p, &length);
-    const char* q = p + length;
-    if (length == 0 || v == 0 || v > m->numvertices) return p;
-    uint32_t t = 0, n = 0;
-    if (form == FORM_VT || form == FORM_VTN) {
-        if (*q != '/') return p;
-        t = kelDigits8(q + 1, &length);
-        q += 1 + length;
-        if (length == 0 || t == 0 || t > m->numtexcoords) return p;
+    if (q < end && !kelIsSpace(*q)) {  // more in the token than a common reference holds
+        const char* tokenEnd = kelTokenEnd(q, end);
+        for (const char* c = p; c + 1 < tokenEnd; c++)
+            if (c[0] == '/' && c[1] == '/') f = FORM_VN;
+        q = tokenEnd;
     }
-    if (form == FORM_VN || form == FORM_VTN) {
-        if (q[0] != '/' || (form == FORM_VN && q[1] != '/')) return p;
-        q += form == FORM_VN ? 2 : 1;
-        n = kelDigits8(q, &length);
-        q += length;
-        if (length == 0 || n == 0 || n > m->numnormals) return p;
-    }
-    if (q < r.end && !kelIsSpace(*q)) return p;  // the padding makes reading *q safe
-    ref[0] = v;
-    if (form == FORM_VT || form == FORM_VTN) ref[1] = t;
-    if (form == FORM_VN || form == FORM_VTN) ref[2] = n;
+    *form = f;
     return q;
 }
+
+// Turns index `which` of a reference into a table index; records an error
+// (and returns 0) when it names no entry.
+inline unsigned resolve(ObjReader& r, const Reference& ref, int which, unsigned sofar, unsigned total) {
+    long long index = ref.index[which];
+    if (index > 0 && index <= (long long)total) return unsigned(index);
+    long long resolved = (long long)sofar + 1 + index;
+    if (index < 0 && resolved >= 1) return unsigned(resolved);
+    static const char* const kinds[3] = {"vertex", "texture coordinate", "normal"};
+    const char* written = ref.at[which];
+    const char* digits = kelIsDigit(*written) ? written : written + 1;
+    while (kelIsDigit(*digits)) digits++;
+    kelSetError(r.error, KEL_ERROR_INDEX, lineOf(r, written),
+                "kelReadOBJ() failed: %s index %.*s out of range in \"%s\" line %lu.", kinds[which],
+                int(digits - written), written, r.name, lineOf(r, written));
+    return 0;
+}
+
+// The members of a reference that a face of `form` takes from it, as table
+// indices; the others keep their values (those of the face's previous
+// reference). A texture coordinate or normal in a file without any reads
+// as 0.
+inline void resolveReference(ObjReader& r, const Reference& ref, FaceForm form, unsigned out[3]) {
+    const KelModel* m = r.model;
+    out[0] = resolve(r, ref, 0, r.numvertices, m->numvertices);
+    bool texture = (form == FORM_VT || form == FORM_VTN) && ref.at[1];
+    bool normal = ((form == FORM_VN && !ref.at[1]) || (form == FORM_VTN && ref.at[1])) && ref.at[2];
+    if (texture && m->numtexcoords) out[1] = resolve(r, ref, 1, r.numtexcoords, m->numtexcoords);
+    if (normal && m->numnormals) out[2] = resolve(r, ref, 2, r.numnormals, m->numnormals);
+}
+
+// --- Statements ---------------------------------------------------------------------
+// Each takes the position after its keyword and returns where the next
+// statement may start; `fill` chooses the pass.
 
 void storeTriangle(ObjReader& r, FaceForm form, const unsigned a[3], const unsigned b[3], const unsigned c[3]) {
     KelModel* m = r.model;
@@ -188,11 +156,7 @@ void storeTriangle(ObjReader& r, FaceForm form, const unsigned a[3], const unsig
     r.group->triangles[r.group->numtriangles++] = m->numtriangles++;
 }
 
-// A face after its keyword: references, each one token, read across white
-// space of any kind until a token that does not begin with a number (not
-// consumed: its position is returned). N references make a fan of N - 2
-// triangles; one or two make one triangle that repeats the last reference.
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(KEL_NO_SIMD)
 // Bytes of b in [lo, lo + n) as a 16-bit mask.
 inline unsigned inRange(__m128i b, char lo, int n) {
     __m128i shifted = _mm_xor_si128(_mm_sub_epi8(b, _mm_set1_epi8(lo)), _mm_set1_epi8(char(0x80)));
@@ -220,58 +184,85 @@ bool countDigitTokens(const char* p, const char* lineEnd, unsigned* count) {
 }
 #endif
 
-// A face after its keyword: references, each one token, read across white
-// space of any kind until a token that does not begin with a number (not
-// consumed: its position is returned). N references make a fan of N - 2
-// triangles; one or two make one triangle that repeats the last reference.
-const char* countFace(ObjReader& r, const char* p) {
-    const char* end = r.end;
-    unsigned references = 0;
-    const char* slowUntil = p;  // a line where a token needs a closer look
-    for (p = kelSkipSpace(p, end); startsIndex(p, end); p = kelSkipSpace(p, end)) {
-#if defined(__SSE2__)
-        if (p >= slowUntil) {
-            const char* lineEnd = kelLineEnd(p, end);
-            if (countDigitTokens(p, lineEnd, &references)) {
-                p = lineEnd;
-                continue;
-            }
-            slowUntil = lineEnd;
-        }
-#endif
-        p = kelTokenEnd(p, end);
-        references++;
-    }
-    unsigned triangles = references == 0 ? 0 : references < 3 ? 1 : references - 2;
-    r.model->numtriangles += triangles;
-    r.group->numtriangles += triangles;
-    return p;
-}
-
-const char* fillFace(ObjReader& r, const char* p) {
+// A face: references, each one token, read across white space of any kind
+// until a token that does not begin with a number (not consumed: its
+// position is returned). N references make a fan of N - 2 triangles; one or
+// two make one triangle that repeats the last reference. The first pass
+// only counts the references.
+const char* faceStatement(ObjReader& r, const char* p, bool fill) {
     const char* end = r.end;
     p = kelSkipSpace(p, end);
-    if (!startsIndex(p, end)) return p;
-    unsigned first[3] = {0, 0, 0}, previous[3], ref[3] = {0, 0, 0};
-    // A first reference that reads quickly in the previous face's form has
-    // that form (faceForm decides such a token the same way); any other
-    // first reference has its face's form decided in full.
-    const char* q = quickReference(r, p, r.form, ref);
-    if (q == p) r.form = faceForm(p, end);
-    const FaceForm form = r.form;
-    int count = 0;
-    for (;;) {
-        p = q != p ? q : readReference(r, p, form, ref);
-        count++;
-        if (count == 1) memcpy(first, ref, sizeof ref);
-        if (count >= 3) storeTriangle(r, form, first, previous, ref);
-        memcpy(previous, ref, sizeof ref);
-        p = kelSkipSpace(p, end);
-        if (!startsIndex(p, end)) break;
-        q = quickReference(r, p, form, ref);
+    if (!fill) {
+        unsigned references = 0;
+        const char* slowUntil = p;  // a line where a token needs a closer look
+        for (; startsIndex(p, end); p = kelSkipSpace(p, end)) {
+#if defined(__SSE2__) && !defined(KEL_NO_SIMD)
+            if (p >= slowUntil) {
+                const char* lineEnd = kelLineEnd(p, end);
+                if (countDigitTokens(p, lineEnd, &references)) {
+                    p = lineEnd;
+                    continue;
+                }
+                slowUntil = lineEnd;
+            }
+#endif
+            p = kelTokenEnd(p, end);
+            references++;
+        }
+        (void)slowUntil;
+        unsigned triangles = references == 0 ? 0 : references < 3 ? 1 : references - 2;
+        r.model->numtriangles += triangles;
+        r.group->numtriangles += triangles;
+        return p;
     }
-    if (count < 3) storeTriangle(r, form, first, previous, previous);
-    return p;
+    if (!startsIndex(p, end)) return p;
+    unsigned first[3] = {0, 0, 0}, previous[3], current[3] = {0, 0, 0};
+    Reference ref;
+    FaceForm form, ignored;
+    p = parseReference(p, end, &ref, &form);
+    for (int count = 1;; count++) {
+        resolveReference(r, ref, form, current);
+        if (count == 1) memcpy(first, current, sizeof current);
+        if (count >= 3) storeTriangle(r, form, first, previous, current);
+        memcpy(previous, current, sizeof current);
+        p = kelSkipSpace(p, end);
+        if (!startsIndex(p, end)) {
+            if (count < 3) storeTriangle(r, form, first, previous, previous);
+            return p;
+        }
+        p = parseReference(p, end, &ref, &ignored);
+    }
+}
+
+// "v", "vn" and "vt": the first pass counts them, the second reads their
+// numbers; any other statement that starts with 'v' ends the read.
+const char* vertexStatement(ObjReader& r, const char* p, const char* tokenEnd, bool fill) {
+    KelModel* m = r.model;
+    size_t length = size_t(tokenEnd - p);
+    unsigned* read;
+    unsigned total;
+    float* table;
+    int width = 3;
+    if (length == 1) {
+        read = &r.numvertices, total = m->numvertices, table = m->vertices;
+    } else if (length == 2 && p[1] == 'n') {
+        read = &r.numnormals, total = m->numnormals, table = m->normals;
+    } else if (length == 2 && p[1] == 't') {
+        read = &r.numtexcoords, total = m->numtexcoords, table = m->texcoords, width = 2;
+    } else {
+        kelSetError(r.error, KEL_ERROR_STATEMENT, lineOf(r, p), "kelFirstPass(): Unknown token \"%.*s\".", int(length),
+                    p);
+        return r.end;
+    }
+    if (!fill) {
+        ++*read;
+        return kelSkipLine(tokenEnd, r.end);
+    }
+    // Whatever follows the numbers on the line of the last one is dropped,
+    // as the first pass drops the rest of the line.
+    float scratch[3];
+    float* entry = *read < total ? &table[width * ++*read] : scratch;
+    return kelReadNumbers(tokenEnd, r.end, entry, width);
 }
 
 // Second pass: makes the group named `name` current, with its room, and
@@ -285,182 +276,249 @@ void selectGroup(ObjReader& r, const char* name) {
     if (group) group->material = r.material;
 }
 
-// A group statement after its keyword, at p; returns the start of the next
-// line. Group names are the whole rest of the line, the blanks after the
+// "g": the group's name is the whole rest of the line, the blanks after the
 // keyword included, without the line end ("\n" or "\r\n"). The name is
 // NUL-terminated in place for the lookup and the byte put back afterwards.
-const char* lineGroup(ObjReader& r, bool fill, char* p) {
+const char* groupStatement(ObjReader& r, const char* tokenEnd, bool fill) {
+    char* p = const_cast<char*>(tokenEnd);
     char* lineEnd = const_cast<char*>(kelSkipLine(p, r.end));
     const char* next = lineEnd;
     if (lineEnd > p && lineEnd[-1] == '\n') lineEnd--;
     while (lineEnd > p && lineEnd[-1] == '\r') lineEnd--;
     char saved = *lineEnd;
     *lineEnd = '\0';
-    if (fill)
+    if (fill) {
         selectGroup(r, p);
-    else
-        r.group = kelAddGroup(r.model, p);
+    } else if (!(r.group = kelTryAddGroup(r.model, p))) {
+        kelSetMemoryError(r.error, 1, sizeof(KelGroup));
+        next = r.end;
+    }
     *lineEnd = saved;
     return next;
 }
 
-bool isWord(const char* p, const char* tokenEnd, const char* word) {
-    size_t length = strlen(word);
-    return size_t(tokenEnd - p) == length && memcmp(p, word, length) == 0;
+// Reads the library `name` in the first pass. A library that cannot be
+// opened is an error, or with optionalLibrary a warning that leaves the
+// model with only the "default" material.
+void readLibrary(ObjReader& r, const char* name, size_t length, const char* at) {
+    KelModel* m = r.model;
+    free(m->mtllibname);
+    if (!(m->mtllibname = kelTryCopyName(name, length))) return kelSetMemoryError(r.error, length + 1, 1);
+    KelError libraryError = {};
+    int status = kelLoadMTLChunks(m, m->mtllibname, r.chunk, r.options, &libraryError);
+    r.libraryMissing = false;
+    if (status == KEL_OK) return;
+    if (status == KEL_ERROR_LIBRARY && r.options->optionalLibrary) {
+        printf("kelReadOBJ() warning: %s; every material is \"default\".\n", libraryError.message);
+        r.libraryMissing = true;
+        if (!kelDefaultMaterials(m)) kelSetMemoryError(r.error, 1, sizeof(KelMaterial));
+        return;
+    }
+    libraryError.line = status == KEL_ERROR_MEMORY ? 0 : lineOf(r, at);
+    *r.error = libraryError;
 }
 
-// The statements of one chunk, in either pass. Only "mtllib" and "usemtl"
-// are matched whole; the others by their first letter ("v" by its first
-// two).
+// "mtllib" (first pass) and "usemtl" (second pass): the first word after the
+// keyword names the library or material; the name is NUL-terminated in place
+// while it is used. Other statements that start with 'm' or 'u' are skipped.
+const char* materialStatement(ObjReader& r, const char* p, const char* tokenEnd, bool fill) {
+    bool library = kelIsWord(p, tokenEnd, "mtllib");
+    bool use = kelIsWord(p, tokenEnd, "usemtl");
+    const char* wordEnd = tokenEnd;
+    const char* word = tokenEnd;
+    if ((library && !fill) || (use && fill)) word = kelLineWord(tokenEnd, r.end, &wordEnd);
+    if (word != wordEnd) {
+        char* name = const_cast<char*>(word);
+        char saved = *wordEnd;
+        name[wordEnd - word] = '\0';
+        if (library) {
+            readLibrary(r, name, size_t(wordEnd - word), p);
+        } else {
+            r.material = r.libraryMissing ? 0 : kelFindMaterial(r.model, name);
+            if (r.group) r.group->material = r.material;
+        }
+        name[wordEnd - word] = saved;
+    }
+    return kelSkipLine(wordEnd, r.end);
+}
+
+// The statements of one chunk, in either pass, until the end of the chunk
+// or an error. Only "mtllib" and "usemtl" are matched whole; the others by
+// their first letter ("v" by its first two).
 void readStatements(ObjReader& r, bool fill) {
-    KelModel* m = r.model;
     const char* end = r.end;
     const char* p = kelSkipSpace(r.begin, end);
-    while (p < end) {
+    while (p < end && r.error->code == KEL_OK) {
         // Keywords are mostly one letter followed by a blank.
         const char* tokenEnd = kelIsSpace(p[1]) ? p + 1 : kelTokenEnd(p + 1, end);
         switch (*p) {
-        case 'v': {
-            size_t length = size_t(tokenEnd - p);
-            unsigned* read;
-            unsigned total;
-            float* table;
-            int width = 3;
-            if (length == 1) {
-                read = &r.numvertices, total = m->numvertices, table = m->vertices;
-            } else if (p[1] == 'n') {
-                read = &r.numnormals, total = m->numnormals, table = m->normals;
-            } else if (p[1] == 't') {
-                read = &r.numtexcoords, total = m->numtexcoords, table = m->texcoords, width = 2;
-            } else {
-                const_cast<char*>(p)[length] = '\0';  // the process ends here
-                printf("kelFirstPass(): Unknown token \"%s\".\n", p);
-                kelExit(1);
-            }
-            if (!fill) {
-                ++*read;
-                p = kelSkipLine(tokenEnd, end);
-                break;
-            }
-            // Whatever follows the numbers on the line of the last one is
-            // dropped, as the first pass drops the rest of the line.
-            float scratch[3];
-            float* entry = *read < total ? &table[width * ++*read] : scratch;
-            p = kelReadNumbers(tokenEnd, end, entry, width);
-            break;
-        }
-        case 'f': p = fill ? fillFace(r, tokenEnd) : countFace(r, tokenEnd); break;
-        case 'g': p = lineGroup(r, fill, const_cast<char*>(tokenEnd)); break;
+        case 'v': p = vertexStatement(r, p, tokenEnd, fill); break;
+        case 'f': p = faceStatement(r, tokenEnd, fill); break;
+        case 'g': p = groupStatement(r, tokenEnd, fill); break;
         case 'm':
-        case 'u': {
-            const char* wordEnd = tokenEnd;
-            const char* word = tokenEnd;
-            bool library = isWord(p, tokenEnd, "mtllib");
-            bool use = isWord(p, tokenEnd, "usemtl");
-            if ((library && !fill) || (use && fill)) word = kelLineWord(tokenEnd, end, &wordEnd);
-            if (word != wordEnd) {
-                // The first word names the library or material; the
-                // name is NUL-terminated in place while it is used.
-                char* name = const_cast<char*>(word);
-                char saved = *wordEnd;
-                name[wordEnd - word] = '\0';
-                if (library) {
-                    free(m->mtllibname);
-                    m->mtllibname = kelCopyName(word, size_t(wordEnd - word));
-                    kelReadMTLChunks(m, name, r.chunk);
-                } else {
-                    r.material = kelFindMaterial(m, name);
-                    if (r.group) r.group->material = r.material;
-                }
-                name[wordEnd - word] = saved;
-            }
-            p = kelSkipLine(wordEnd, end);
-            break;
-        }
-        default:  // '#' comments and everything unsupported
-            p = kelSkipLine(tokenEnd, end);
-            break;
+        case 'u': p = materialStatement(r, p, tokenEnd, fill); break;
+        default: p = kelSkipLine(tokenEnd, end); break;  // '#' comments and everything unsupported
         }
         p = kelSkipSpace(p, end);
     }
 }
 
-[[noreturn]] void cannotOpen(const char* filename) {
-    fprintf(stderr, "kelReadOBJ() failed: can't open data file \"%s\".\n", filename);
-    kelExit(1);
+// Reports progress after each chunk: both passes make up the total. False
+// (with the error set) when the callback asks to stop.
+bool reportProgress(ObjReader& r, int pass, bool last) {
+    if (!r.options->progress) return true;
+    unsigned long long total = 2 * r.chunks.total;
+    unsigned long long done = last ? total : pass * r.chunks.total + kelChunkEnd(&r.chunks);
+    if (done > total) done = total;
+    if (r.options->progress(r.options->user, done, total) == 0) return true;
+    kelSetError(r.error, KEL_ERROR_CANCELLED, 0, "kelReadOBJ() cancelled reading \"%s\".", r.name);
+    return false;
 }
 
-// One pass over the file, chunk by chunk.
-void readFile(ObjReader& r, bool fill) {
+// One pass over the input, chunk by chunk; false when it stopped on an error.
+bool readPass(ObjReader& r, bool fill) {
     while (kelNextChunk(&r.chunks)) {
-        r.begin = r.chunks.data;
+        r.begin = r.chunks.data + r.chunks.start;
         r.end = r.chunks.data + r.chunks.split;
         readStatements(r, fill);
+        if (r.error->code != KEL_OK || !reportProgress(r, fill, false)) return false;
     }
-    if (r.chunks.failed) cannotOpen(r.filename);
+    switch (r.chunks.error) {
+    case KEL_OK: return true;
+    case KEL_ERROR_MEMORY: kelSetMemoryError(r.error, r.chunks.capacity, 2); break;
+    case KEL_ERROR_ENCODING:
+        kelSetError(r.error, KEL_ERROR_ENCODING, 0,
+                    "kelReadOBJ() failed: \"%s\" is UTF-16 text; kel reads ASCII or UTF-8.", r.name);
+        break;
+    default: kelSetError(r.error, KEL_ERROR_IO, 0, "kelReadOBJ() failed: can't open data file \"%s\".", r.name); break;
+    }
+    return false;
 }
 
-void kelFirstPass(ObjReader& r) {
+bool firstPass(ObjReader& r) {
     KelModel* m = r.model;
-    r.group = kelAddGroup(m, "default");
-    readFile(r, false);
+    if (!(r.group = kelTryAddGroup(m, "default"))) return kelSetMemoryError(r.error, 1, sizeof(KelGroup)), false;
+    if (!readPass(r, false)) return false;
     m->numvertices = r.numvertices;
     m->numnormals = r.numnormals;
     m->numtexcoords = r.numtexcoords;
-    r.rooms = static_cast<unsigned*>(kelAlloc(m->numgroups, sizeof(unsigned)));
+    if (!(r.rooms = static_cast<unsigned*>(kelTryAlloc(m->numgroups, sizeof(unsigned)))))
+        return kelSetMemoryError(r.error, m->numgroups, sizeof(unsigned)), false;
     unsigned i = 0;
     for (KelGroup* g = m->groups; g; g = g->next) {
-        g->triangles = static_cast<unsigned*>(kelAlloc(g->numtriangles, sizeof(unsigned)));
+        if (!(g->triangles = static_cast<unsigned*>(kelTryAlloc(g->numtriangles, sizeof(unsigned)))))
+            return kelSetMemoryError(r.error, g->numtriangles, sizeof(unsigned)), false;
         r.rooms[i++] = g->numtriangles;
         g->numtriangles = 0;
     }
+    return true;
 }
 
-void kelSecondPass(ObjReader& r) {
+// Every table zero-filled: numbers that fail to parse and index kinds a
+// face does not carry read as 0.
+bool allocateTables(ObjReader& r) {
+    KelModel* m = r.model;
+    struct {
+        void** table;
+        size_t count, size;
+    } tables[] = {
+        {reinterpret_cast<void**>(&m->vertices), 3 * (size_t(m->numvertices) + 1), sizeof(float)},
+        {reinterpret_cast<void**>(&m->triangles), m->numtriangles, sizeof(KelTriangle)},
+        {reinterpret_cast<void**>(&m->normals), m->numnormals ? 3 * (size_t(m->numnormals) + 1) : 0, sizeof(float)},
+        {reinterpret_cast<void**>(&m->texcoords), m->numtexcoords ? 2 * (size_t(m->numtexcoords) + 1) : 0,
+         sizeof(float)},
+    };
+    for (auto& t : tables) {
+        if (t.count == 0 && t.table != reinterpret_cast<void**>(&m->triangles)) continue;
+        if (!(*t.table = kelTryAlloc(t.count, t.size))) return kelSetMemoryError(r.error, t.count, t.size), false;
+    }
+    return true;
+}
+
+bool secondPass(ObjReader& r) {
     r.numvertices = r.numnormals = r.numtexcoords = 0;
     r.maxtriangles = r.model->numtriangles;
     r.model->numtriangles = 0;
     r.material = 0;
     selectGroup(r, "default");
     kelRewindChunks(&r.chunks);
-    readFile(r, true);
+    return readPass(r, true) && reportProgress(r, 1, true);
+}
+
+// Reads the opened input into a new model; null on failure, with nothing
+// held.
+KelModel* readObj(ObjReader& r) {
+    KelModel* model = static_cast<KelModel*>(kelTryAlloc(1, sizeof(KelModel)));
+    if (model && !(model->pathname = kelTryCopyName(r.name, strlen(r.name)))) free(model), model = nullptr;
+    if (!model) {
+        kelSetMemoryError(r.error, 1, sizeof(KelModel));
+    } else {
+        r.model = model;
+        if (!(firstPass(r) && allocateTables(r) && secondPass(r))) {
+            kelDelete(model);
+            model = nullptr;
+        }
+    }
+    kelCloseChunks(&r.chunks);
+    free(r.rooms);
+    return model;
+}
+
+// Reads input opened (or not) with `status` into a new model.
+KelModel* loadObj(KelChunks* chunks, int status, const char* name, size_t chunk, const KelReadOptions* options,
+                  KelError* error) {
+    KelError local;
+    if (!error) error = &local;
+    *error = {};
+    if (status == KEL_ERROR_OPEN) {
+        kelSetError(error, KEL_ERROR_OPEN, 0, "kelReadOBJ() failed: can't open data file \"%s\".", name);
+        return nullptr;
+    }
+    if (status == KEL_ERROR_MEMORY) {
+        kelSetMemoryError(error, chunk, 1);
+        return nullptr;
+    }
+    static const KelReadOptions defaults = {};
+    ObjReader r = {};
+    r.name = name;
+    r.chunk = chunk;
+    r.options = options ? options : &defaults;
+    r.error = error;
+    r.chunks = *chunks;
+    return readObj(r);
 }
 
 }  // namespace
 
-KelModel* kelReadOBJChunks(const char* filename, size_t chunk) {
-    ObjReader r = {};
-    if (!kelOpenChunks(filename, chunk, &r.chunks)) cannotOpen(filename);
-    reading = &r;
-    KelModel* model = static_cast<KelModel*>(kelAlloc(1, sizeof(KelModel)));
-    model->pathname = kelCopyName(filename, strlen(filename));
-    r.model = model;
-    r.filename = filename;
-    r.chunk = chunk;
-    kelFirstPass(r);
-
-    // Every table zero-filled: numbers that fail to parse and index kinds a
-    // face does not carry read as 0.
-    model->vertices = static_cast<float*>(kelAlloc(3 * (size_t(model->numvertices) + 1), sizeof(float)));
-    model->triangles = static_cast<KelTriangle*>(kelAlloc(model->numtriangles, sizeof(KelTriangle)));
-    if (model->numnormals)
-        model->normals = static_cast<float*>(kelAlloc(3 * (size_t(model->numnormals) + 1), sizeof(float)));
-    if (model->numtexcoords)
-        model->texcoords = static_cast<float*>(kelAlloc(2 * (size_t(model->numtexcoords) + 1), sizeof(float)));
-
-    kelSecondPass(r);
-    kelCloseChunks(&r.chunks);
-    free(r.rooms);
-    reading = nullptr;
-    return model;
+KelModel* kelLoadOBJChunks(const char* path, size_t chunk, const KelReadOptions* options, KelError* error) {
+    KelChunks chunks;
+    int status = kelOpenChunks(path, chunk, &chunks);
+    return loadObj(&chunks, status, path, chunk, options, error);
 }
 
-KelModel* kelReadOBJ(const char* filename) { return kelReadOBJChunks(filename, kelChunkSize); }
+KelModel* kelLoadOBJFromMemoryChunks(const void* data, size_t size, const char* name, size_t chunk,
+                                     const KelReadOptions* options, KelError* error) {
+    KelChunks chunks;
+    int status = kelOpenMemoryChunks(data, size, chunk, &chunks);
+    return loadObj(&chunks, status, name, chunk, options, error);
+}
 
-void kelAbandonRead() {
-    if (!reading) return;
-    if (reading->model) kelDelete(reading->model);
-    kelCloseChunks(&reading->chunks);
-    free(reading->rooms);
-    reading = nullptr;
+KelModel* kelLoadOBJ(const char* path, const KelReadOptions* options, KelError* error) {
+    return kelLoadOBJChunks(path, kelChunkSize, options, error);
+}
+
+KelModel* kelLoadOBJFromMemory(const void* data, size_t size, const char* name, const KelReadOptions* options,
+                               KelError* error) {
+    return kelLoadOBJFromMemoryChunks(data, size, name, kelChunkSize, options, error);
+}
+
+KelModel* kelReadOBJ(const char* filename) {
+    KelError error;
+    KelModel* model = kelLoadOBJ(filename, nullptr, &error);
+    if (!model) {
+        // An unknown statement has always been reported on stdout.
+        fprintf(error.code == KEL_ERROR_STATEMENT ? stdout : stderr, "%s\n", error.message);
+        exit(1);
+    }
+    return model;
 }

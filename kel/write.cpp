@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -28,6 +29,14 @@ constexpr size_t kBufferSize = 1 << 18;
 // Room that one formatted number or index always fits in.
 constexpr size_t kNumberRoom = 64;
 
+// Progress of one save, shared by the OBJ and MTL files it writes.
+struct Progress {
+    int (*report)(void* user, unsigned long long done, unsigned long long total);  // may be null
+    void* user;
+    unsigned long long done, total;  // entries: vertices, normals, texture coordinates, triangles
+    bool cancelled;
+};
+
 struct Out {
     int fd;
     char* target;  // the file finally written (a symbolic link resolved); owned
@@ -35,6 +44,7 @@ struct Out {
     char* buffer;  // owned
     size_t length;
     bool ok;
+    Progress* progress;  // not owned; may be null
 };
 
 void writeAll(Out* out, const char* p, size_t left) {
@@ -53,6 +63,11 @@ void writeAll(Out* out, const char* p, size_t left) {
 void flush(Out* out) {
     writeAll(out, out->buffer, out->length);
     out->length = 0;
+    Progress* progress = out->progress;
+    if (out->ok && progress && progress->report && progress->report(progress->user, progress->done, progress->total)) {
+        progress->cancelled = true;
+        out->ok = false;
+    }
 }
 
 // A pointer to at least n free bytes of the buffer.
@@ -142,6 +157,7 @@ void putVector(Out* out, const char* keyword, size_t keywordLength, const float*
 void putTable(Out* out, const char* keyword, const float* table, unsigned count, int components) {
     size_t keywordLength = strlen(keyword);
     for (size_t i = 1; i <= count; i++) putVector(out, keyword, keywordLength, &table[components * i], components);
+    if (out->progress) out->progress->done += count;
 }
 
 // "<prefix><count><suffix>"
@@ -153,27 +169,39 @@ void putCount(Out* out, const char* prefix, unsigned count, const char* suffix) 
 }
 
 // A copy of path with symbolic links resolved when it names one, so the
-// link itself is not replaced; the caller frees it.
+// link itself is not replaced; the caller frees it. Null when out of memory.
 char* resolveTarget(const char* path) {
     struct stat info;
     if (lstat(path, &info) == 0 && S_ISLNK(info.st_mode)) {
         char* resolved = realpath(path, nullptr);
         if (resolved) return resolved;
     }
-    return kelCopyName(path, strlen(path));
+    return kelTryCopyName(path, strlen(path));
 }
 
-// Opens `path` for writing; false (nothing left open) when it cannot be.
-bool openOut(Out* out, const char* path) {
-    *out = Out{-1, resolveTarget(path), nullptr, nullptr, 0, true};
+void release(Out* out) {
+    free(out->buffer);
+    free(out->target);
+    free(out->temp);
+    out->buffer = out->target = out->temp = nullptr;
+}
+
+// Opens `path` for writing. Returns KEL_OK, KEL_ERROR_OPEN or
+// KEL_ERROR_MEMORY; nothing is left open or allocated on failure.
+int openOut(Out* out, const char* path, Progress* progress) {
+    *out = Out{-1, resolveTarget(path), nullptr, nullptr, 0, true, progress};
+    if (!out->target) return KEL_ERROR_MEMORY;
     struct stat info;
     bool exists = stat(out->target, &info) == 0;
     if (exists && !S_ISREG(info.st_mode)) {
         out->fd = ::open(out->target, O_WRONLY | O_TRUNC | O_CLOEXEC);
     } else {
-        static unsigned serial;
+        static std::atomic<unsigned> serial;
         size_t size = strlen(out->target) + 48;
-        out->temp = static_cast<char*>(kelAlloc(size, 1));
+        if (!(out->temp = static_cast<char*>(kelTryAlloc(size, 1)))) {
+            release(out);
+            return KEL_ERROR_MEMORY;
+        }
         for (int attempt = 0; attempt < 100 && out->fd < 0; attempt++) {
             snprintf(out->temp, size, "%s.tmp-%ld-%u", out->target, long(getpid()), serial++);
             out->fd = ::open(out->temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -182,20 +210,12 @@ bool openOut(Out* out, const char* path) {
         // A replaced file keeps its permissions.
         if (out->fd >= 0 && exists) fchmod(out->fd, info.st_mode & 07777);
     }
-    if (out->fd < 0) {
-        free(out->target);
-        free(out->temp);
-        return false;
-    }
-    out->buffer = static_cast<char*>(kelAlloc(kBufferSize, 1));
-    return true;
-}
-
-void release(Out* out) {
-    free(out->buffer);
-    free(out->target);
-    free(out->temp);
-    out->buffer = out->target = out->temp = nullptr;
+    if (out->fd >= 0 && (out->buffer = static_cast<char*>(kelTryAlloc(kBufferSize, 1)))) return KEL_OK;
+    int status = out->fd < 0 ? KEL_ERROR_OPEN : KEL_ERROR_MEMORY;
+    if (out->fd >= 0) close(out->fd);
+    if (out->fd >= 0 && out->temp) unlink(out->temp);
+    release(out);
+    return status;
 }
 
 // Gives up a file being written: the temporary file is removed, an earlier
@@ -221,25 +241,32 @@ bool finish(Out* out) {
     return ok;
 }
 
-[[noreturn]] void failOBJ(const char* filename) {
-    fprintf(stderr, "kelWriteOBJ() failed: can't open file \"%s\" to write.\n", filename);
-    kelExit(1);
+// The error of a file that could not be opened (`status`) or written.
+int failure(KelError* error, int status, const Progress* progress, const char* format, const char* path) {
+    if (status == KEL_ERROR_MEMORY) {
+        kelSetMemoryError(error, kBufferSize, 1);
+    } else if (progress && progress->cancelled) {
+        status = KEL_ERROR_CANCELLED;
+        kelSetError(error, status, 0, "kelWriteOBJ() cancelled writing \"%s\".", path);
+    } else {
+        if (status == KEL_OK) status = KEL_ERROR_IO;
+        kelSetError(error, status, 0, format, path);
+    }
+    return status;
 }
 
-// kelWriteMTL; `pending` is the OBJ file being written, given up if the MTL
-// file fails.
-void writeMaterials(KelModel* model, const char* modelpath, const char* mtllibname, Out* pending) {
-    char* dir = kelDirName(modelpath);
-    size_t dirLength = strlen(dir);
-    size_t nameLength = strlen(mtllibname);
-    char* path = static_cast<char*>(kelAlloc(dirLength + nameLength + 1, 1));
-    memcpy(path, dir, dirLength);
-    memcpy(path + dirLength, mtllibname, nameLength);
-    free(dir);
-
+// Writes the materials to `mtllibname` beside `modelpath`; `pending` is the
+// OBJ file being written, given up if the MTL file fails.
+int writeMaterials(const KelModel* model, const char* modelpath, const char* mtllibname, Out* pending,
+                   KelError* error) {
+    char* path = kelBesidePath(modelpath, mtllibname);
+    if (!path) {
+        abandon(pending);
+        return failure(error, KEL_ERROR_MEMORY, nullptr, "", "");
+    }
     Out out;
-    bool ok = openOut(&out, path);
-    if (ok) {
+    int status = openOut(&out, path, pending ? pending->progress : nullptr);
+    if (status == KEL_OK) {
         put(&out, "#  \n#  Wavefront MTL generated by KEL library\n#  \n#  KEL library\n");
         put(&out, kAuthorLines);
         put(&out, "#  \n\n");
@@ -254,15 +281,16 @@ void writeMaterials(KelModel* model, const char* modelpath, const char* mtllibna
             char* p = room(&out, 512);
             done(&out, p + snprintf(p, 512, "Ns %f\n\n", material->shininess / 128.0 * 1000.0));
         }
-        ok = finish(&out);
+        if (finish(&out)) {
+            free(path);
+            return KEL_OK;
+        }
     }
-    if (!ok) {
-        abandon(pending);
-        fprintf(stderr, "kelWriteMTL() failed: can't open file \"%s\".\n", path);
-        free(path);
-        kelExit(1);
-    }
+    abandon(pending);
+    status = failure(error, status, pending ? pending->progress : nullptr,
+                     "kelWriteMTL() failed: can't open file \"%s\".", path);
     free(path);
+    return status;
 }
 
 bool namesEntries(const unsigned* indices, int count, unsigned entries) {
@@ -302,11 +330,20 @@ void putFace(Out* out, const KelModel* model, const KelTriangle* t, unsigned mod
 
 void kelWriteMTL(KelModel* model, const char* modelpath, const char* mtllibname) {
     assert(model);
-    writeMaterials(model, modelpath, mtllibname, nullptr);
+    KelError error = {};
+    if (writeMaterials(model, modelpath, mtllibname, nullptr, &error) != KEL_OK) {
+        fprintf(stderr, "%s\n", error.message);
+        exit(1);
+    }
 }
 
-void kelWriteOBJ(KelModel* model, const char* filename, unsigned mode) {
+int kelSaveOBJWithProgress(const KelModel* model, const char* filename, unsigned mode,
+                           int (*report)(void* user, unsigned long long done, unsigned long long total), void* user,
+                           KelError* error) {
     assert(model);
+    KelError local;
+    if (!error) error = &local;
+    *error = {};
     static const char* const warnings[7] = {
         "kelWriteOBJ() warning: flat normal output requested with no facet normals defined.\n",
         "kelWriteOBJ() warning: smooth normal output requested with no normals defined.\n",
@@ -317,8 +354,17 @@ void kelWriteOBJ(KelModel* model, const char* filename, unsigned mode) {
         "kelWriteOBJ() warning: color and material output requested outputting only materials.\n",
     };
     mode = kelCheckMode(model, mode, warnings);
+    Progress progress = {report, user, 0, 0, false};
+    progress.total = model->numvertices + model->numtriangles;
+    if (mode & KEL_SMOOTH)
+        progress.total += model->numnormals;
+    else if (mode & KEL_FLAT)
+        progress.total += model->numfacetnorms;
+    if (mode & KEL_TEXTURE) progress.total += model->numtexcoords;
+    static const char cannotWrite[] = "kelWriteOBJ() failed: can't open file \"%s\" to write.";
     Out out;
-    if (!openOut(&out, filename)) failOBJ(filename);
+    int status = openOut(&out, filename, &progress);
+    if (status != KEL_OK) return failure(error, status, &progress, cannotWrite, filename);
     put(&out, "#  \n#  Wavefront OBJ generated by KEL library\n#  \n#  KEL library\n");
     put(&out, kAuthorLines);
     put(&out, "#  \n");
@@ -326,7 +372,7 @@ void kelWriteOBJ(KelModel* model, const char* filename, unsigned mode) {
         put(&out, "\nmtllib ");
         put(&out, model->mtllibname);
         put(&out, "\n\n");
-        writeMaterials(model, filename, model->mtllibname, &out);
+        if ((status = writeMaterials(model, filename, model->mtllibname, &out, error)) != KEL_OK) return status;
     }
     putCount(&out, "\n# ", model->numvertices, " vertices\n");
     putTable(&out, "v", model->vertices, model->numvertices, 3);
@@ -343,7 +389,7 @@ void kelWriteOBJ(KelModel* model, const char* filename, unsigned mode) {
     }
     putCount(&out, "\n# ", model->numgroups, " groups\n");
     putCount(&out, "# ", model->numtriangles, " faces (triangles)\n\n");
-    for (const KelGroup* group = model->groups; group; group = group->next) {
+    for (const KelGroup* group = model->groups; group && out.ok; group = group->next) {
         put(&out, "g ");
         put(&out, group->name);
         put(&out, "\n");
@@ -354,7 +400,22 @@ void kelWriteOBJ(KelModel* model, const char* filename, unsigned mode) {
         }
         for (unsigned i = 0; i < group->numtriangles; i++)
             putFace(&out, model, &model->triangles[group->triangles[i]], mode);
+        progress.done += group->numtriangles;
         put(&out, "\n");
     }
-    if (!finish(&out)) failOBJ(filename);
+    progress.done = progress.total;
+    if (!finish(&out)) return failure(error, KEL_OK, &progress, cannotWrite, filename);
+    return KEL_OK;
+}
+
+int kelSaveOBJ(const KelModel* model, const char* path, unsigned mode, KelError* error) {
+    return kelSaveOBJWithProgress(model, path, mode, nullptr, nullptr, error);
+}
+
+void kelWriteOBJ(KelModel* model, const char* filename, unsigned mode) {
+    KelError error;
+    if (kelSaveOBJ(model, filename, mode, &error) != KEL_OK) {
+        fprintf(stderr, "%s\n", error.message);
+        exit(1);
+    }
 }

@@ -89,9 +89,13 @@ TEST(KelChunks, EveryChunkSizeGivesTheModelOfOneRead) {
     EXPECT_EQ(whole->materials[0].diffuse[2], 0.3f);
     EXPECT_EQ(whole->materials[1].shininess, 64.0f);
     EXPECT_EQ(whole->materials[2].specular[2], 1.0f);
+    std::string text = awkwardObj();
     for (size_t chunk = 1; chunk <= 200; chunk++) {
         SCOPED_TRACE(chunk);
-        KelModel* m = kelReadOBJChunks(path.c_str(), chunk);
+        KelModel* m = kelLoadOBJChunks(path.c_str(), chunk, nullptr, nullptr);
+        expectSameModel(m, whole);
+        kelDelete(m);
+        m = kelLoadOBJFromMemoryChunks(text.data(), text.size(), path.c_str(), chunk, nullptr, nullptr);
         expectSameModel(m, whole);
         kelDelete(m);
     }
@@ -109,7 +113,7 @@ TEST(KelChunks, AFileThatCannotSeekIsReadOnce) {
         fwrite(text.data(), 1, text.size(), f);
         fclose(f);
     });
-    KelModel* piped = kelReadOBJChunks(fifo.c_str(), 16);
+    KelModel* piped = kelLoadOBJChunks(fifo.c_str(), 16, nullptr, nullptr);
     writer.join();
     KelModel* whole = kelReadOBJ(path.c_str());
     expectSameModel(piped, whole);
@@ -117,14 +121,20 @@ TEST(KelChunks, AFileThatCannotSeekIsReadOnce) {
     kelDelete(whole);
 }
 
-TEST(KelChunksDeathTest, MessagesNameTheLineAcrossChunks) {
+TEST(KelChunks, ErrorsNameTheLineAcrossChunks) {
     TempDir dir;
     std::string obj = "v 0 0 0\nv 1 0 0\nv 1 1 0\n";
     for (int i = 0; i < 200; i++) obj += "f 1 2\r\n 3\n";
     obj += "f 1 2 4\n";  // line 404
     std::string path = dir.write("m.obj", obj);
-    EXPECT_EXIT(kelReadOBJChunks(path.c_str(), 5), testing::ExitedWithCode(1),
-                "^kelReadOBJ\\(\\) failed: vertex index 4 out of range in \"" + path + "\" line 404\\.\n$");
+    for (size_t chunk : {size_t(5), kelChunkSize}) {
+        KelError error;
+        EXPECT_EQ(kelLoadOBJChunks(path.c_str(), chunk, nullptr, &error), nullptr);
+        EXPECT_EQ(error.code, KEL_ERROR_INDEX);
+        EXPECT_EQ(error.line, 404u);
+        EXPECT_EQ(std::string(error.message),
+                  "kelReadOBJ() failed: vertex index 4 out of range in \"" + path + "\" line 404.");
+    }
 }
 
 }  // namespace

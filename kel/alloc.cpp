@@ -1,0 +1,75 @@
+// Allocation and errors.
+#include "kel/alloc.h"
+
+#include <sys/mman.h>
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+thread_local unsigned long kelFailingAllocation;
+
+static bool failHere() { return kelFailingAllocation && --kelFailingAllocation == 0; }
+
+void* kelTryAlloc(size_t count, size_t size) {
+    if (count == 0) count = 1;
+    if (size == 0) size = 1;
+    if (count > SIZE_MAX / size || failHere()) return nullptr;
+    void* p = calloc(count, size);
+    // Large tables fill page by page as they are read: ask for huge pages.
+    size_t bytes = count * size;
+    if (p && bytes >= (size_t(8) << 20)) {
+        uintptr_t start = (uintptr_t(p) + 4095) & ~uintptr_t(4095), stop = (uintptr_t(p) + bytes) & ~uintptr_t(4095);
+        madvise(reinterpret_cast<void*>(start), stop - start, MADV_HUGEPAGE);
+    }
+    return p;
+}
+
+void* kelTryRealloc(void* block, size_t size) { return failHere() ? nullptr : realloc(block, size ? size : 1); }
+
+char* kelTryCopyName(const char* text, size_t length) {
+    char* copy = static_cast<char*>(kelTryAlloc(length + 1, 1));
+    if (copy) memcpy(copy, text, length);
+    return copy;
+}
+
+void* kelAlloc(size_t count, size_t size) {
+    void* p = kelTryAlloc(count, size);
+    if (!p) {
+        fprintf(stderr, "kel: out of memory (%zu entries of %zu bytes).\n", count, size);
+        exit(1);
+    }
+    return p;
+}
+
+char* kelCopyName(const char* text, size_t length) {
+    char* copy = static_cast<char*>(kelAlloc(length + 1, 1));
+    memcpy(copy, text, length);
+    return copy;
+}
+
+void kelSetError(KelError* error, int code, unsigned long line, const char* format, ...) {
+    if (!error || error->code != KEL_OK) return;
+    error->code = code;
+    error->line = line;
+    va_list args;
+    va_start(args, format);
+    vsnprintf(error->message, sizeof error->message, format, args);
+    va_end(args);
+}
+
+void kelSetMemoryError(KelError* error, size_t count, size_t size) {
+    kelSetError(error, KEL_ERROR_MEMORY, 0, "kel: out of memory (%zu entries of %zu bytes).", count, size);
+}
+
+char* kelBesidePath(const char* path, const char* name) {
+    const char* slash = strrchr(path, '/');
+    size_t dirLength = slash ? size_t(slash - path) + 1 : 0, nameLength = strlen(name);
+    char* joined = static_cast<char*>(kelTryAlloc(dirLength + nameLength + 1, 1));
+    if (!joined) return nullptr;
+    memcpy(joined, path, dirLength);
+    memcpy(joined + dirLength, name, nameLength);
+    return joined;
+}

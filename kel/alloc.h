@@ -1,0 +1,43 @@
+// Allocation and errors shared by the kel sources.
+#ifndef KEL_ALLOC_H
+#define KEL_ALLOC_H
+
+// A null model or missing table is a programming error in every build, so the
+// library's assertions fire in release builds too. <cassert> redefines assert
+// each time it is included, following NDEBUG as it stands then.
+#undef NDEBUG
+#include <cassert>
+#include <cstddef>
+
+#include "kel/kel.h"
+
+// Zero-filled heap memory for `count` entries of `size` bytes (at least one
+// byte), or null when it cannot be had (an overflowing size included). The
+// caller owns it and frees it with free(). Loads use this and report
+// KEL_ERROR_MEMORY; large tables are advised to use huge pages.
+void* kelTryAlloc(size_t count, size_t size);
+// realloc to `size` bytes; null (the old block untouched) when it fails.
+void* kelTryRealloc(void* block, size_t size);
+// A heap copy of the first `length` bytes at `text`, NUL-terminated, or null.
+char* kelTryCopyName(const char* text, size_t length);
+// The same for calls that have no way to report a failure: out of memory
+// prints a message and ends the process with status 1. Never null.
+void* kelAlloc(size_t count, size_t size);
+char* kelCopyName(const char* text, size_t length);
+
+// Test hook, per thread: when nonzero, counts allocations down and makes the
+// one that brings it to zero fail, as if memory ran out there.
+extern thread_local unsigned long kelFailingAllocation;
+
+// Fills *error (when not null) with `code`, `line` and the printf-formatted
+// message; an error already set is kept, so the first one wins.
+void kelSetError(KelError* error, int code, unsigned long line, const char* format, ...)
+    __attribute__((format(printf, 4, 5)));
+// Sets KEL_ERROR_MEMORY for `count` entries of `size` bytes.
+void kelSetMemoryError(KelError* error, size_t count, size_t size);
+
+// The directory part of `path` (up to and including its last '/') followed
+// by `name`: a new heap string the caller frees, or null when out of memory.
+char* kelBesidePath(const char* path, const char* name);
+
+#endif  // KEL_ALLOC_H

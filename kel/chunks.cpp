@@ -1,0 +1,207 @@
+// Reading a file, or bytes in memory, in chunks of whole statements.
+#include "kel/chunks.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "kel/alloc.h"
+#include "kel/scan.h"
+
+#if defined(__SSE2__) && !defined(KEL_NO_SIMD)
+#include <emmintrin.h>
+#endif
+
+// Whether strtof may read a number that starts with c: digits, a sign, a
+// point, or the "inf" and "nan" it spells out.
+static bool mayStartNumber(char c) {
+    return kelIsDigit(c) || c == '-' || c == '+' || c == '.' || c == 'i' || c == 'I' || c == 'n' || c == 'N';
+}
+
+// The start of the last line in [data, data + size) whose first token is
+// known and cannot be a number, searched from the end; 0 when there is none
+// after data[0]. Every statement before that line ends before it: faces
+// and the numbers of vertex, colour and shininess statements run on across
+// line ends only while the next token is a number. A line of white space
+// takes the first token of the lines after it, so a blank line between a
+// face and its next number is no place to split either.
+static size_t findSplit(const char* data, size_t size) {
+    const char* end = data + size;
+    const char* token = end;  // first token after the candidate line start; end when unknown
+    for (const char* lineEnd = end; lineEnd > data;) {
+        const char* newline = static_cast<const char*>(memrchr(data, '\n', size_t(lineEnd - data)));
+        if (!newline) return 0;
+        const char* t = newline + 1;
+        while (t < lineEnd && kelIsSpace(*t)) t++;
+        if (t < lineEnd) token = t;
+        if (token < end && !mayStartNumber(*token)) return size_t(newline + 1 - data);
+        lineEnd = newline;
+    }
+    return 0;
+}
+
+static size_t countLines(const char* p, size_t n) {
+    size_t lines = 0, i = 0;
+#if defined(__SSE2__) && !defined(KEL_NO_SIMD)
+    // Each byte of `sum` counts the line ends in its column, for up to 255
+    // blocks of 16 bytes; the sum of absolute differences adds the columns.
+    const __m128i newline = _mm_set1_epi8('\n');
+    while (n - i >= 16) {
+        size_t blocks = (n - i) / 16 < 255 ? (n - i) / 16 : 255;
+        __m128i sum = _mm_setzero_si128();
+        for (size_t b = 0; b < blocks; b++, i += 16)
+            sum = _mm_sub_epi8(sum, _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), newline));
+        __m128i total = _mm_sad_epu8(sum, _mm_setzero_si128());
+        lines += size_t(_mm_cvtsi128_si32(total)) + size_t(_mm_extract_epi16(total, 4));
+    }
+#endif
+    for (; i < n; i++) lines += p[i] == '\n';
+    return lines;
+}
+
+// Takes a buffer for input of `known` bytes (or unknown, for a pipe): a chunk,
+// or less when the whole input is smaller, with a byte more so that the read
+// which finds its end has room.
+static int startChunks(KelChunks* c, size_t chunk, bool known, unsigned long long total) {
+    size_t capacity = chunk ? chunk : 1;
+    if (known && total < capacity) capacity = size_t(total) + 1;
+    c->data = static_cast<char*>(kelTryAlloc(capacity + kelTextPadding, 1));
+    if (!c->data) return KEL_ERROR_MEMORY;
+    c->capacity = capacity;
+    c->chunk = capacity;
+    c->seekable = known;
+    c->total = known ? total : 0;
+    return KEL_OK;
+}
+
+int kelOpenChunks(const char* path, size_t chunk, KelChunks* chunks) {
+    *chunks = {};
+    chunks->fd = -1;
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return KEL_ERROR_OPEN;
+    struct stat info;
+    bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= 0;
+    int status = startChunks(chunks, chunk, regular, regular ? (unsigned long long)info.st_size : 0);
+    if (status != KEL_OK) {
+        close(fd);
+        return status;
+    }
+    chunks->fd = fd;
+    return KEL_OK;
+}
+
+int kelOpenMemoryChunks(const void* data, size_t size, size_t chunk, KelChunks* chunks) {
+    *chunks = {};
+    chunks->fd = -1;
+    chunks->memory = size ? static_cast<const char*>(data) : "";
+    chunks->memorySize = size;
+    return startChunks(chunks, chunk, true, size);
+}
+
+// Reads up to `want` bytes of input at the buffer's end; the count, 0 at the
+// end of the input, or -1 when the read failed.
+static long readMore(KelChunks* c, size_t want) {
+    char* into = c->data + c->size;
+    if (c->memory) {
+        size_t at = c->offset + c->size;
+        size_t left = at < c->memorySize ? c->memorySize - at : 0;
+        size_t n = want < left ? want : left;
+        memcpy(into, c->memory + at, n);
+        return long(n);
+    }
+    for (;;) {
+        ssize_t got = read(c->fd, into, want);
+        if (got >= 0 || errno != EINTR) return long(got);
+    }
+}
+
+bool kelNextChunk(KelChunks* c) {
+    if (c->error) return false;
+    if (c->split) {
+        if (c->eof && c->split == c->size) return false;  // kept for a rewind
+        c->data[c->split] = c->saved;
+        c->offset += c->split;
+        c->size -= c->split;
+        memmove(c->data, c->data + c->split, c->size);
+        c->split = 0;
+    }
+    for (size_t want = c->chunk;;) {
+        while (!c->eof && c->size < want) {
+            long got = readMore(c, want - c->size);
+            if (got < 0) {
+                c->error = KEL_ERROR_IO;
+                return false;
+            }
+            c->eof = got == 0;
+            c->size += size_t(got);
+        }
+        if (c->eof) {
+            c->split = c->size;
+            if (!c->seekable) c->total = c->offset + c->size;
+            break;
+        }
+        if (c->seekable && (c->split = findSplit(c->data, c->size)) != 0) break;
+        want = 2 * c->size;
+        if (want <= c->capacity) continue;
+        char* grown = static_cast<char*>(kelTryRealloc(c->data, want + kelTextPadding));
+        if (!grown) {
+            c->error = KEL_ERROR_MEMORY;
+            return false;
+        }
+        c->data = grown;
+        c->capacity = want;
+    }
+    memset(c->data + c->size, 0, kelTextPadding);
+    c->saved = c->data[c->split];
+    c->data[c->split] = '\0';
+    c->start = 0;
+    if (c->offset == 0 && c->split >= 2) {
+        const unsigned char* b = reinterpret_cast<const unsigned char*>(c->data);
+        if ((b[0] == 0xFF && b[1] == 0xFE) || (b[0] == 0xFE && b[1] == 0xFF)) {
+            c->error = KEL_ERROR_ENCODING;
+            return false;
+        }
+        if (c->split >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) c->start = 3;
+    }
+    return c->split != 0;
+}
+
+void kelRewindChunks(KelChunks* c) {
+    if (c->offset == 0 && c->eof && c->split == c->size) {
+        c->split = 0;  // the whole input is in the buffer
+        return;
+    }
+    if (c->split) c->data[c->split] = c->saved;
+    if (!c->memory && lseek(c->fd, 0, SEEK_SET) != 0) c->error = KEL_ERROR_IO;
+    c->size = c->split = c->offset = 0;
+    c->eof = false;
+}
+
+// Only an error message asks for a line number, so lines are not counted as
+// chunks go by: the input before the chunk is read again here (input read in
+// more than one chunk can seek) and counted with the chunk's bytes.
+unsigned long kelChunkLine(const KelChunks* chunks, const char* at) {
+    unsigned long line = 1 + countLines(chunks->data, size_t(at - chunks->data));
+    if (chunks->memory) return line + countLines(chunks->memory, chunks->offset);
+    char block[16384];
+    for (size_t done = 0; done < chunks->offset;) {
+        size_t want = chunks->offset - done < sizeof block ? chunks->offset - done : sizeof block;
+        ssize_t got = pread(chunks->fd, block, want, off_t(done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;  // the count stays short: the message is all it serves
+        line += countLines(block, size_t(got));
+        done += size_t(got);
+    }
+    return line;
+}
+
+void kelCloseChunks(KelChunks* chunks) {
+    if (!chunks->data) return;  // never opened, or closed already
+    free(chunks->data);
+    if (chunks->fd >= 0) close(chunks->fd);
+    chunks->data = nullptr;
+}

@@ -1,0 +1,62 @@
+// Reading a file, or bytes in memory, in chunks of whole statements.
+#ifndef KEL_CHUNKS_H
+#define KEL_CHUNKS_H
+
+#include <cstddef>
+
+// Input read in chunks through one reused buffer, each chunk a run of
+// whole statements: it ends where a line begins whose first token cannot
+// continue the statement before it (no number starts with its first
+// character), so a reader scans each chunk as if the input ended there. A
+// chunk is followed by kelTextPadding readable bytes, the first of them
+// zero: the zero stops the scanners and the C library's number parsers, and
+// the rest lets a scanner load 16 bytes at any position up to the end. The
+// bytes are writable; a reader may NUL-terminate a name in place while it
+// uses it. Each chunk takes about `chunk` bytes; when no such line start is
+// in them (one huge face or comment), it doubles until one is, or the input
+// ends, so unchanged input splits the same way on every pass. Input that
+// fits one chunk, or a file that cannot seek (a pipe), is read once: the
+// buffer then grows to hold all of it and a rewind hands out the same bytes.
+//
+// The input's first chunk starts after a UTF-8 byte-order mark; input that
+// starts with a UTF-16 one is refused (KEL_ERROR_ENCODING).
+constexpr size_t kelTextPadding = 64;
+constexpr size_t kelChunkSize = size_t(1) << 20;
+struct KelChunks {
+    int fd;              // the file, or -1 for input in memory
+    const char* memory;  // input in memory (not owned), or null
+    size_t memorySize;
+    char* data;                // owned: capacity + kelTextPadding bytes
+    size_t capacity;           // input bytes the buffer can hold
+    size_t chunk;              // input bytes a chunk starts from
+    size_t size;               // input bytes in the buffer
+    size_t start;              // the chunk handed out is [data + start, data + split): start skips a byte-order mark
+    size_t split;              // 0 when no chunk is handed out
+    char saved;                // the byte at data[split], replaced by a zero
+    size_t offset;             // input offset of data[0]
+    unsigned long long total;  // bytes of the whole input: known at the open, or once a pipe is read whole
+    bool seekable;             // a regular file or memory: split into chunks and read again to rewind
+    bool eof;
+    int error;  // KEL_OK, or why the last kelNextChunk failed: KEL_ERROR_IO, _MEMORY or _ENCODING
+};
+// Opens the file at `path` for chunks of about `chunk` bytes. Returns KEL_OK,
+// KEL_ERROR_OPEN or KEL_ERROR_MEMORY; nothing is held on failure.
+int kelOpenChunks(const char* path, size_t chunk, KelChunks* chunks);
+// The same for `size` bytes at `data`, which must stay valid until the
+// chunks are closed.
+int kelOpenMemoryChunks(const void* data, size_t size, size_t chunk, KelChunks* chunks);
+// Hands out the next chunk; false at the end of the input or on a failure
+// (chunks->error).
+bool kelNextChunk(KelChunks* chunks);
+// Starts the input again from its first byte.
+void kelRewindChunks(KelChunks* chunks);
+// The input offset just past the chunk handed out.
+inline unsigned long long kelChunkEnd(const KelChunks* chunks) { return chunks->offset + chunks->split; }
+// The line number of `at`, a position in the chunk handed out; counted
+// only when asked (for an error message), which re-reads the input before
+// the chunk.
+unsigned long kelChunkLine(const KelChunks* chunks, const char* at);
+// Closes the file and frees the buffer; safe to call again.
+void kelCloseChunks(KelChunks* chunks);
+
+#endif  // KEL_CHUNKS_H
