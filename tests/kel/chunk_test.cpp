@@ -33,37 +33,6 @@ std::string awkwardObj() {
 
 const char* kMtl = "Kd 0.1\n0.2 0.3\nnewmtl red\r\nNs\n500\nKa 1 0 0\nnewmtl blue\nKs 0 0\n  1\n";
 
-void expectFloats(const float* a, const float* b, size_t n) {
-    if (n == 0) return;
-    ASSERT_TRUE(a && b);
-    EXPECT_EQ(memcmp(a, b, n * sizeof(float)), 0);
-}
-
-void expectSameModel(const KelModel* a, const KelModel* b) {
-    ASSERT_EQ(a->numvertices, b->numvertices);
-    ASSERT_EQ(a->numnormals, b->numnormals);
-    ASSERT_EQ(a->numtexcoords, b->numtexcoords);
-    ASSERT_EQ(a->numtriangles, b->numtriangles);
-    expectFloats(a->vertices, b->vertices, 3 * (size_t(a->numvertices) + 1));
-    expectFloats(a->normals, b->normals, a->numnormals ? 3 * (size_t(a->numnormals) + 1) : 0);
-    expectFloats(a->texcoords, b->texcoords, a->numtexcoords ? 2 * (size_t(a->numtexcoords) + 1) : 0);
-    EXPECT_EQ(memcmp(a->triangles, b->triangles, a->numtriangles * sizeof(KelTriangle)), 0);
-    ASSERT_EQ(groupNames(a), groupNames(b));
-    for (const KelGroup *g = a->groups, *h = b->groups; g; g = g->next, h = h->next) {
-        EXPECT_EQ(groupTriangles(g), groupTriangles(h)) << g->name;
-        EXPECT_EQ(g->material, h->material) << g->name;
-    }
-    ASSERT_EQ(a->nummaterials, b->nummaterials);
-    for (unsigned i = 0; i < a->nummaterials; i++) {
-        const KelMaterial &m = a->materials[i], &n = b->materials[i];
-        EXPECT_STREQ(m.name, n.name);
-        expectFloats(m.diffuse, n.diffuse, 4);
-        expectFloats(m.ambient, n.ambient, 4);
-        expectFloats(m.specular, n.specular, 4);
-        EXPECT_EQ(m.shininess, n.shininess);
-    }
-}
-
 TEST(KelChunks, EveryChunkSizeGivesTheModelOfOneRead) {
     TempDir dir;
     dir.write("m.mtl", kMtl);

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,17 @@ struct TempDir {
     }
 };
 
+// The bytes of a file; "" when it cannot be read.
+inline std::string readFile(const std::string& path) {
+    std::string text;
+    if (FILE* f = fopen(path.c_str(), "rb")) {
+        char block[4096];
+        for (size_t n; (n = fread(block, 1, sizeof block, f)) > 0;) text.append(block, n);
+        fclose(f);
+    }
+    return text;
+}
+
 using Corners = std::array<unsigned, 3>;
 
 // Vertex, texture-coordinate and normal indices of triangle i.
@@ -67,6 +79,38 @@ inline std::vector<std::string> groupNames(const KelModel* m) {
 }
 inline std::vector<unsigned> groupTriangles(const KelGroup* g) {
     return std::vector<unsigned>(g->triangles, g->triangles + g->numtriangles);
+}
+
+// Both models hold the same tables, groups and materials, bit for bit.
+inline void expectFloats(const float* a, const float* b, size_t n) {
+    if (n == 0) return;
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(memcmp(a, b, n * sizeof(float)), 0);
+}
+
+inline void expectSameModel(const KelModel* a, const KelModel* b) {
+    ASSERT_EQ(a->numvertices, b->numvertices);
+    ASSERT_EQ(a->numnormals, b->numnormals);
+    ASSERT_EQ(a->numtexcoords, b->numtexcoords);
+    ASSERT_EQ(a->numtriangles, b->numtriangles);
+    expectFloats(a->vertices, b->vertices, 3 * (size_t(a->numvertices) + 1));
+    expectFloats(a->normals, b->normals, a->numnormals ? 3 * (size_t(a->numnormals) + 1) : 0);
+    expectFloats(a->texcoords, b->texcoords, a->numtexcoords ? 2 * (size_t(a->numtexcoords) + 1) : 0);
+    EXPECT_EQ(memcmp(a->triangles, b->triangles, a->numtriangles * sizeof(KelTriangle)), 0);
+    ASSERT_EQ(groupNames(a), groupNames(b));
+    for (const KelGroup *g = a->groups, *h = b->groups; g; g = g->next, h = h->next) {
+        EXPECT_EQ(groupTriangles(g), groupTriangles(h)) << g->name;
+        EXPECT_EQ(g->material, h->material) << g->name;
+    }
+    ASSERT_EQ(a->nummaterials, b->nummaterials);
+    for (unsigned i = 0; i < a->nummaterials; i++) {
+        const KelMaterial &m = a->materials[i], &n = b->materials[i];
+        EXPECT_STREQ(m.name, n.name);
+        expectFloats(m.diffuse, n.diffuse, 4);
+        expectFloats(m.ambient, n.ambient, 4);
+        expectFloats(m.specular, n.specular, 4);
+        EXPECT_EQ(m.shininess, n.shininess);
+    }
 }
 
 #endif  // ORVANDEL_TESTS_KEL_KEL_FILES_H

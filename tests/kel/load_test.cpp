@@ -1,0 +1,302 @@
+// The error-returning calls: each failure's code, line and message; nothing
+// held after a failure, however many; every failed allocation; progress and
+// cancelling; loads from memory with their libraries; loads in several
+// threads at once; and saves that fail without touching the old file.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <malloc.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kel/kel_internal.h"
+#include "kel_files.h"
+
+namespace {
+
+const char kTriangle[] = "v 0 0 0\nv 1 0 0\nv 1 1 0\n";
+
+std::string errorText(const KelError& e) {
+    return std::to_string(e.code) + " line " + std::to_string(e.line) + ": " + e.message;
+}
+
+TEST(KelLoad, FailuresCarryTheirCodeLineAndMessage) {
+    TempDir dir;
+    std::string missing = dir.path("missing.obj"), library = dir.path("nothere.mtl");
+    const struct {
+        std::string text;  // the OBJ file; "-" for none
+        int code;
+        unsigned long line;
+        std::string message;
+    } cases[] = {
+        {"-", KEL_ERROR_OPEN, 0, "kelReadOBJ() failed: can't open data file \"" + missing + "\"."},
+        {"v 1 2 3\n\nmtllib nothere.mtl\n", KEL_ERROR_LIBRARY, 3,
+         "kelReadMTL() failed: can't open material file \"" + library + "\"."},
+        {"v 1 2 3\nvp 0.5 0.5\n", KEL_ERROR_STATEMENT, 2, "kelFirstPass(): Unknown token \"vp\"."},
+        {std::string(kTriangle) + "f 1 2 4\n", KEL_ERROR_INDEX, 4, "vertex index 4"},
+        {std::string(kTriangle) + "f 0 1 2\n", KEL_ERROR_INDEX, 4, "vertex index 0"},
+        {std::string(kTriangle) + "\nf 1 2 3 -4\n", KEL_ERROR_INDEX, 5, "vertex index -4"},
+        {std::string(kTriangle) + "f 1 2 +0004\n", KEL_ERROR_INDEX, 4, "vertex index +0004"},
+        {std::string(kTriangle) + "f 1 2 123456789012345678901234\n", KEL_ERROR_INDEX, 4,
+         "vertex index 123456789012345678901234"},
+        {std::string(kTriangle) + "vt 0 0\nf 1/1 2/2 3/1\n", KEL_ERROR_INDEX, 5, "texture coordinate index 2"},
+        {std::string(kTriangle) + "vn 0 0 1\nf 1//1 2//1 3//-2\n", KEL_ERROR_INDEX, 5, "normal index -2"},
+        {std::string(kTriangle) + "vt 0 0\nvn 0 0 1\nf 1/1/1 2/1/1\n3/1/0\n", KEL_ERROR_INDEX, 7, "normal index 0"},
+        {std::string("\xFF\xFE") + "v\0 \0" + "1\0", KEL_ERROR_ENCODING, 0, "is UTF-16 text; kel reads ASCII or UTF-8"},
+        {std::string("\xFE\xFF") + "\0v", KEL_ERROR_ENCODING, 0, "is UTF-16 text; kel reads ASCII or UTF-8"},
+    };
+    for (const auto& c : cases) {
+        std::string path = c.text == "-" ? missing : dir.write("m.obj", c.text);
+        for (size_t chunk : {size_t(3), kelChunkSize}) {
+            KelError error;
+            EXPECT_EQ(kelLoadOBJChunks(path.c_str(), chunk, nullptr, &error), nullptr);
+            EXPECT_EQ(error.code, c.code) << c.text;
+            EXPECT_EQ(error.line, c.line) << c.text;
+            EXPECT_NE(std::string(error.message).find(c.message), std::string::npos) << errorText(error);
+            if (c.code == KEL_ERROR_INDEX) {
+                EXPECT_EQ(std::string(error.message), "kelReadOBJ() failed: " + c.message + " out of range in \"" +
+                                                          path + "\" line " + std::to_string(c.line) + ".");
+            }
+        }
+    }
+    // A read that fails after the open (a directory opens, but cannot be read).
+    KelError error;
+    EXPECT_EQ(kelLoadOBJ(dir.dir.c_str(), nullptr, &error), nullptr);
+    EXPECT_EQ(error.code, KEL_ERROR_IO) << errorText(error);
+}
+
+TEST(KelLoad, AUtf8ByteOrderMarkIsSkipped) {
+    TempDir dir;
+    dir.write("m.mtl", "\xEF\xBB\xBFnewmtl red\nKd 1 0 0\n");
+    std::string path = dir.write("m.obj", "\xEF\xBB\xBFv 0 0 0\nv 1 0 0\nv 1 1 0\nmtllib m.mtl\nusemtl red\nf 1 2 3\n");
+    for (size_t chunk : {size_t(1), size_t(4), kelChunkSize}) {
+        KelError error;
+        KelModel* m = kelLoadOBJChunks(path.c_str(), chunk, nullptr, &error);
+        ASSERT_NE(m, nullptr) << errorText(error);
+        EXPECT_EQ(m->numvertices, 3u);
+        EXPECT_EQ(vIdx(m, 0), (Corners{1, 2, 3}));
+        ASSERT_EQ(m->nummaterials, 2u);
+        EXPECT_STREQ(m->materials[1].name, "red");
+        EXPECT_EQ(m->groups->material, 1u);
+        kelDelete(m);
+    }
+}
+
+size_t openDescriptors() {
+    size_t n = 0;
+    DIR* d = opendir("/proc/self/fd");
+    while (readdir(d)) n++;
+    closedir(d);
+    return n;
+}
+
+TEST(KelLoad, TenThousandFailuresOfEachKindHoldNothing) {
+    TempDir dir;
+    std::vector<std::string> paths = {
+        dir.path("missing.obj"),
+        dir.write("library.obj", std::string(kTriangle) + "mtllib nothere.mtl\n"),
+        dir.write("statement.obj", std::string(kTriangle) + "g a\nf 1 2 3\nvx 1\n"),
+        dir.write("index.obj", std::string(kTriangle) + "g a\nf 1 2 3\ng b\nf 1 2 9\n"),
+        dir.write("encoding.obj", "\xFF\xFEv\0"),
+        dir.dir,  // a read error
+    };
+    auto cancel = [](void*, unsigned long long, unsigned long long) { return 1; };
+    KelReadOptions cancelling = {};
+    cancelling.progress = cancel;
+    std::string good = dir.write("good.obj", std::string(kTriangle) + "g a\nf 1 2 3\n");
+    auto failAll = [&] {
+        for (const std::string& path : paths) EXPECT_EQ(kelLoadOBJ(path.c_str(), nullptr, nullptr), nullptr);
+        EXPECT_EQ(kelLoadOBJ(good.c_str(), &cancelling, nullptr), nullptr);
+    };
+    failAll();  // the first round may set up the C library's own buffers
+    size_t descriptors = openDescriptors();
+    size_t heap = mallinfo2().uordblks;
+    for (int i = 0; i < 10000; i++) failAll();
+    EXPECT_EQ(openDescriptors(), descriptors);
+    EXPECT_LE(mallinfo2().uordblks, heap + 4096);
+}
+
+TEST(KelLoad, EveryFailedAllocationIsReportedAndFreesWhatWasBuilt) {
+    TempDir dir;
+    dir.write("m.mtl", "newmtl red\nKd 1 0 0\nnewmtl blue\n");
+    std::string text =
+        std::string(kTriangle) + "vt 0 0\nvn 0 0 1\nmtllib m.mtl\ng a b\nusemtl red\nf 1/1/1 2/1/1 3/1/1\n";
+    std::string path = dir.write("m.obj", text);
+    for (unsigned long n = 1;; n++) {
+        kelFailingAllocation = n;
+        KelError error;
+        KelModel* m = kelLoadOBJChunks(path.c_str(), 8, nullptr, &error);
+        bool failed = kelFailingAllocation == 0;
+        kelFailingAllocation = 0;
+        if (!failed) {
+            ASSERT_NE(m, nullptr) << n;
+            EXPECT_GT(n, 10u);  // the groups, names, tables and library each failed on their turn
+            // Saving fails the same way at each of its allocations.
+            for (unsigned long k = 1;; k++) {
+                kelFailingAllocation = k;
+                int status = kelSaveOBJ(m, dir.path("out.obj").c_str(), KEL_SMOOTH | KEL_MATERIAL, &error);
+                bool saveFailed = kelFailingAllocation == 0;
+                kelFailingAllocation = 0;
+                if (!saveFailed) {
+                    EXPECT_EQ(status, KEL_OK);
+                    break;
+                }
+                EXPECT_EQ(status, KEL_ERROR_MEMORY) << k;
+            }
+            kelDelete(m);
+            break;
+        }
+        EXPECT_EQ(m, nullptr) << n;
+        EXPECT_EQ(error.code, KEL_ERROR_MEMORY) << n << " " << errorText(error);
+    }
+}
+
+struct Calls {
+    std::vector<std::pair<unsigned long long, unsigned long long>> seen;
+    size_t cancelAt = SIZE_MAX;
+};
+
+int record(void* user, unsigned long long done, unsigned long long total) {
+    Calls* calls = static_cast<Calls*>(user);
+    calls->seen.push_back({done, total});
+    return calls->seen.size() == calls->cancelAt;
+}
+
+TEST(KelLoad, ProgressRisesToItsTotalAndCanCancel) {
+    TempDir dir;
+    std::string text = kTriangle;
+    for (int i = 0; i < 300; i++) text += "f 1 2 3\n";
+    std::string path = dir.write("m.obj", text);
+    Calls calls;
+    KelReadOptions options = {};
+    options.progress = record;
+    options.user = &calls;
+    KelModel* m = kelLoadOBJChunks(path.c_str(), 64, &options, nullptr);
+    ASSERT_NE(m, nullptr);
+    kelDelete(m);
+    ASSERT_GT(calls.seen.size(), 2 * text.size() / 128);  // a call for every chunk or so
+    for (size_t i = 0; i < calls.seen.size(); i++) {
+        EXPECT_EQ(calls.seen[i].second, 2 * text.size());
+        if (i) {
+            EXPECT_GE(calls.seen[i].first, calls.seen[i - 1].first);
+        }
+    }
+    EXPECT_EQ(calls.seen.back().first, calls.seen.back().second);
+    for (size_t at : {size_t(1), calls.seen.size() / 2, calls.seen.size()}) {
+        Calls cancelling;
+        cancelling.cancelAt = at;
+        options.user = &cancelling;
+        KelError error;
+        EXPECT_EQ(kelLoadOBJChunks(path.c_str(), 64, &options, &error), nullptr);
+        EXPECT_EQ(error.code, KEL_ERROR_CANCELLED);
+        EXPECT_EQ(cancelling.seen.size(), at);
+    }
+}
+
+const void* serveLibrary(void* user, const char* name, size_t* size) {
+    const std::string* text = static_cast<const std::string*>(user);
+    if (std::string(name) != "lib.mtl") return nullptr;
+    *size = text->size();
+    return text->data();
+}
+
+TEST(KelLoad, MemoryLoadsFindTheirLibraryBesideTheNameOrThroughTheCallback) {
+    TempDir dir;
+    dir.write("lib.mtl", "newmtl red\nKd 1 0 0\n");
+    std::string obj = std::string(kTriangle) + "mtllib lib.mtl\nusemtl red\nf 1 2 3\n";
+    KelError error;
+    KelModel* m = kelLoadOBJFromMemory(obj.data(), obj.size(), dir.path("m.obj").c_str(), nullptr, &error);
+    ASSERT_NE(m, nullptr) << errorText(error);
+    EXPECT_EQ(m->materials[1].diffuse[1], 0.0f);
+    EXPECT_EQ(std::string(m->pathname), dir.path("m.obj"));
+    kelDelete(m);
+
+    std::string served = "newmtl red\nKd 0 1 0\n";
+    KelReadOptions options = {};
+    options.library = serveLibrary;
+    options.user = &served;
+    m = kelLoadOBJFromMemory(obj.data(), obj.size(), "archive/m.obj", &options, &error);
+    ASSERT_NE(m, nullptr) << errorText(error);
+    EXPECT_EQ(m->materials[1].diffuse[1], 1.0f);
+    kelDelete(m);
+
+    std::string other = std::string(kTriangle) + "mtllib other.mtl\nf 1 2 3\n";
+    EXPECT_EQ(kelLoadOBJFromMemory(other.data(), other.size(), "archive/m.obj", &options, &error), nullptr);
+    EXPECT_EQ(errorText(error), "2 line 4: kelReadMTL() failed: can't open material file \"archive/other.mtl\".");
+    EXPECT_EQ(kelLoadOBJFromMemory(nullptr, 0, "empty.obj", nullptr, &error) != nullptr, true);
+}
+
+TEST(KelLoad, AnOptionalLibraryThatIsMissingLeavesOnlyTheDefaultMaterial) {
+    TempDir dir;
+    std::string path = dir.write("m.obj", std::string(kTriangle) + "mtllib gone.mtl\ng a\nusemtl red\nf 1 2 3\n");
+    KelReadOptions options = {};
+    options.optionalLibrary = 1;
+    testing::internal::CaptureStdout();
+    KelError error;
+    KelModel* m = kelLoadOBJ(path.c_str(), &options, &error);
+    std::string out = testing::internal::GetCapturedStdout();
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(error.code, KEL_OK);
+    EXPECT_EQ(out, "kelReadOBJ() warning: kelReadMTL() failed: can't open material file \"" + dir.path("gone.mtl") +
+                       "\".; every material is \"default\".\n");
+    ASSERT_EQ(m->nummaterials, 1u);
+    EXPECT_STREQ(m->materials[0].name, "default");
+    EXPECT_EQ(m->groups->material, 0u);
+    kelDelete(m);
+}
+
+TEST(KelLoad, LoadsInSeveralThreadsGiveTheModelsOfSerialLoads) {
+    TempDir dir;
+    dir.write("m.mtl", "newmtl red\nKd 1 0 0\nnewmtl blue\nKd 0 0 1\n");
+    std::vector<std::string> paths;
+    for (int f = 0; f < 4; f++) {
+        std::string text = "mtllib m.mtl\n";
+        for (int i = 0; i < 200 + 50 * f; i++)
+            text += "v " + std::to_string(i * 0.25 + f) + " " + std::to_string(-i) + " 0.5\n";
+        for (int i = 1; i + 2 < 200; i++)
+            text += (i % 40 == 0 ? "g g" + std::to_string(i) + "\nusemtl " + (i % 80 ? "red" : "blue") + "\n" : "") +
+                    "f " + std::to_string(i) + " " + std::to_string(i + 1) + " -" + std::to_string(1 + f) + "\n";
+        paths.push_back(dir.write("m" + std::to_string(f) + ".obj", text));
+    }
+    std::vector<KelModel*> serial;
+    for (const std::string& p : paths) serial.push_back(kelLoadOBJChunks(p.c_str(), 256, nullptr, nullptr));
+    std::vector<std::thread> threads;
+    std::vector<int> mismatches(paths.size());
+    for (size_t t = 0; t < paths.size(); t++)
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 10; round++) {
+                KelModel* m = kelLoadOBJChunks(paths[t].c_str(), 256, nullptr, nullptr);
+                if (!m || m->numtriangles != serial[t]->numtriangles ||
+                    memcmp(m->triangles, serial[t]->triangles, m->numtriangles * sizeof(KelTriangle)) != 0 ||
+                    memcmp(m->vertices, serial[t]->vertices, 3 * (m->numvertices + 1) * sizeof(float)) != 0)
+                    mismatches[t]++;
+                if (m) kelDelete(m);
+            }
+        });
+    for (std::thread& t : threads) t.join();
+    for (size_t t = 0; t < paths.size(); t++) {
+        EXPECT_EQ(mismatches[t], 0) << paths[t];
+        kelDelete(serial[t]);
+    }
+}
+
+TEST(KelSave, FailuresAreReturnedAndKeepTheOldFile) {
+    TempDir dir;
+    KelModel* m = kelLoadOBJFromMemory(kTriangle, sizeof kTriangle - 1, "t.obj", nullptr, nullptr);
+    ASSERT_NE(m, nullptr);
+    KelError error;
+    EXPECT_EQ(kelSaveOBJ(m, "/dev/full", KEL_NONE, &error), KEL_ERROR_IO);
+    EXPECT_STREQ(error.message, "kelWriteOBJ() failed: can't open file \"/dev/full\" to write.");
+    std::string missing = dir.path("missing/m.obj");
+    EXPECT_EQ(kelSaveOBJ(m, missing.c_str(), KEL_NONE, &error), KEL_ERROR_OPEN);
+    std::string keep = dir.write("keep.obj", "old");
+    auto cancel = [](void*, unsigned long long, unsigned long long) { return 1; };
+    EXPECT_EQ(kelSaveOBJWithProgress(m, keep.c_str(), KEL_NONE, cancel, nullptr, &error), KEL_ERROR_CANCELLED);
+    EXPECT_EQ(readFile(keep), "old");
+    EXPECT_EQ(kelSaveOBJ(m, keep.c_str(), KEL_NONE, nullptr), KEL_OK);
+    EXPECT_NE(readFile(keep), "old");
+    kelDelete(m);
+}
+
+}  // namespace
