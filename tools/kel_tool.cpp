@@ -3,6 +3,9 @@
 //
 //   kel info FILE.obj
 //   kel convert IN.obj OUT.obj [operation ...] [--write WHAT]
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -112,6 +115,57 @@ unsigned writeFlags(const char* list) {
     return mode;
 }
 
+// A progress bar on stderr, for files large enough to wait for and only
+// when stderr is a terminal.
+struct Bar {
+    const char* what;  // "reading" or "writing"
+    const char* path;
+    int shown;  // percent last drawn, -1 for none
+};
+
+int drawBar(void* user, unsigned long long done, unsigned long long total) {
+    Bar* bar = static_cast<Bar*>(user);
+    int percent = total ? int(done * 100 / total) : 100;
+    if (percent != bar->shown) {
+        bar->shown = percent;
+        char cells[41];
+        memset(cells, '.', 40);
+        memset(cells, '#', size_t(percent * 40 / 100));
+        cells[40] = '\0';
+        fprintf(stderr, "\r%s %s [%s] %3d%%", bar->what, bar->path, cells, percent);
+    }
+    return 0;
+}
+
+void endBar(const Bar& bar) {
+    if (bar.shown >= 0) fputs("\r\033[K", stderr);
+}
+
+// Whether a file this large deserves a progress bar.
+bool showsProgress(const char* path) {
+    struct stat info;
+    return isatty(STDERR_FILENO) && stat(path, &info) == 0 && info.st_size > (64ll << 20);
+}
+
+// Reads the model at `path`, with a progress bar when it is large; ends the
+// tool with status 1 and the library's message when it cannot.
+KelModel* load(const char* path, bool bar) {
+    Bar progress = {"reading", path, -1};
+    KelReadOptions options = {};
+    if (bar) {
+        options.progress = drawBar;
+        options.user = &progress;
+    }
+    KelError error;
+    KelModel* model = kelLoadOBJ(path, &options, &error);
+    endBar(progress);
+    if (!model) {
+        fprintf(stderr, "%s\n", error.message);
+        exit(1);
+    }
+    return model;
+}
+
 int convert(int argc, char** argv) {
     if (argc < 2) usageError("convert needs an input and an output file", "");
     const char* in = argv[0];
@@ -137,7 +191,8 @@ int convert(int argc, char** argv) {
         steps.push_back(step);
     }
 
-    KelModel* model = kelReadOBJ(in);
+    bool bar = showsProgress(in);
+    KelModel* model = load(in, bar);
     for (const Step& step : steps) step.op->run(model, step.values);
     if (!chosen) {
         if (model->normals)
@@ -147,13 +202,17 @@ int convert(int argc, char** argv) {
         if (model->texcoords) mode |= KEL_TEXTURE;
         if (model->materials) mode |= KEL_MATERIAL;
     }
-    kelWriteOBJ(model, out, mode);
+    Bar progress = {"writing", out, -1};
+    KelError error;
+    int status = kelSaveOBJWithProgress(model, out, mode, bar ? drawBar : nullptr, &progress, &error);
+    endBar(progress);
     kelDelete(model);
-    return 0;
+    if (status != KEL_OK) fprintf(stderr, "%s\n", error.message);
+    return status == KEL_OK ? 0 : 1;
 }
 
 int info(const char* path) {
-    KelModel* model = kelReadOBJ(path);
+    KelModel* model = load(path, showsProgress(path));
     printf("%s\n", path);
     printf("  vertices          %u\n", model->numvertices);
     printf("  normals           %u\n", model->numnormals);
