@@ -252,7 +252,8 @@ TEST(KelWriteOBJ, NumbersAreThoseOfPrintf) {
     for (size_t i = 0; i < vertices.size() && mismatches < 3; i++) {
         const Vec3& v = vertices[i];
         snprintf(expected, sizeof expected, "v %f %f %f", v[0], v[1], v[2]);
-        if (!std::getline(obj, line) || line != expected) {
+        if (!std::getline(obj, line)) line = "(end of file)";
+        if (line != expected) {
             ADD_FAILURE() << "vertex " << i + 1 << ": wrote \"" << line << "\", printf gives \"" << expected << "\"";
             mismatches++;
         }
