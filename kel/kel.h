@@ -102,7 +102,7 @@ KelGroup* kelAddGroup(KelModel* model, const char* name);
 // Index of the first material named `name`; prints a message to stdout and
 // returns 0 when there is none.
 unsigned kelFindMaterial(KelModel* model, const char* name);
-// Frees the model and everything it owns.
+// Frees the model and everything it owns. Asserts that model is not null.
 void kelDelete(KelModel* model);
 // The directory part of `path` up to and including its last '/', or "".
 // Returns a new heap string; the caller frees it with free().
@@ -177,9 +177,13 @@ void kelReadMTL(KelModel* model, const char* name);
 unsigned char* kelReadPPM(const char* filename, int* width, int* height);
 
 // --- Drawing -------------------------------------------------------------------
+//
+// Both calls issue GL commands: the caller must have made a GL context
+// current on this thread first.
 
 // Sends the model to OpenGL in immediate mode, group by group. Mode flags
-// the model cannot serve are dropped with a warning on stdout.
+// the model cannot serve are dropped with a warning on stdout. Asserts that
+// model and its vertex table are not null.
 void kelDraw(KelModel* model, unsigned mode);
 // Records kelDraw into a new display list and returns its name; the caller
 // owns the list (glCallList, glDeleteLists).
@@ -187,7 +191,10 @@ unsigned kelCompileList(KelModel* model, unsigned mode);
 
 // --- Vectors and normals ---------------------------------------------------------
 
+// The dot product of two 3-vectors; neither may be null.
 float kelDot(const float* u, const float* v);
+// Writes u x v into n. All three point to 3 floats and may not be null; n
+// must not overlap u or v.
 void kelCross(const float* u, const float* v, float* n);
 // Scales v to unit length in place; a zero vector is left as it is.
 void kelNormalize(float* v);
@@ -202,14 +209,20 @@ void kelVertexNormals(KelModel* model, float angle);
 
 // --- Measuring and transforming ----------------------------------------------------
 
+// -f when f is below zero, otherwise f itself (so -0 and NaN come back as
+// they are).
 float kelAbs(float f);
+// b when a < b, otherwise a: a on ties (-0 and +0) and when either is NaN.
 float kelMax(float a, float b);
 // Extents |max| + |min| along x, y and z into dimensions[0..2].
 void kelDimensions(KelModel* model, float* dimensions);
 // Centres the bounding box on the origin and scales by 2 / largest extent;
 // returns the factor applied (1 when every extent is zero).
 float kelUnitize(KelModel* model);
+// Multiplies every vertex component by scale; normals, facet normals and
+// texture coordinates are left as they are. model may not be null.
 void kelScale(KelModel* model, float scale);
+// Adds offset[0..2] to every vertex. Neither model nor offset may be null.
 void kelTranslate(KelModel* model, const float* offset);
 // Reverses every triangle's corner order and negates every normal.
 void kelReverseWinding(KelModel* model);
@@ -224,7 +237,8 @@ void kelSpheremapTexture(KelModel* model);
 
 // --- Welding ----------------------------------------------------------------------------
 
-// True when every component differs by strictly less than epsilon.
+// True when every component differs by strictly less than epsilon (so never
+// for a NaN component or epsilon). Neither vector may be null.
 bool kelEqual(const float* u, const float* v, float epsilon);
 // Finds the distinct vectors of a 1-based table of *numvectors entries: each
 // is kept unless an earlier kept vector equals it within epsilon. Returns a

@@ -1,4 +1,5 @@
 // Welding: merges vectors within epsilon of an earlier kept vector.
+// Lookup by spatial hashing (Teschner et al. 2003): uniform grid cells hashed into one linear-probing table.
 //
 // The result is exactly that of the plain definition (each vector maps to the
 // lowest-numbered kept vector that kelEqual calls equal to it, otherwise it is

@@ -46,6 +46,20 @@ void drawSphere(float radius, int stacks, int slices) {
         // pole. The angles are accumulated in float; the positions use
         // single-precision sine and cosine, the face normals the cell
         // centre's angles in double.
+        //
+        // (slices + 1) x (stacks + 1) points; point (j, k) is number
+        // j * (slices + 1) + k, at latitude -90 + 180 j / stacks degrees and
+        // longitude 360 k / slices, with texture coordinate (k / slices,
+        // j / stacks). Column slices repeats column 0 on the seam; every
+        // point of row 0 or row stacks sits on a pole.
+        //
+        //   j = stacks   S*T ....................... S*T + slices    north pole
+        //     ...
+        //   j = 1        S      S + 1      ...       S + slices
+        //   j = 0        0      1          ...       slices          south pole
+        //                k = 0  k = 1                k = slices
+        //
+        //   where S = slices + 1 and T = stacks
         float* pos = positions;
         float* tex = texCoords;
         float* nrm = normals;
@@ -75,6 +89,11 @@ void drawSphere(float radius, int stacks, int slices) {
         // Corners (j, k), (j, k + 1), (j + 1, k + 1), (j + 1, k): counter-
         // clockwise seen from outside. g steps over the seam column after
         // each row.
+        //
+        //   g + slices + 1 <-- g + slices + 2     row j + 1
+        //         |                  ^
+        //         v                  |
+        //         g -------------> g + 1          row j
         int* vi = vertexIndices;
         int* ti = texIndices;
         int g = 0;

@@ -138,6 +138,32 @@ TEST(Sphere, PolesRowsAndSeamColumn) {
     }
 }
 
+TEST(Sphere, NonSquareGridsStepLatitudeByStacksAndLongitudeBySlices) {
+    const float r = 2.0f;
+    for (auto [stacks, slices] : {std::pair{3, 5}, std::pair{5, 3}}) {
+        const std::vector<Face> faces = sphereFaces(r, stacks, slices);
+        ASSERT_EQ(faces.size(), size_t(stacks * slices));
+        for (const Face& f : faces) {
+            // Grid point (j, k) is at latitude -90 + 180 j / stacks degrees and
+            // longitude 360 k / slices, with texture coordinate (k / slices, j / stacks).
+            double j = std::round(f.corners[0].t * stacks), k = std::round(f.corners[0].s * slices);
+            for (const Corner& c : f.corners) {
+                const double lat = piValue * (std::round(c.t * stacks) / stacks - 0.5);
+                const double lon = 2 * piValue * std::round(c.s * slices) / slices;
+                const double want[3] = {r * cos(lat) * cos(lon), r * cos(lat) * sin(lon), r * sin(lat)};
+                const double got[3] = {c.x, c.y, c.z};
+                for (int i = 0; i < 3; ++i)
+                    ASSERT_NEAR(got[i], want[i], 1e-5) << stacks << " x " << slices << ", s " << c.s << " t " << c.t;
+            }
+            // The normal points through the middle of the cell.
+            const double lat = piValue * ((j + 0.5) / stacks - 0.5), lon = 2 * piValue * (k + 0.5) / slices;
+            const double want[3] = {cos(lat) * cos(lon), cos(lat) * sin(lon), sin(lat)};
+            for (int i = 0; i < 3; ++i)
+                ASSERT_NEAR(f.n[i], want[i], 1e-5) << stacks << " x " << slices << ", face " << j << ", " << k;
+        }
+    }
+}
+
 TEST(Sphere, NormalsDoNotDependOnTheRadius) {
     const std::vector<Face> small = sphereFaces(0.04f, 20, 20);
     const std::vector<Face> large = sphereFaces(4.0f, 20, 20);

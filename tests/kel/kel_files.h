@@ -10,16 +10,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "kel/kel.h"
 
-// A fresh directory under the test temporary directory, removed with the
-// files written into it when the object goes.
+// A fresh directory under the test temporary directory, removed with
+// everything in it when the object goes.
 struct TempDir {
     std::string dir;
-    std::vector<std::string> files;
     TempDir() {
         std::string pattern = testing::TempDir() + "kel_XXXXXX";
         std::vector<char> buffer(pattern.begin(), pattern.end());
@@ -28,8 +28,8 @@ struct TempDir {
         dir = buffer.data();
     }
     ~TempDir() {
-        for (auto it = files.rbegin(); it != files.rend(); ++it) remove(it->c_str());
-        remove(dir.c_str());
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
     }
     std::string path(const std::string& name) const { return dir + "/" + name; }
     // Writes `text` byte for byte and returns the file's path.
@@ -39,7 +39,6 @@ struct TempDir {
         EXPECT_NE(f, nullptr);
         fwrite(text.data(), 1, text.size(), f);
         fclose(f);
-        files.push_back(p);
         return p;
     }
 };
@@ -79,6 +78,12 @@ inline std::vector<std::string> groupNames(const KelModel* m) {
 }
 inline std::vector<unsigned> groupTriangles(const KelGroup* g) {
     return std::vector<unsigned>(g->triangles, g->triangles + g->numtriangles);
+}
+// The triangles of the group named `name`; a missing group is a failure.
+inline std::vector<unsigned> groupTriangles(KelModel* m, const char* name) {
+    const KelGroup* g = kelFindGroup(m, name);
+    if (!g) ADD_FAILURE() << "no group \"" << name << "\"";
+    return g ? groupTriangles(g) : std::vector<unsigned>{};
 }
 
 // Both models hold the same tables, groups and materials, bit for bit.

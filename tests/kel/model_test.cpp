@@ -17,11 +17,16 @@ TEST(KelGroups, AddFindsOrCreatesGroupsNewestFirst) {
     KelGroup* hull = kelAddGroup(m, "hull");
     kelAddGroup(m, "Hull");
     kelAddGroup(m, " hull");
+    KelGroup* wing2 = kelAddGroup(m, "wing2");
+    KelGroup* win = kelAddGroup(m, "win");
     EXPECT_EQ(kelAddGroup(m, "hull"), hull);
-    EXPECT_EQ(m->numgroups, 4u);
-    EXPECT_EQ(groupNames(m), (std::vector<std::string>{" hull", "Hull", "hull", "default"}));
+    EXPECT_EQ(m->numgroups, 6u);
+    EXPECT_EQ(groupNames(m), (std::vector<std::string>{"win", "wing2", " hull", "Hull", "hull", "default"}));
     EXPECT_EQ(kelFindGroup(m, "default"), def);
+    // Whole names only: neither a longer nor a shorter name matches.
     EXPECT_EQ(kelFindGroup(m, "wing"), nullptr);
+    EXPECT_EQ(kelFindGroup(m, "wing2"), wing2);
+    EXPECT_EQ(kelFindGroup(m, "win"), win);
     EXPECT_EQ(hull->triangles, nullptr);
     EXPECT_EQ(hull->material, 0u);
     // The group keeps its own copy of the name.

@@ -89,10 +89,7 @@ TEST_F(MtlTest, ShininessRunsFrom0To128) {
 }
 
 TEST_F(MtlTest, TheLibraryIsLookedForBesideTheObjFile) {
-    for (const char* sub : {"sub", "sub/mats"}) {
-        ASSERT_EQ(mkdir(dir.path(sub).c_str(), 0700), 0);
-        dir.files.push_back(dir.path(sub));  // removed after the files in it
-    }
+    for (const char* sub : {"sub", "sub/mats"}) ASSERT_EQ(mkdir(dir.path(sub).c_str(), 0700), 0);
     dir.write("sub/mats/a.mtl", "newmtl first\n");
     dir.write("sub/b.mtl", "newmtl second\nnewmtl third\n");
     std::string obj = dir.write("sub/m.obj", "mtllib mats/a.mtl\nmtllib b.mtl first.mtl\n");

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <utility>
 
 #include "kel_files.h"
 
@@ -114,15 +115,15 @@ TEST_F(ObjTest, GroupsAreNamedByTheirWholeLine) {
          "f 2 3 4\n"
          "g default\n"
          "f 1 2 3\n"
-         "g tail");  // no line end
-    EXPECT_EQ(groupNames(model),
-              (std::vector<std::string>{" tail", " default", " left wing", "  hull", " hull", "default"}));
-    EXPECT_EQ(model->numgroups, 6u);
-    EXPECT_EQ(groupTriangles(kelFindGroup(model, "default")), (std::vector<unsigned>{0}));
-    EXPECT_EQ(groupTriangles(kelFindGroup(model, " hull")), (std::vector<unsigned>{1, 4}));
-    EXPECT_EQ(groupTriangles(kelFindGroup(model, "  hull")), (std::vector<unsigned>{2}));
-    EXPECT_EQ(groupTriangles(kelFindGroup(model, " default")), (std::vector<unsigned>{5}));
-    EXPECT_EQ(kelFindGroup(model, " tail")->numtriangles, 0u);
+         "g wing\nf 1 2 3\ng wing2\nf 1 2 3\ng win\nf 1 2 3\ng wing\nf 1 2 3\n"  // names sharing a prefix
+         "g tail");                                                              // no line end
+    EXPECT_EQ(groupNames(model), (std::vector<std::string>{" tail", " win", " wing2", " wing", " default", " left wing",
+                                                           "  hull", " hull", "default"}));
+    EXPECT_EQ(model->numgroups, 9u);
+    const std::pair<const char*, std::vector<unsigned>> groups[] = {
+        {"default", {0}},  {" hull", {1, 4}}, {"  hull", {2}}, {" left wing", {3}}, {" default", {5}},
+        {" wing", {6, 9}}, {" wing2", {7}},   {" win", {8}},   {" tail", {}}};
+    for (const auto& [name, triangles] : groups) EXPECT_EQ(groupTriangles(model, name), triangles) << name;
 }
 
 TEST_F(ObjTest, AFileWithoutGroupsHasOnlyDefault) {
@@ -156,10 +157,11 @@ TEST_F(ObjTest, UseMaterialGivesItsMaterialToTheWholeCurrentGroup) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "kelFindMaterial():  can't find material \"green\".\n");
     EXPECT_STREQ(model->mtllibname, "lib.mtl");
     ASSERT_EQ(model->nummaterials, 3u);
-    EXPECT_EQ(kelFindGroup(model, " a")->material, 2u);
-    EXPECT_EQ(kelFindGroup(model, " b")->material, 1u);
-    EXPECT_EQ(kelFindGroup(model, " c")->material, 0u);
-    EXPECT_EQ(kelFindGroup(model, "default")->material, 0u);
+    for (auto [name, material] : {std::pair{" a", 2u}, {" b", 1u}, {" c", 0u}, {"default", 0u}}) {
+        const KelGroup* group = kelFindGroup(model, name);
+        ASSERT_NE(group, nullptr) << name;
+        EXPECT_EQ(group->material, material) << name;
+    }
 }
 
 TEST_F(ObjTest, VertexStatementsEndWhereTheirLastNumberStands) {

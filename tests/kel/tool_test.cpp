@@ -63,11 +63,7 @@ class KelTool : public testing::Test {
         return result;
     }
 
-    ToolRun convert(const std::string& options) {
-        dir.files.push_back(dir.path("out.obj"));
-        dir.files.push_back(dir.path("ship.mtl"));
-        return run("convert ship.obj out.obj " + options);
-    }
+    ToolRun convert(const std::string& options) { return run("convert ship.obj out.obj " + options); }
 };
 
 TEST_F(KelTool, HelpAndBadUsageGiveTheUsageAndAFailingStatus) {

@@ -87,7 +87,6 @@ Written write(KelModel* m, unsigned mode) {
     w.obj = readFile(dir.path("full.obj"));
     w.mtl = readFile(dir.path("full.mtl"));
     w.files = listDir(dir.dir);
-    for (const std::string& f : w.files) dir.files.push_back(dir.path(f));
     return w;
 }
 
@@ -231,18 +230,27 @@ TEST(KelWriteOBJ, NumbersAreThoseOfPrintf) {
     }
     while (values.size() % 3) values.push_back(1);
     std::vector<Vec3> vertices;
-    std::string expected = "\n# " + std::to_string(values.size() / 3) + " vertices\n";
-    char line[256];
-    for (size_t i = 0; i < values.size(); i += 3) {
-        vertices.push_back({values[i], values[i + 1], values[i + 2]});
-        snprintf(line, sizeof line, "v %f %f %f\n", values[i], values[i + 1], values[i + 2]);
-        expected += line;
-    }
+    for (size_t i = 0; i < values.size(); i += 3) vertices.push_back({values[i], values[i + 1], values[i + 2]});
     KelModel* m = makeModel(vertices, {});
-    std::string obj = write(m, KEL_NONE).obj;
-    ASSERT_GT(obj.size(), strlen(kHeader) + expected.size());
-    EXPECT_EQ(expected, obj.substr(strlen(kHeader), expected.size()));
+    std::istringstream obj(write(m, KEL_NONE).obj.substr(strlen(kHeader)));
     kelDelete(m);
+    std::string line;
+    std::getline(obj, line);
+    std::getline(obj, line);
+    EXPECT_EQ("# " + std::to_string(vertices.size()) + " vertices", line);
+    // Line by line, stopping after a few mismatches: a fault here tends to
+    // touch thousands of lines.
+    int mismatches = 0;
+    char expected[256];
+    for (size_t i = 0; i < vertices.size() && mismatches < 3; i++) {
+        const Vec3& v = vertices[i];
+        snprintf(expected, sizeof expected, "v %f %f %f", v[0], v[1], v[2]);
+        if (!std::getline(obj, line)) line = "(end of file)";
+        if (line != expected) {
+            ADD_FAILURE() << "vertex " << i + 1 << ": wrote \"" << line << "\", printf gives \"" << expected << "\"";
+            mismatches++;
+        }
+    }
 }
 
 TEST(KelWriteOBJ, LibraryGoesInTheDirectoryOfTheOBJFile) {
@@ -267,9 +275,6 @@ TEST(KelWriteOBJ, LibraryGoesInTheDirectoryOfTheOBJFile) {
     ASSERT_EQ(0, chdir(cwd));
     EXPECT_EQ((std::set<std::string>{"mats", "out", "ship.obj"}), listDir(dir.dir));
     EXPECT_EQ(std::set<std::string>{"ship.mtl"}, listDir(dir.path("mats")));
-    for (const char* f :
-         {"out/mats/ship.mtl", "out/mats", "out/ship.mtl", "out/ship.obj", "out", "mats/ship.mtl", "mats", "ship.obj"})
-        dir.files.push_back(dir.path(f));
     kelDelete(m);
 }
 
@@ -278,7 +283,6 @@ TEST(KelWriteOBJ, ReplacesAFileWholeKeepingItsPermissionsAndLinks) {
     std::string path = dir.write("model.obj", "old");
     ASSERT_EQ(0, chmod(path.c_str(), 0640));
     ASSERT_EQ(0, symlink("model.obj", dir.path("link.obj").c_str()));
-    dir.files.push_back(dir.path("link.obj"));
     KelModel* m = sample(false);
     kelWriteOBJ(m, dir.path("link.obj").c_str(), KEL_NONE);
     EXPECT_EQ(std::string(kHeader) + kVertices + kCounts + groups("f 1 2 3", false), readFile(path));
