@@ -12,10 +12,57 @@ static bool isWord(const char* p, const char* tokenEnd, const char* word) {
 }
 
 static void setDefaults(KelMaterial* m) {
-    static const KelMaterial defaults = {
-        nullptr, {0.8f, 0.8f, 0.8f, 1.0f}, {0.2f, 0.2f, 0.2f, 1.0f}, {0.0f, 0.0f, 0.0f, 1.0f}, {0.0f, 0.0f, 0.0f, 0.0f},
-        65.0f};
+    static const KelMaterial defaults = {nullptr,
+                                         {0.8f, 0.8f, 0.8f, 1.0f},
+                                         {0.2f, 0.2f, 0.2f, 1.0f},
+                                         {0.0f, 0.0f, 0.0f, 1.0f},
+                                         {0.0f, 0.0f, 0.0f, 0.0f},
+                                         65.0f,
+                                         1.0f,
+                                         nullptr,
+                                         nullptr};
     *m = defaults;
+}
+
+// A texture map statement after its keyword: the options that may come
+// before the file name are skipped, each with its values (-o, -s and -t take
+// one to three numbers), and the rest of the line, inner blanks kept and
+// trailing ones dropped, names the file. A line without a name leaves *slot
+// as it was. Returns the start of the next line.
+static const char* readMap(const char* p, const char* end, char** slot) {
+    static const struct {
+        const char* name;
+        int values;
+        bool numbers;  // up to `values` numbers rather than exactly `values` words
+    } options[] = {{"-blendu", 1, false}, {"-blendv", 1, false}, {"-bm", 1, false},      {"-boost", 1, false},
+                   {"-cc", 1, false},     {"-clamp", 1, false},  {"-imfchan", 1, false}, {"-mm", 2, false},
+                   {"-o", 3, true},       {"-s", 3, true},       {"-t", 3, true},        {"-texres", 1, false}};
+    const char* stop = kelLineEnd(p, end);
+    for (;;) {
+        while (p < stop && kelIsSpace(*p)) p++;
+        const char* wordEnd = kelTokenEnd(p, stop);
+        int option = -1;
+        for (int i = 0; i < int(sizeof options / sizeof options[0]) && option < 0; i++)
+            if (isWord(p, wordEnd, options[i].name)) option = i;
+        if (option < 0) break;
+        p = wordEnd;
+        for (int v = 0; v < options[option].values; v++) {
+            const char* value = p;
+            while (value < stop && kelIsSpace(*value)) value++;
+            const char* valueEnd = kelTokenEnd(value, stop);
+            float number;
+            if (value == stop || (options[option].numbers && kelParseFloat(value, valueEnd, &number) != valueEnd))
+                break;
+            p = valueEnd;
+        }
+    }
+    const char* nameEnd = stop;
+    while (nameEnd > p && kelIsSpace(nameEnd[-1])) nameEnd--;
+    if (nameEnd > p) {
+        free(*slot);
+        *slot = kelCopyName(p, size_t(nameEnd - p));
+    }
+    return kelSkipLine(stop, end);
 }
 
 // The library is read in chunks like an OBJ file; one that fits a chunk, as
@@ -50,7 +97,11 @@ void kelReadMTLChunks(KelModel* model, const char* name, size_t chunk) {
 
     // The new table replaces one that an earlier library statement made.
     if (model->materials) {
-        for (unsigned i = 0; i < model->nummaterials; i++) free(model->materials[i].name);
+        for (unsigned i = 0; i < model->nummaterials; i++) {
+            free(model->materials[i].name);
+            free(model->materials[i].diffuseMap);
+            free(model->materials[i].bumpMap);
+        }
         free(model->materials);
     }
     KelMaterial* materials = static_cast<KelMaterial*>(kelAlloc(count, sizeof(KelMaterial)));
@@ -62,6 +113,7 @@ void kelReadMTLChunks(KelModel* model, const char* name, size_t chunk) {
     // Second pass. Statements before the first newmtl change "default". A
     // read that fails now keeps the materials read so far.
     unsigned current = 0;
+    bool dissolveGiven = false;  // the current material has a "d", which wins over "Tr"
     kelRewindChunks(&chunks);
     while (kelNextChunk(&chunks)) {
         const char* end = chunks.data + chunks.split;
@@ -72,6 +124,7 @@ void kelReadMTLChunks(KelModel* model, const char* name, size_t chunk) {
                 // The table has room for every newmtl the first pass counted;
                 // the file may have changed since.
                 if (current + 1 < count) current++;
+                dissolveGiven = false;
                 const char* wordEnd;
                 const char* word = kelLineWord(tokenEnd, end, &wordEnd);
                 free(materials[current].name);
@@ -89,6 +142,20 @@ void kelReadMTLChunks(KelModel* model, const char* name, size_t chunk) {
                 p = kelReadNumbers(tokenEnd, end, m->diffuse, 3);
             } else if (isWord(p, tokenEnd, "Ks")) {
                 p = kelReadNumbers(tokenEnd, end, m->specular, 3);
+            } else if (isWord(p, tokenEnd, "d")) {
+                p = kelReadNumbers(tokenEnd, end, &m->dissolve, 1);
+                dissolveGiven = true;
+            } else if (isWord(p, tokenEnd, "Tr")) {
+                // Transparency, the complement of "d", used only without one.
+                float transparency = 0;
+                const char* q = kelSkipSpace(tokenEnd, end);
+                const char* after = kelParseFloat(q, end, &transparency);
+                if (after != q && !dissolveGiven) m->dissolve = 1 - transparency;
+                p = kelSkipLine(after != q ? after : tokenEnd, end);
+            } else if (isWord(p, tokenEnd, "map_Kd")) {
+                p = readMap(tokenEnd, end, &m->diffuseMap);
+            } else if (isWord(p, tokenEnd, "map_Bump") || isWord(p, tokenEnd, "bump")) {
+                p = readMap(tokenEnd, end, &m->bumpMap);
             } else {
                 p = kelSkipLine(tokenEnd, end);
             }

@@ -274,6 +274,44 @@ const char* fillFace(ObjReader& r, const char* p) {
     return p;
 }
 
+// A vertex statement after its keyword: x, y and z as kelReadNumbers reads
+// them, then, on the line of z, either a w (ignored) or exactly three more
+// numbers, the colour scanners and exporters write. The colour table is
+// made, at its final size and every entry 1, 1, 1, at the first colour.
+// `index` is the vertex's entry, 0 when it has none. Returns the start of
+// the line after z's.
+const char* readVertex(ObjReader& r, const char* p, float* xyz, unsigned index) {
+    const char* end = r.end;
+    const char* last = p;
+    int n = 0;
+    for (; n < 3; n++) {
+        const char* q = kelSkipSpace(last, end);
+        const char* after = kelParseFloat(q, end, &xyz[n]);
+        if (after == q) break;
+        last = after;
+    }
+    if (*last == '\n') return last + 1;  // most vertices: the line ends right after z
+    float rgb[4];
+    int extra = 0;
+    for (; n == 3 && extra < 4; extra++) {
+        const char* q = last;
+        while (*q != '\n' && kelIsSpace(*q)) q++;  // the zero after the chunk stops this
+        const char* after = q < end && *q != '\n' ? kelParseFloat(q, end, &rgb[extra]) : q;
+        if (after == q) break;
+        last = after;
+    }
+    if (extra == 3 && index) {
+        KelModel* m = r.model;
+        if (!m->colors) {
+            size_t floats = 3 * (size_t(m->numvertices) + 1);
+            m->colors = static_cast<float*>(kelAlloc(floats, sizeof(float)));
+            for (size_t i = 0; i < floats; i++) m->colors[i] = 1;
+        }
+        memcpy(&m->colors[3 * size_t(index)], rgb, 3 * sizeof(float));
+    }
+    return kelSkipLine(last, end);
+}
+
 // Second pass: makes the group named `name` current, with its room, and
 // gives it the current material.
 void selectGroup(ObjReader& r, const char* name) {
@@ -346,7 +384,10 @@ void readStatements(ObjReader& r, bool fill) {
             // dropped, as the first pass drops the rest of the line.
             float scratch[3];
             float* entry = *read < total ? &table[width * ++*read] : scratch;
-            p = kelReadNumbers(tokenEnd, end, entry, width);
+            if (length == 1)
+                p = readVertex(r, tokenEnd, entry, entry == scratch ? 0 : *read);
+            else
+                p = kelReadNumbers(tokenEnd, end, entry, width);
             break;
         }
         case 'f': p = fill ? fillFace(r, tokenEnd) : countFace(r, tokenEnd); break;
