@@ -6,10 +6,12 @@
 // the linker leaves the library's own definition (kel/exit.cpp) out.
 #include <unistd.h>
 
+#include <cctype>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "kel/kel_internal.h"
@@ -34,11 +36,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     char dir[] = "/tmp/kel_fuzz_XXXXXX";
     if (!mkdtemp(dir)) abort();
     static const char mtl[] =
-        "# two materials and \"default\" again\n"
+        "# four materials and \"default\" again, with opacity and maps\n"
         "Kd 0.5 0.5 0.5\n"
         "newmtl red\nKa 0.2 0 0\nKd 1 0 0 1\nKs 1 1 1\nNs 96\nNi 1.45\n"
         "newmtl blue\r\nKd 0 0 1\nNs 1000\nillum 2\nmap_Kd blue.png\n"
-        "newmtl default\nKe 1 1 1\n";
+        "newmtl default\nKe 1 1 1\n"
+        "newmtl glass\nTr 0.75\nmap_Kd -clamp on -o 0.5 0.5 stained glass.png \r\n"
+        "newmtl stone\nd 0.5\nmap_Bump -bm 2 stone bump.tga\nbump -mm 0 1\n";
     writeFile(std::string(dir) + "/fuzz.mtl", mtl, sizeof mtl - 1);
     objPath = std::string(dir) + "/input.obj";
     return 0;
@@ -54,6 +58,10 @@ static void check(const KelModel* m) {
         if (g->material && g->material >= m->nummaterials) __builtin_trap();
     }
     if (sum != m->numtriangles) __builtin_trap();
+    // Map names are never empty and never end in a blank.
+    for (unsigned i = 0; i < m->nummaterials; i++)
+        for (const char* map : {m->materials[i].diffuseMap, m->materials[i].bumpMap})
+            if (map && (!*map || isspace((unsigned char)map[strlen(map) - 1]))) __builtin_trap();
     for (unsigned i = 0; i < m->numtriangles; i++)
         for (int k = 0; k < 3; k++) {
             const KelTriangle& t = m->triangles[i];
