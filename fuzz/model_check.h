@@ -4,7 +4,9 @@
 #ifndef ORVANDEL_FUZZ_MODEL_CHECK_H
 #define ORVANDEL_FUZZ_MODEL_CHECK_H
 
-#include "kel/kel.h"
+#include <cstring>
+
+#include "kel/kel_internal.h"
 
 inline void checkModel(const KelModel* m) {
     unsigned sum = 0;
@@ -21,8 +23,12 @@ inline void checkModel(const KelModel* m) {
             if (t.vindices[k] < 1 || t.vindices[k] > m->numvertices) __builtin_trap();
             if (t.nindices[k] > m->numnormals || t.tindices[k] > m->numtexcoords) __builtin_trap();
         }
-    for (unsigned i = 0; i < m->nummaterials; i++)
+    for (unsigned i = 0; i < m->nummaterials; i++) {
         if (!m->materials[i].name) __builtin_trap();
+        // A map's name is never empty and never ends in a blank.
+        for (const char* map : {m->materials[i].diffuseMap, m->materials[i].bumpMap})
+            if (map && (!*map || kelIsSpace(map[strlen(map) - 1]))) __builtin_trap();
+    }
 }
 
 // A load either returns a model and KEL_OK, or null and an error with a

@@ -10,11 +10,13 @@
 #include "model_check.h"
 
 static const char kLibrary[] =
-    "# two materials and \"default\" again\n"
+    "# four materials and \"default\" again, with opacity and maps\n"
     "Kd 0.5 0.5 0.5\n"
     "newmtl red\nKa 0.2 0 0\nKd 1 0 0 1\nKs 1 1 1\nNs 96\nNi 1.45\n"
     "newmtl blue\r\nKd 0 0 1\nNs 1000\nillum 2\nmap_Kd blue.png\n"
-    "newmtl default\nKe 1 1 1\n";
+    "newmtl default\nKe 1 1 1\n"
+    "newmtl glass\nTr 0.75\nmap_Kd -clamp on -o 0.5 0.5 stained glass.png \r\n"
+    "newmtl stone\nd 0.5\nmap_Bump -bm 2 stone bump.tga\nbump -mm 0 1\n";
 
 // Only "fuzz.mtl" exists; any other library is missing.
 static const void* library(void*, const char* name, size_t* size) {

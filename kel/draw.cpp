@@ -19,6 +19,10 @@ void kelDraw(KelModel* model, unsigned mode) {
         "kelDraw() warning: color and material render mode requested using only material mode.\n",
     };
     mode = kelCheckMode(model, mode, warnings);
+    if ((mode & KEL_VERTEX_COLOR) && !model->colors) {
+        fputs("kelDraw() warning: vertex color render mode requested with no vertex colors defined.\n", stdout);
+        mode &= ~KEL_VERTEX_COLOR;
+    }
 
     if (mode & KEL_COLOR)
         glEnable(GL_COLOR_MATERIAL);
@@ -44,6 +48,7 @@ void kelDraw(KelModel* model, unsigned mode) {
             for (int k = 0; k < 3; k++) {
                 if (mode & KEL_SMOOTH) glNormal3fv(&model->normals[3 * t->nindices[k]]);
                 if (mode & KEL_TEXTURE) glTexCoord2fv(&model->texcoords[2 * t->tindices[k]]);
+                if (mode & KEL_VERTEX_COLOR) glColor3fv(&model->colors[3 * t->vindices[k]]);
                 glVertex3fv(&model->vertices[3 * t->vindices[k]]);
             }
             if (wireframe) glEnd();

@@ -44,6 +44,9 @@ struct KelMaterial {
     float specular[4];  // default 0.0, 0.0, 0.0, 1.0
     float color4[4];    // spare colour slot; the library neither sets nor reads it
     float shininess;    // 0..128 scale, default 65.0
+    float dissolve;     // opacity from "d" (or 1 - "Tr"), default 1; hand-built materials set it too
+    char* diffuseMap;   // owned: the diffuse map's file name ("map_Kd"), or null
+    char* bumpMap;      // owned: the bump map's file name ("map_Bump", "bump"), or null
 };
 
 struct KelGroup {
@@ -80,17 +83,22 @@ struct KelModel {
     KelGroup* groups;  // newest group first; "default" is last
 
     float position[3];  // set to 0, 0, 0 by the reader; nothing else uses it
+
+    // 1-based, 3 floats (r, g, b) per vertex, or null when no vertex has a
+    // colour; a vertex read without one among others that have one is 1, 1, 1.
+    float* colors;
 };
 
 // Mode flags, OR-ed into a mode word for kelDraw, kelCompileList and
 // kelWriteOBJ. Other bits are ignored.
-constexpr unsigned KEL_NONE = 0;        // vertices only
-constexpr unsigned KEL_FLAT = 1;        // one facet normal per triangle
-constexpr unsigned KEL_SMOOTH = 2;      // a vertex normal per corner
-constexpr unsigned KEL_TEXTURE = 4;     // a texture coordinate per corner
-constexpr unsigned KEL_COLOR = 8;       // per group, the colour from the material's diffuse
-constexpr unsigned KEL_MATERIAL = 16;   // per group, the full material
-constexpr unsigned KEL_WIREFRAME = 32;  // each triangle as its own line loop
+constexpr unsigned KEL_NONE = 0;           // vertices only
+constexpr unsigned KEL_FLAT = 1;           // one facet normal per triangle
+constexpr unsigned KEL_SMOOTH = 2;         // a vertex normal per corner
+constexpr unsigned KEL_TEXTURE = 4;        // a texture coordinate per corner
+constexpr unsigned KEL_COLOR = 8;          // per group, the colour from the material's diffuse
+constexpr unsigned KEL_MATERIAL = 16;      // per group, the full material
+constexpr unsigned KEL_WIREFRAME = 32;     // each triangle as its own line loop
+constexpr unsigned KEL_VERTEX_COLOR = 64;  // a vertex colour per corner (drawing only: written whenever present)
 
 // --- Records and lookups -----------------------------------------------------
 
@@ -166,8 +174,9 @@ KelModel* kelLoadOBJFromMemory(const void* data, size_t size, const char* name, 
 // kelLoadOBJ it prints the message and ends the process with status 1.
 KelModel* kelReadOBJ(const char* filename);
 // Reads the MTL library `name` from the directory of model->pathname into the
-// model's material table, replacing any earlier table. Ends the process with
-// status 1 when the file cannot be opened or read.
+// model's material table, replacing any earlier table. A texture map's name
+// is the rest of its line after the map's options, inner blanks kept. Ends
+// the process with status 1 when the file cannot be opened or read.
 void kelReadMTL(KelModel* model, const char* name);
 
 // Reads a raw PPM ("P6") image. Returns a new heap array of width * height * 3
@@ -252,8 +261,9 @@ void kelWeld(KelModel* model, float epsilon);
 // --- Writing ------------------------------------------------------------------------------
 
 // Writes the model as OBJ (and, with KEL_MATERIAL and a library name, its
-// MTL library beside it). Replaces an existing file only once the new one is
-// complete, so on failure any earlier file is left untouched. Returns KEL_OK
+// MTL library beside it). Vertex colours, when the model has them, are
+// written on every vertex line whatever the mode. Replaces an existing file
+// only once the new one is complete, so on failure any earlier file is left untouched. Returns KEL_OK
 // or an error code, with the message in `error` when it is not null.
 int kelSaveOBJ(const KelModel* model, const char* path, unsigned mode, KelError* error);
 // kelSaveOBJ that also reports progress: `progress` (may be null) is called

@@ -43,9 +43,14 @@ void kelDelete(KelModel* model) {
     free(model->normals);
     free(model->texcoords);
     free(model->facetnorms);
+    free(model->colors);
     free(model->triangles);
     if (model->materials) {
-        for (unsigned i = 0; i < model->nummaterials; i++) free(model->materials[i].name);
+        for (unsigned i = 0; i < model->nummaterials; i++) {
+            free(model->materials[i].name);
+            free(model->materials[i].diffuseMap);
+            free(model->materials[i].bumpMap);
+        }
         free(model->materials);
     }
     while (model->groups) {

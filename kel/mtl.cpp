@@ -8,16 +8,70 @@
 #include "kel/kel_internal.h"
 
 static void setDefaults(KelMaterial* m) {
-    static const KelMaterial defaults = {
-        nullptr, {0.8f, 0.8f, 0.8f, 1.0f}, {0.2f, 0.2f, 0.2f, 1.0f}, {0.0f, 0.0f, 0.0f, 1.0f}, {0.0f, 0.0f, 0.0f, 0.0f},
-        65.0f};
+    static const KelMaterial defaults = {nullptr,
+                                         {0.8f, 0.8f, 0.8f, 1.0f},
+                                         {0.2f, 0.2f, 0.2f, 1.0f},
+                                         {0.0f, 0.0f, 0.0f, 1.0f},
+                                         {0.0f, 0.0f, 0.0f, 0.0f},
+                                         65.0f,
+                                         1.0f,
+                                         nullptr,
+                                         nullptr};
     *m = defaults;
 }
 
 static void freeMaterials(KelMaterial* materials, unsigned count) {
     if (!materials) return;
-    for (unsigned i = 0; i < count; i++) free(materials[i].name);
+    for (unsigned i = 0; i < count; i++) {
+        free(materials[i].name);
+        free(materials[i].diffuseMap);
+        free(materials[i].bumpMap);
+    }
     free(materials);
+}
+
+// A texture map statement after its keyword: the options that may come
+// before the file name are skipped, each with its values (-o, -s and -t take
+// one to three numbers), and the rest of the line, inner blanks kept and
+// trailing ones dropped, names the file. A line without a name leaves *slot
+// as it was. Returns the start of the next line, or null when the name could
+// not be copied.
+static const char* readMap(const char* p, const char* end, char** slot) {
+    static const struct {
+        const char* name;
+        int values;
+        bool numbers;  // up to `values` numbers rather than exactly `values` words
+    } options[] = {{"-blendu", 1, false}, {"-blendv", 1, false}, {"-bm", 1, false},      {"-boost", 1, false},
+                   {"-cc", 1, false},     {"-clamp", 1, false},  {"-imfchan", 1, false}, {"-mm", 2, false},
+                   {"-o", 3, true},       {"-s", 3, true},       {"-t", 3, true},        {"-texres", 1, false}};
+    const char* stop = kelLineEnd(p, end);
+    for (;;) {
+        while (p < stop && kelIsSpace(*p)) p++;
+        const char* wordEnd = kelTokenEnd(p, stop);
+        int option = -1;
+        for (int i = 0; i < int(sizeof options / sizeof options[0]) && option < 0; i++)
+            if (kelIsWord(p, wordEnd, options[i].name)) option = i;
+        if (option < 0) break;
+        p = wordEnd;
+        for (int v = 0; v < options[option].values; v++) {
+            const char* value = p;
+            while (value < stop && kelIsSpace(*value)) value++;
+            const char* valueEnd = kelTokenEnd(value, stop);
+            float number;
+            if (value == stop || (options[option].numbers && kelParseFloat(value, valueEnd, &number) != valueEnd))
+                break;
+            p = valueEnd;
+        }
+    }
+    const char* nameEnd = stop;
+    while (nameEnd > p && kelIsSpace(nameEnd[-1])) nameEnd--;
+    if (nameEnd > p) {
+        char* name = kelTryCopyName(p, size_t(nameEnd - p));
+        if (!name) return nullptr;
+        free(*slot);
+        *slot = name;
+    }
+    return kelSkipLine(stop, end);
 }
 
 // `count` materials with their defaults, the first named "default"; null
@@ -63,6 +117,7 @@ static unsigned countMaterials(KelChunks* chunks) {
 // when a name could not be copied.
 static bool fillMaterials(KelChunks* chunks, KelMaterial* materials, unsigned count) {
     unsigned current = 0;
+    bool dissolveGiven = false;  // the current material has a "d", which wins over "Tr"
     while (kelNextChunk(chunks)) {
         const char* end = chunks->data + chunks->split;
         for (const char* p = kelSkipSpace(chunks->data + chunks->start, end); p < end; p = kelSkipSpace(p, end)) {
@@ -72,6 +127,7 @@ static bool fillMaterials(KelChunks* chunks, KelMaterial* materials, unsigned co
                 // The table has room for every newmtl the first pass counted;
                 // the file may have changed since.
                 if (current + 1 < count) current++;
+                dissolveGiven = false;
                 const char* wordEnd;
                 const char* word = kelLineWord(tokenEnd, end, &wordEnd);
                 free(materials[current].name);
@@ -90,6 +146,20 @@ static bool fillMaterials(KelChunks* chunks, KelMaterial* materials, unsigned co
                 p = kelReadNumbers(tokenEnd, end, m->diffuse, 3);
             } else if (kelIsWord(p, tokenEnd, "Ks")) {
                 p = kelReadNumbers(tokenEnd, end, m->specular, 3);
+            } else if (kelIsWord(p, tokenEnd, "d")) {
+                p = kelReadNumbers(tokenEnd, end, &m->dissolve, 1);
+                dissolveGiven = true;
+            } else if (kelIsWord(p, tokenEnd, "Tr")) {
+                // Transparency, the complement of "d", used only without one.
+                float transparency = 0;
+                const char* q = kelSkipSpace(tokenEnd, end);
+                const char* after = kelParseFloat(q, end, &transparency);
+                if (after != q && !dissolveGiven) m->dissolve = 1 - transparency;
+                p = kelSkipLine(after != q ? after : tokenEnd, end);
+            } else if (kelIsWord(p, tokenEnd, "map_Kd")) {
+                if (!(p = readMap(tokenEnd, end, &m->diffuseMap))) return false;
+            } else if (kelIsWord(p, tokenEnd, "map_Bump") || kelIsWord(p, tokenEnd, "bump")) {
+                if (!(p = readMap(tokenEnd, end, &m->bumpMap))) return false;
             } else {
                 p = kelSkipLine(tokenEnd, end);
             }

@@ -234,6 +234,47 @@ const char* faceStatement(ObjReader& r, const char* p, bool fill) {
     }
 }
 
+// The numbers of a vertex: x, y and z as kelReadNumbers reads them, then, on
+// the line of z, either a w (ignored) or exactly three more numbers, the
+// colour scanners and exporters write. The colour table is made, at its
+// final size and every entry 1, 1, 1, at the first colour. `index` is the
+// vertex's entry, 0 when it has none. Returns the start of the line after
+// z's.
+const char* vertexNumbers(ObjReader& r, const char* p, float* xyz, unsigned index) {
+    const char* end = r.end;
+    const char* last = p;
+    int n = 0;
+    for (; n < 3; n++) {
+        const char* q = kelSkipSpace(last, end);
+        const char* after = kelParseFloat(q, end, &xyz[n]);
+        if (after == q) break;
+        last = after;
+    }
+    if (*last == '\n') return last + 1;  // most vertices: the line ends right after z
+    float rgb[4];
+    int extra = 0;
+    for (; n == 3 && extra < 4; extra++) {
+        const char* q = last;
+        while (*q != '\n' && kelIsSpace(*q)) q++;  // the zero after the chunk stops this
+        const char* after = q < end && *q != '\n' ? kelParseFloat(q, end, &rgb[extra]) : q;
+        if (after == q) break;
+        last = after;
+    }
+    if (extra == 3 && index) {
+        KelModel* m = r.model;
+        if (!m->colors) {
+            size_t floats = 3 * (size_t(m->numvertices) + 1);
+            if (!(m->colors = static_cast<float*>(kelTryAlloc(floats, sizeof(float))))) {
+                kelSetMemoryError(r.error, floats, sizeof(float));
+                return end;
+            }
+            for (size_t i = 0; i < floats; i++) m->colors[i] = 1;
+        }
+        memcpy(&m->colors[3 * size_t(index)], rgb, 3 * sizeof(float));
+    }
+    return kelSkipLine(last, end);
+}
+
 // "v", "vn" and "vt": the first pass counts them, the second reads their
 // numbers; any other statement that starts with 'v' ends the read.
 const char* vertexStatement(ObjReader& r, const char* p, const char* tokenEnd, bool fill) {
@@ -262,6 +303,7 @@ const char* vertexStatement(ObjReader& r, const char* p, const char* tokenEnd, b
     // as the first pass drops the rest of the line.
     float scratch[3];
     float* entry = *read < total ? &table[width * ++*read] : scratch;
+    if (length == 1) return vertexNumbers(r, tokenEnd, entry, entry == scratch ? 0 : *read);
     return kelReadNumbers(tokenEnd, r.end, entry, width);
 }
 

@@ -247,6 +247,16 @@ void kelWeld(KelModel* model, float epsilon) {
     for (unsigned t = 0; t < model->numtriangles; t++)
         for (unsigned& v : model->triangles[t].vindices)
             if (v >= 1 && v <= n) v = remap[v];
+    if (model->colors) {
+        // Kept vertices are numbered in input order, so input i is kept
+        // exactly when it maps to the next number not yet seen; merged
+        // vertices take the kept one's colour.
+        float* colors = static_cast<float*>(kelAlloc(size_t(kept) + 1, 3 * sizeof(float)));
+        for (unsigned i = 1, next = 1; i <= n; i++)
+            if (remap[i] == next) memcpy(&colors[3 * size_t(next++)], &model->colors[3 * size_t(i)], 3 * sizeof(float));
+        free(model->colors);
+        model->colors = colors;
+    }
     free(remap);
     free(model->vertices);
     model->numvertices = kept;

@@ -160,6 +160,29 @@ void putTable(Out* out, const char* keyword, const float* table, unsigned count,
     if (out->progress) out->progress->done += count;
 }
 
+// "v x y z r g b" for each of the vertices 1 to count, colours from their
+// own 1-based table.
+void putColouredVertices(Out* out, const float* vertices, const float* colors, unsigned count) {
+    for (size_t i = 1; i <= count; i++) {
+        char* p = room(out, 2 + 7 * kNumberRoom);
+        *p++ = 'v';
+        for (int c = 0; c < 6; c++) {
+            *p++ = ' ';
+            p = formatFloat(p, c < 3 ? vertices[3 * i + c] : colors[3 * i + c - 3]);
+        }
+        *p++ = '\n';
+        done(out, p);
+    }
+}
+
+// A material's map statement, "<keyword> <name>\n", when it has that map.
+void putMap(Out* out, const char* keyword, const char* name) {
+    if (!name) return;
+    put(out, keyword);
+    put(out, name);
+    put(out, "\n");
+}
+
 // "<prefix><count><suffix>"
 void putCount(Out* out, const char* prefix, unsigned count, const char* suffix) {
     put(out, prefix);
@@ -278,8 +301,13 @@ int writeMaterials(const KelModel* model, const char* modelpath, const char* mtl
             putVector(&out, "Ka", 2, material->ambient, 3);
             putVector(&out, "Kd", 2, material->diffuse, 3);
             putVector(&out, "Ks", 2, material->specular, 3);
+            // Opaque is the default: only other values are written.
+            if (material->dissolve != 1) putVector(&out, "d", 1, &material->dissolve, 1);
             char* p = room(&out, 512);
-            done(&out, p + snprintf(p, 512, "Ns %f\n\n", material->shininess / 128.0 * 1000.0));
+            done(&out, p + snprintf(p, 512, "Ns %f\n", material->shininess / 128.0 * 1000.0));
+            putMap(&out, "map_Kd ", material->diffuseMap);
+            putMap(&out, "map_Bump ", material->bumpMap);
+            put(&out, "\n");
         }
         if (finish(&out)) {
             free(path);
@@ -375,7 +403,10 @@ int kelSaveOBJWithProgress(const KelModel* model, const char* filename, unsigned
         if ((status = writeMaterials(model, filename, model->mtllibname, &out, error)) != KEL_OK) return status;
     }
     putCount(&out, "\n# ", model->numvertices, " vertices\n");
-    putTable(&out, "v", model->vertices, model->numvertices, 3);
+    if (model->colors)
+        putColouredVertices(&out, model->vertices, model->colors, model->numvertices);
+    else
+        putTable(&out, "v", model->vertices, model->numvertices, 3);
     if (mode & KEL_SMOOTH) {
         putCount(&out, "\n# ", model->numnormals, " normals\n");
         putTable(&out, "vn", model->normals, model->numnormals, 3);

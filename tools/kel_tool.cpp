@@ -20,8 +20,9 @@ const char kUsage[] =
     "       kel convert IN.obj OUT.obj [operation ...] [--write WHAT]\n"
     "       kel --help\n"
     "\n"
-    "info prints the counts, the groups with their triangles and materials, the\n"
-    "materials and the bounding box of a model.\n"
+    "info prints the counts, whether the vertices have colours, the groups with\n"
+    "their triangles and materials, the materials (with their opacity and texture\n"
+    "maps when they have them) and the bounding box of a model.\n"
     "\n"
     "convert reads IN.obj, applies the operations in the order given and writes\n"
     "OUT.obj (and, with materials, the material library beside it).\n"
@@ -217,6 +218,7 @@ int info(const char* path) {
     printf("  vertices          %u\n", model->numvertices);
     printf("  normals           %u\n", model->numnormals);
     printf("  texture coords    %u\n", model->numtexcoords);
+    printf("  vertex colors     %s\n", model->colors ? "yes" : "no");
     printf("  triangles         %u\n", model->numtriangles);
     printf("  material library  %s\n", model->mtllibname ? model->mtllibname : "(none)");
 
@@ -232,9 +234,14 @@ int info(const char* path) {
     printf("materials: %u\n", model->nummaterials);
     for (unsigned i = 0; i < model->nummaterials; i++) {
         const KelMaterial& m = model->materials[i];
-        printf("  \"%s\"  diffuse %g %g %g, ambient %g %g %g, specular %g %g %g, shininess %g\n", m.name, m.diffuse[0],
+        printf("  \"%s\"  diffuse %g %g %g, ambient %g %g %g, specular %g %g %g, shininess %g", m.name, m.diffuse[0],
                m.diffuse[1], m.diffuse[2], m.ambient[0], m.ambient[1], m.ambient[2], m.specular[0], m.specular[1],
                m.specular[2], m.shininess);
+        // Only what differs from an opaque, untextured material.
+        if (m.dissolve != 1) printf(", dissolve %g", m.dissolve);
+        if (m.diffuseMap) printf(", diffuse map \"%s\"", m.diffuseMap);
+        if (m.bumpMap) printf(", bump map \"%s\"", m.bumpMap);
+        printf("\n");
     }
     if (model->numvertices == 0) {
         printf("bounding box: none (no vertices)\n");

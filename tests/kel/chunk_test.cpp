@@ -1,8 +1,9 @@
 // The readers take files in chunks that end only where a statement cannot go
 // on. Every chunk size, down to one byte, must give the model that a read in
-// one go gives: faces and numbers across line ends at a boundary, long
-// comments, "\r\n" line ends, lines that begin with "inf" or "nan", and a face
-// longer than any small chunk.
+// one go gives: faces and numbers (a vertex colour among them) across line
+// ends at a boundary, long comments, "\r\n" line ends, lines that begin with
+// "inf" or "nan", map names with blanks, and a face longer than any small
+// chunk.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,7 +23,8 @@ namespace {
 // the long face come last: a chunk grows to hold the longest run without a
 // place to end, and stays that large.
 std::string awkwardObj() {
-    std::string obj = "v 1 2\ninf\nv 1 2\n\n  nan\nv .5 1\n.5\nv 1 0.5\n  -2.25\r\nvt 0.5\n+.5\nvn 0 0 1\r\n";
+    std::string obj =
+        "v 1 2\ninf\nv 1 2\n\n  nan\nv .5 1\n.5\nv 1 0.5\n  -2.25 0.25 0.5 1\r\nvt 0.5\n+.5\nvn 0 0 1\r\n";
     obj += "mtllib m.mtl\r\ng  first\r\nusemtl red\nf -1/-1/-1 -2/-1/-1\n-3/-1/-1\n\n   -4/-1/-1 -1/-1/-1\r\n";
     obj += "f -4//-1\r\n-3//-1 -2//-1\ng second\nusemtl blue\r\nf 1 2\n3\n";
     obj += "# " + std::string(300, 'c') + "\n#" + std::string(5000, '#') + "\ng  first\nf";
@@ -31,7 +33,9 @@ std::string awkwardObj() {
     return obj;
 }
 
-const char* kMtl = "Kd 0.1\n0.2 0.3\nnewmtl red\r\nNs\n500\nKa 1 0 0\nnewmtl blue\nKs 0 0\n  1\n";
+const char* kMtl =
+    "Kd 0.1\n0.2 0.3\nnewmtl red\r\nNs\n500\nKa 1 0 0\nTr\n0.25\nmap_Kd -s 1 2 red  wood.png \r\n"
+    "newmtl blue\nKs 0 0\n  1\nd 0.5\nTr 0.25\nbump -bm 2 blue.png\n";
 
 TEST(KelChunks, EveryChunkSizeGivesTheModelOfOneRead) {
     TempDir dir;
@@ -44,6 +48,10 @@ TEST(KelChunks, EveryChunkSizeGivesTheModelOfOneRead) {
     EXPECT_TRUE(std::isnan(whole->vertices[3 * 2 + 2]));
     EXPECT_EQ(whole->vertices[3 * 3 + 2], 0.5f);
     EXPECT_EQ(whole->vertices[3 * 4 + 2], -2.25f);
+    ASSERT_NE(whole->colors, nullptr);
+    EXPECT_EQ(whole->colors[3 * 3 + 2], 1.0f);
+    EXPECT_EQ(whole->colors[3 * 4 + 0], 0.25f);
+    EXPECT_EQ(whole->colors[3 * 4 + 2], 1.0f);
     EXPECT_EQ(whole->texcoords[2 * 1 + 1], 0.5f);
     ASSERT_EQ(whole->numtriangles, 3u + 1u + 1u + 398u + 1u);
     EXPECT_EQ(vIdx(whole, 0), (Corners{4, 3, 2}));
@@ -59,6 +67,10 @@ TEST(KelChunks, EveryChunkSizeGivesTheModelOfOneRead) {
     EXPECT_EQ(whole->materials[1].shininess, 64.0f);
     EXPECT_EQ(whole->materials[2].specular[2], 1.0f);
     std::string text = awkwardObj();
+    EXPECT_EQ(whole->materials[1].dissolve, 0.75f);
+    EXPECT_STREQ(whole->materials[1].diffuseMap, "red  wood.png");
+    EXPECT_EQ(whole->materials[2].dissolve, 0.5f);
+    EXPECT_STREQ(whole->materials[2].bumpMap, "blue.png");
     for (size_t chunk = 1; chunk <= 200; chunk++) {
         SCOPED_TRACE(chunk);
         KelModel* m = kelLoadOBJChunks(path.c_str(), chunk, nullptr, nullptr);

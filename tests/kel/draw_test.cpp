@@ -33,14 +33,16 @@ KelModel* makeDrawModel() {
     m->texcoords = table({0, 0, 0.25f, 0, 0, 0.25f, 0.25f, 0.25f});
     m->numfacetnorms = 2;
     m->facetnorms = table({0, 0, 0, 0, 0, -1, 0, -1, 0});
+    m->colors = table({0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0.5f, 0.5f, 0.5f});
     m->numtriangles = 2;
     m->triangles = static_cast<KelTriangle*>(calloc(2, sizeof(KelTriangle)));
     m->triangles[0] = {{1, 2, 3}, {1, 2, 3}, {1, 2, 3}, 1};
     m->triangles[1] = {{1, 3, 4}, {3, 2, 1}, {3, 2, 1}, 2};
     m->nummaterials = 2;
     m->materials = static_cast<KelMaterial*>(calloc(2, sizeof(KelMaterial)));
-    m->materials[0] = {strdup("default"), {0.8f, 0.8f, 0.8f, 1}, {0.2f, 0.2f, 0.2f, 1}, {0, 0, 0, 1}, {}, 65};
-    m->materials[1] = {strdup("red"), {1, 0, 0, 1}, {0.25f, 0, 0, 1}, {0.5f, 0.5f, 0.5f, 1}, {}, 12.5f};
+    m->materials[0] = {
+        strdup("default"), {0.8f, 0.8f, 0.8f, 1}, {0.2f, 0.2f, 0.2f, 1}, {0, 0, 0, 1}, {}, 65, 1, {}, {}};
+    m->materials[1] = {strdup("red"), {1, 0, 0, 1}, {0.25f, 0, 0, 1}, {0.5f, 0.5f, 0.5f, 1}, {}, 12.5f, 1, {}, {}};
     kelAddGroup(m, "default");
     KelGroup* hull = kelAddGroup(m, " hull");
     hull->numtriangles = 2;
@@ -73,6 +75,7 @@ struct DrawTest : testing::Test {
     std::string N(unsigned i) { return entry("glNormal3fv", m->normals, i, 3); }
     std::string F(unsigned i) { return entry("glNormal3fv", m->facetnorms, i, 3); }
     std::string T(unsigned i) { return entry("glTexCoord2fv", m->texcoords, i, 2); }
+    std::string C(unsigned i) { return entry("glColor3fv", m->colors, i, 3); }
     static std::string call(const char* name, std::vector<double> args = {}) { return glFormat(name, args); }
     std::vector<std::string> materialCalls(unsigned i) {
         const KelMaterial& k = m->materials[i];
@@ -130,6 +133,47 @@ TEST_F(DrawTest, NormalsAndTextureCoordinatesGoBeforeTheirVertex) {
               "kelDraw() warning: flat render mode requested and smooth render mode requested (using smooth).\n");
 }
 
+TEST_F(DrawTest, VertexColoursGoBeforeTheirVertex) {
+    EXPECT_EQ(draw(KEL_VERTEX_COLOR | KEL_WIREFRAME), (Calls{kBeginLoop, C(1), V(1), C(2), V(2), C(3), V(3), kEnd,
+                                                             kBeginLoop, C(1), V(1), C(3), V(3), C(4), V(4), kEnd}));
+    // After the normal and texture coordinate; a group's colour comes first
+    // and each corner's overrides it.
+    const float* red = m->materials[1].diffuse;
+    const float* grey = m->materials[0].diffuse;
+    EXPECT_EQ(draw(KEL_VERTEX_COLOR | KEL_SMOOTH | KEL_TEXTURE | KEL_COLOR),
+              (Calls{call("glEnable", {GL_COLOR_MATERIAL}),
+                     call("glColor3fv", {red[0], red[1], red[2]}),
+                     kBeginTriangles,
+                     N(1),
+                     T(1),
+                     C(1),
+                     V(1),
+                     N(2),
+                     T(2),
+                     C(2),
+                     V(2),
+                     N(3),
+                     T(3),
+                     C(3),
+                     V(3),
+                     N(3),
+                     T(3),
+                     C(1),
+                     V(1),
+                     N(2),
+                     T(2),
+                     C(3),
+                     V(3),
+                     N(1),
+                     T(1),
+                     C(4),
+                     V(4),
+                     kEnd,
+                     call("glColor3fv", {grey[0], grey[1], grey[2]}),
+                     kBeginTriangles,
+                     kEnd}));
+}
+
 TEST_F(DrawTest, MissingTablesDropTheirFlagsWithAWarning) {
     free(m->normals), m->normals = nullptr;
     free(m->texcoords), m->texcoords = nullptr;
@@ -141,6 +185,11 @@ TEST_F(DrawTest, MissingTablesDropTheirFlagsWithAWarning) {
     free(m->facetnorms), m->facetnorms = nullptr;
     EXPECT_EQ(draw(KEL_FLAT, &printed), draw(KEL_NONE));
     EXPECT_EQ(printed, "kelDraw() warning: flat render mode requested with no facet normals defined.\n");
+    free(m->colors), m->colors = nullptr;
+    EXPECT_EQ(draw(KEL_VERTEX_COLOR | KEL_SMOOTH, &printed), draw(KEL_NONE));
+    EXPECT_EQ(printed,
+              "kelDraw() warning: smooth render mode requested with no normals defined.\n"
+              "kelDraw() warning: vertex color render mode requested with no vertex colors defined.\n");
 }
 
 TEST_F(DrawTest, ColourModeSetsEachGroupsDiffuseColour) {
@@ -186,10 +235,10 @@ TEST_F(DrawTest, AModelWithoutGroupsOnlySwitchesColourMaterial) {
 TEST_F(DrawTest, CompileListRecordsOneDrawIntoANewList) {
     glDoubleReset();
     testing::internal::CaptureStdout();
-    unsigned list = kelCompileList(m, KEL_WIREFRAME | KEL_SMOOTH);
+    unsigned list = kelCompileList(m, KEL_WIREFRAME | KEL_SMOOTH | KEL_VERTEX_COLOR);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     Calls calls = glCallStrings();
-    Calls body = draw(KEL_WIREFRAME | KEL_SMOOTH);
+    Calls body = draw(KEL_WIREFRAME | KEL_SMOOTH | KEL_VERTEX_COLOR);
     body.insert(body.begin(), {call("glGenLists", {1}), call("glNewList", {1, GL_COMPILE})});
     body.push_back(call("glEndList"));
     EXPECT_EQ(list, 1u);

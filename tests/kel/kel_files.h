@@ -101,6 +101,8 @@ inline void expectSameModel(const KelModel* a, const KelModel* b) {
     expectFloats(a->vertices, b->vertices, 3 * (size_t(a->numvertices) + 1));
     expectFloats(a->normals, b->normals, a->numnormals ? 3 * (size_t(a->numnormals) + 1) : 0);
     expectFloats(a->texcoords, b->texcoords, a->numtexcoords ? 2 * (size_t(a->numtexcoords) + 1) : 0);
+    ASSERT_EQ(a->colors == nullptr, b->colors == nullptr);
+    expectFloats(a->colors, b->colors, a->colors ? 3 * (size_t(a->numvertices) + 1) : 0);
     EXPECT_EQ(memcmp(a->triangles, b->triangles, a->numtriangles * sizeof(KelTriangle)), 0);
     ASSERT_EQ(groupNames(a), groupNames(b));
     for (const KelGroup *g = a->groups, *h = b->groups; g; g = g->next, h = h->next) {
@@ -115,6 +117,9 @@ inline void expectSameModel(const KelModel* a, const KelModel* b) {
         expectFloats(m.ambient, n.ambient, 4);
         expectFloats(m.specular, n.specular, 4);
         EXPECT_EQ(m.shininess, n.shininess);
+        EXPECT_EQ(m.dissolve, n.dissolve);
+        EXPECT_STREQ(m.diffuseMap, n.diffuseMap);
+        EXPECT_STREQ(m.bumpMap, n.bumpMap);
     }
 }
 

@@ -138,6 +138,7 @@ TEST_F(ObjTest, AnEmptyFileIsAnEmptyModel) {
     EXPECT_NE(model->vertices, nullptr);
     EXPECT_EQ(model->numtriangles, 0u);
     EXPECT_EQ(model->materials, nullptr);
+    EXPECT_EQ(model->colors, nullptr);
     EXPECT_EQ(model->mtllibname, nullptr);
     EXPECT_EQ(groupNames(model), (std::vector<std::string>{"default"}));
     EXPECT_STREQ(model->pathname, dir.path("m.obj").c_str());
@@ -182,6 +183,39 @@ TEST_F(ObjTest, VertexStatementsEndWhereTheirLastNumberStands) {
     for (int i = 0; i < 12; i++) EXPECT_EQ(model->vertices[3 + i], expect[i]) << i;
     EXPECT_EQ(model->texcoords[2], 0.5f);
     EXPECT_EQ(model->texcoords[3], 0.0f);
+}
+
+TEST_F(ObjTest, SixNumbersOnTheLineOfZGiveAVertexColour) {
+    using Colours = std::vector<float>;  // r g b of vertices 1 and 2; empty: no table
+    const struct {
+        const char* vertices;
+        Colours colours;
+    } cases[] = {
+        {"v 1 2 3\nv 4 5 6\n", {}},
+        {"v 1 2 3 0.5\nv 4 5 6\n", {}},  // a w
+        {"v 1 2 3 0.5 0.25 0.125\nv 4 5 6\n", {0.5f, 0.25f, 0.125f, 1, 1, 1}},
+        {"v 1 2 3\r\nv 4 5 6 0 1 0.5\r\n", {1, 1, 1, 0, 1, 0.5f}},
+        {"v 1 2 3 0.5 0.25 0.125 x\nv 4 5 6 1 0 0 # red\n", {0.5f, 0.25f, 0.125f, 1, 0, 0}},
+        {"v 1 2\n3 0.5 0.25 0.125\nv 4 5 6\n", {0.5f, 0.25f, 0.125f, 1, 1, 1}},  // the line of z
+        {"v 1 2 3\n0.5 0.25 0.125\nv 4 5 6\n", {}},                              // the next line is not the vertex's
+        {"v 1 2 3 0.5 0.25\nv 4 5 6 0.5 0.25 0.125 1\n", {}},                    // five or seven numbers
+        {"v 1 2 x 0.5 0.25 0.125\nv 4 5 6\n", {}},                               // z missing: no more numbers
+        {"v 1 2 3\t0.5\v0.25\f0.125\nv 4 5 6\n", {0.5f, 0.25f, 0.125f, 1, 1, 1}},
+    };
+    for (const auto& c : cases) {
+        read(std::string(c.vertices) + "vn 0 0 1 1 1 1\nf 1 2 2\n");
+        ASSERT_EQ(model->numvertices, 2u) << c.vertices;
+        EXPECT_EQ(model->vertices[3 * 1 + 0], 1.0f) << c.vertices;
+        EXPECT_EQ(model->vertices[3 * 1 + 1], 2.0f) << c.vertices;
+        EXPECT_EQ(model->vertices[3 * 2 + 2], 6.0f) << c.vertices;
+        if (c.colours.empty()) {
+            EXPECT_EQ(model->colors, nullptr) << c.vertices;
+        } else {
+            ASSERT_NE(model->colors, nullptr) << c.vertices;
+            EXPECT_EQ(Colours(model->colors + 3, model->colors + 9), c.colours) << c.vertices;
+        }
+        kelDelete(model), model = nullptr;
+    }
 }
 
 TEST_F(ObjTest, NumbersAreReadAsStrtofReadsThem) {

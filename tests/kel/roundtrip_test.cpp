@@ -1,8 +1,8 @@
 // Round trips: every model the reader accepts (the ship, a few of this
 // test's own, and Debian's assimp-testmodels OBJ files), written in each mode
-// and read back, keeps its vertices, normals, texture coordinates, triangles
-// and materials. Numbers come back as "%f" wrote them; group names come back
-// with one more leading blank, since the reader keeps the blank after "g".
+// and read back, keeps its vertices (with their colours), normals, texture
+// coordinates, triangles and materials (with their opacity and maps). Numbers come back as "%f" wrote them; group names
+// come back with one more leading blank, since the reader keeps the blank after "g".
 #include <ftw.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -92,6 +92,11 @@ unsigned served(const KelModel* m, unsigned mode) {
 void expectSameModel(const KelModel* m, const KelModel* back, unsigned mode) {
     mode = served(m, mode);
     expectTable(m->vertices, m->numvertices, back, back->vertices, back->numvertices, 3, "vertices");
+    // Colours are written in every mode.
+    if (m->colors)
+        expectTable(m->colors, m->numvertices, back, back->colors, back->numvertices, 3, "colours");
+    else
+        EXPECT_EQ(nullptr, back->colors);
     if (mode & KEL_SMOOTH)
         expectTable(m->normals, m->numnormals, back, back->normals, back->numnormals, 3, "normals");
     else if (mode & KEL_FLAT)
@@ -146,6 +151,9 @@ void expectSameModel(const KelModel* m, const KelModel* back, unsigned mode) {
             EXPECT_EQ(viaText(a.specular[c]), b.specular[c]) << a.name;
         }
         EXPECT_NEAR(a.shininess, b.shininess, 1e-5 * std::fmax(1.0f, std::fabs(a.shininess))) << a.name;
+        EXPECT_EQ(viaText(a.dissolve), b.dissolve) << a.name;
+        EXPECT_STREQ(a.diffuseMap, b.diffuseMap) << a.name;
+        EXPECT_STREQ(a.bumpMap, b.bumpMap) << a.name;
     }
 }
 
@@ -200,7 +208,15 @@ TEST(KelRoundTrip, OwnModels) {
                                  "g two  words \nf 3 4 5\n");
     std::string bare = dir.write("bare.obj", "v 1 2 3\nv 4 5 6\nv 7 8 9\nf 1 2 3\nf 3 2 1\n");
     std::string empty = dir.write("empty.obj", "");
-    for (const std::string& path : {full, bare, empty}) roundTrip(path);
+    dir.write("paint.mtl",
+              "newmtl glass\nTr 0.3\nmap_Kd -o 0.5 0.5 -clamp on  stained glass.png \r\n"
+              "newmtl stone\nd 0\nmap_Bump -bm 2 stone bump.tga\nmap_Kd stone.tga\n"
+              "newmtl plain\nbump plain.png\n");
+    std::string painted = dir.write("painted.obj",
+                                    "mtllib paint.mtl\n"
+                                    "v 0 0 0 1 0 0\nv 1 0 0\nv 1 1 0 0.1 0.2 0.3\nv 0 1 0 0.25 0.5 0.75 1\n"
+                                    "usemtl glass\nf 1 2 3\ng stone\nusemtl stone\nf 1 3 4\n");
+    for (const std::string& path : {full, bare, empty, painted}) roundTrip(path);
 }
 
 TEST(KelRoundTrip, EveryAcceptedTestModel) {

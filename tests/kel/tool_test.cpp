@@ -2,10 +2,12 @@
 // arguments, its output and exit status.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "kel/kel_files.h"
 
@@ -94,6 +96,7 @@ TEST_F(KelTool, InfoDescribesTheModel) {
         "  vertices          4\n"
         "  normals           1\n"
         "  texture coords    0\n"
+        "  vertex colors     no\n"
         "  triangles         3\n"
         "  material library  ship.mtl\n"
         "groups: 3\n"
@@ -110,6 +113,45 @@ TEST_F(KelTool, InfoDescribesTheModel) {
     ToolRun missing = run("info nothing.obj");
     EXPECT_EQ(1, missing.status);
     EXPECT_NE(std::string::npos, missing.err.find("nothing.obj"));
+}
+
+TEST_F(KelTool, InfoShowsVertexColoursOpacityAndMaps) {
+    dir.write("paint.mtl",
+              "newmtl glass\nd 0.25\nmap_Kd -clamp on -s 2 2 my glass.png \n"
+              "newmtl rough\nTr 0.5\nbump -bm 0.5 rough bump.png\n"
+              "newmtl plain\nd 1\n");
+    dir.write("paint.obj", "mtllib paint.mtl\nv 0 0 0 1 0 0\nv 1 0 0\nv 0 1 0 0 0 1\nf 1 2 3\n");
+    const std::string models = "/usr/share/assimp/models/OBJ/";
+    const struct {
+        std::string file;
+        std::vector<std::string> lines;  // whole lines the output must hold
+    } cases[] = {
+        {"paint.obj",
+         {"  vertex colors     yes",
+          "  \"glass\"  diffuse 0.8 0.8 0.8, ambient 0.2 0.2 0.2, specular 0 0 0, shininess 65, dissolve 0.25, "
+          "diffuse map \"my glass.png\"",
+          "  \"rough\"  diffuse 0.8 0.8 0.8, ambient 0.2 0.2 0.2, specular 0 0 0, shininess 65, dissolve 0.5, "
+          "bump map \"rough bump.png\"",
+          "  \"plain\"  diffuse 0.8 0.8 0.8, ambient 0.2 0.2 0.2, specular 0 0 0, shininess 65"}},
+        {models + "cube_with_vertexcolors.obj", {"  vertex colors     yes", "  vertices          8"}},
+        {models + "box_mat_with_spaces.obj",
+         {"  vertex colors     no",
+          "  \"Windows\"  diffuse 0.6 0.7 0.8, ambient 0.6 0.7 0.8, specular 0.9 0.9 0.9, shininess 0, dissolve 0.5",
+          "  \"Door\"  diffuse 0.8 0.6 0.4, ambient 0.8 0.6 0.4, specular 0.9 0.9 0.9, shininess 0"}},
+        {models + "spider.obj",
+         {"  \"Skin\"  diffuse 0.827451 0.792157 0.772549, ambient 0.2 0.2 0.2, specular 0 0 0, shininess 0, "
+          "diffuse map \".\\wal67ar_small.jpg\"",
+          "  \"Augentex\"  diffuse 0.8 0.8 0.8, ambient 0.2 0.2 0.2, specular 0 0 0, shininess 0, "
+          "diffuse map \".\\engineflare1.jpg\""}},
+    };
+    for (const auto& c : cases) {
+        if (c.file[0] == '/' && access(c.file.c_str(), R_OK) != 0) continue;  // assimp-testmodels not installed
+        ToolRun r = run("info '" + c.file + "'");
+        EXPECT_EQ(0, r.status) << c.file << "\n" << r.err;
+        for (const std::string& line : c.lines)
+            EXPECT_NE(std::string::npos, ("\n" + r.out).find("\n" + line + "\n")) << c.file << ": " << line << "\n"
+                                                                                  << r.out;
+    }
 }
 
 TEST_F(KelTool, ConvertWritesWhatTheModelHasByDefault) {

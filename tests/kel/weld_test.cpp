@@ -167,11 +167,16 @@ TEST(KelWeld, RenumbersTrianglesAndKeepsOtherIndices) {
     KelModel* m = makeModel({{0, 0, 0}, {1, 0, 0}, {0, 0, 0}, {5, 5, 5}}, {{1, 2, 3}, {3, 4, 2}});
     m->triangles[0].nindices[0] = 9;
     m->triangles[0].tindices[2] = 8;
+    m->colors = makeTable({{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {0.5f, 0.5f, 0.5f}});
     kelWeld(m, 1e-5f);
     ASSERT_EQ(3u, m->numvertices);
     EXPECT_EQ(Vec3({0, 0, 0}), entry(m->vertices, 1));
     EXPECT_EQ(Vec3({1, 0, 0}), entry(m->vertices, 2));
     EXPECT_EQ(Vec3({5, 5, 5}), entry(m->vertices, 3));
+    // Colours stay with their vertices; the merged vertex 3 gives up its own.
+    EXPECT_EQ(Vec3({1, 0, 0}), entry(m->colors, 1));
+    EXPECT_EQ(Vec3({0, 1, 0}), entry(m->colors, 2));
+    EXPECT_EQ(Vec3({0.5f, 0.5f, 0.5f}), entry(m->colors, 3));
     EXPECT_EQ(Tri({1, 2, 1}),
               Tri({m->triangles[0].vindices[0], m->triangles[0].vindices[1], m->triangles[0].vindices[2]}));
     EXPECT_EQ(Tri({1, 3, 2}),

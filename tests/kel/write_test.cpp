@@ -40,7 +40,9 @@ std::set<std::string> listDir(const std::string& dir) {
 }
 
 KelMaterial material(const char* name, float r, float g, float b, float shininess) {
-    KelMaterial m = {strdup(name), {r, g, b, 1}, {0.2f, 0.2f, 0.2f, 1}, {0, 0, 0, 1}, {0, 0, 0, 0}, shininess};
+    // Opaque, without maps.
+    KelMaterial m = {strdup(name), {r, g, b, 1}, {0.2f, 0.2f, 0.2f, 1}, {0, 0, 0, 1}, {0, 0, 0, 0}, shininess, 1,
+                     nullptr,      nullptr};
     return m;
 }
 
@@ -124,6 +126,7 @@ TEST(KelWriteOBJ, EachModeOnAModelThatHasEverything) {
         {KEL_NONE, h + v + c + groups("f 1 2 3", false), ""},
         {KEL_COLOR, h + v + c + groups("f 1 2 3", false), ""},
         {KEL_WIREFRAME, h + v + c + groups("f 1 2 3", false), ""},
+        {KEL_VERTEX_COLOR, h + v + c + groups("f 1 2 3", false), ""},  // drawing only: no colours, no warning
         {KEL_FLAT, h + v + kFacetNormals + c + groups("f 1//1 2//1 3//1", false), ""},
         {KEL_SMOOTH, h + v + kNormals + c + groups("f 1//1 2//2 3//3", false), ""},
         {KEL_FLAT | KEL_SMOOTH, h + v + kNormals + c + groups("f 1//1 2//2 3//3", false), w4},
@@ -147,13 +150,44 @@ TEST(KelWriteOBJ, EachModeOnAModelThatHasEverything) {
 
 TEST(KelWriteOBJ, MaterialLibraryContents) {
     KelModel* m = sample(true);
-    Written w = write(m, KEL_MATERIAL);
-    EXPECT_EQ(std::string(kMtlHeader) +
-                  "newmtl default\nKa 0.200000 0.200000 0.200000\nKd 0.800000 0.800000 0.800000\n"
-                  "Ks 0.000000 0.000000 0.000000\nNs 507.812500\n\n"
-                  "newmtl red\nKa 0.200000 0.200000 0.200000\nKd 1.000000 0.000000 0.000000\n"
-                  "Ks 0.000000 0.000000 0.000000\nNs 1000.000000\n\n",
-              w.mtl);
+    const std::string head = std::string(kMtlHeader) +
+                             "newmtl default\nKa 0.200000 0.200000 0.200000\nKd 0.800000 0.800000 0.800000\n"
+                             "Ks 0.000000 0.000000 0.000000\nNs 507.812500\n\n"
+                             "newmtl red\nKa 0.200000 0.200000 0.200000\nKd 1.000000 0.000000 0.000000\n"
+                             "Ks 0.000000 0.000000 0.000000\n";
+    EXPECT_EQ(head + "Ns 1000.000000\n\n", write(m, KEL_MATERIAL).mtl);
+    // Opacity other than 1 and the maps a material has follow its colours.
+    KelMaterial& red = m->materials[1];
+    const struct {
+        float dissolve;
+        const char *diffuseMap, *bumpMap, *lines;
+    } cases[] = {
+        {0.25f, nullptr, nullptr, "d 0.250000\nNs 1000.000000\n"},
+        {0, nullptr, nullptr, "d 0.000000\nNs 1000.000000\n"},
+        {1, "red wood.png", nullptr, "Ns 1000.000000\nmap_Kd red wood.png\n"},
+        {1, nullptr, "maps/bump.png", "Ns 1000.000000\nmap_Bump maps/bump.png\n"},
+        {0.5f, "a.png", "b.png", "d 0.500000\nNs 1000.000000\nmap_Kd a.png\nmap_Bump b.png\n"},
+    };
+    for (const auto& c : cases) {
+        red.dissolve = c.dissolve;
+        free(red.diffuseMap), red.diffuseMap = c.diffuseMap ? strdup(c.diffuseMap) : nullptr;
+        free(red.bumpMap), red.bumpMap = c.bumpMap ? strdup(c.bumpMap) : nullptr;
+        EXPECT_EQ(head + c.lines + "\n", write(m, KEL_MATERIAL).mtl) << c.lines;
+    }
+    kelDelete(m);  // frees the maps
+}
+
+TEST(KelWriteOBJ, VertexColoursGoOnEveryVertexLineInEveryMode) {
+    KelModel* m = sample(true);
+    m->colors = makeTable({{0.25f, 1, 0}, {1, 1, 1}, {0.1f, 0.2f, 0.3f}});
+    const std::string v =
+        "\n# 3 vertices\nv 1.000000 0.500000 -2.000000 0.250000 1.000000 0.000000\n"
+        "v 0.000000 0.000000 0.000000 1.000000 1.000000 1.000000\n"
+        "v 0.000000 1.000000 0.000000 0.100000 0.200000 0.300000\n";
+    EXPECT_EQ(std::string(kHeader) + v + kCounts + groups("f 1 2 3", false), write(m, KEL_NONE).obj);
+    EXPECT_EQ(std::string(kHeader) + v + kCounts + groups("f 1 2 3", false), write(m, KEL_VERTEX_COLOR).obj);
+    EXPECT_EQ(std::string(kHeader) + v + kNormals + kCounts + groups("f 1//1 2//2 3//3", false),
+              write(m, KEL_SMOOTH | KEL_VERTEX_COLOR).obj);
     kelDelete(m);
 }
 
