@@ -13,8 +13,9 @@
 
 namespace {
 
-// How a face writes its vertex references, decided by its first one.
-enum FaceForm { FORM_V, FORM_VT, FORM_VN, FORM_VTN };
+// How a face writes its vertex references, decided by its first one: bit 0
+// for texture coordinates, bit 1 for normals.
+enum FaceForm { FORM_V = 0, FORM_VT = 1, FORM_VN = 2, FORM_VTN = 3 };
 
 struct ObjReader {
     KelModel* model;                // owned until the read succeeds
@@ -69,6 +70,18 @@ inline const char* parseIndex(const char* p, const char* end, long long* out) {
     return p;
 }
 
+// parseIndex with the common case, an unsigned index of up to 7 digits,
+// read in one step.
+inline const char* readIndex(const char* p, const char* end, long long* out) {
+    int length;
+    uint32_t value = kelDigits8(p, &length);  // the padding after a chunk allows the load
+    if (length > 0 && length < 8) {
+        *out = value;
+        return p + length;
+    }
+    return parseIndex(p, end, out);
+}
+
 struct Reference {
     long long index[3];  // vertex, texture coordinate, normal
     const char* at[3];   // where each index is written; null for one the token lacks
@@ -78,23 +91,24 @@ struct Reference {
 // Stores its indices by position and the face form the token writes: "//"
 // anywhere makes it vertex//normal, else it is the longest of v/t/n, v/t and
 // v that its numbers match. Returns the end of the token.
-inline const char* parseReference(const char* p, const char* end, Reference* ref, FaceForm* form) {
+__attribute__((always_inline)) inline const char* parseReference(const char* p, const char* end, Reference* ref,
+                                                                 FaceForm* form) {
     ref->at[0] = p;
     ref->at[1] = ref->at[2] = nullptr;
-    const char* q = parseIndex(p, end, &ref->index[0]);
+    const char* q = readIndex(p, end, &ref->index[0]);
     FaceForm f = FORM_V;
     if (*q == '/') {  // the padding after a chunk makes reading at end safe
         const char* t = q + 1;
         if (*t == '/') {
             f = FORM_VN;
-            q = parseIndex(t + 1, end, &ref->index[2]);
+            q = readIndex(t + 1, end, &ref->index[2]);
             if (q != t + 1) ref->at[2] = t + 1;
-        } else if ((q = parseIndex(t, end, &ref->index[1])) != t) {
+        } else if ((q = readIndex(t, end, &ref->index[1])) != t) {
             ref->at[1] = t;
             f = FORM_VT;
             const char* n = q + 1;
             const char* after;
-            if (*q == '/' && (after = parseIndex(n, end, &ref->index[2])) != n) {
+            if (*q == '/' && (after = readIndex(n, end, &ref->index[2])) != n) {
                 ref->at[2] = n;
                 f = FORM_VTN;
                 q = after;
@@ -111,6 +125,18 @@ inline const char* parseReference(const char* p, const char* end, Reference* ref
     return q;
 }
 
+// Records that index `which` of a reference names no entry of its table.
+[[gnu::cold, gnu::noinline]] unsigned outOfRange(ObjReader& r, const Reference& ref, int which) {
+    static const char* const kinds[3] = {"vertex", "texture coordinate", "normal"};
+    const char* written = ref.at[which];
+    const char* digits = kelIsDigit(*written) ? written : written + 1;
+    while (kelIsDigit(*digits)) digits++;
+    unsigned long line = lineOf(r, written);
+    kelSetError(r.error, KEL_ERROR_INDEX, line, "kelReadOBJ() failed: %s index %.*s out of range in \"%s\" line %lu.",
+                kinds[which], int(digits - written), written, r.name, line);
+    return 0;
+}
+
 // Turns index `which` of a reference into a table index; records an error
 // (and returns 0) when it names no entry.
 inline unsigned resolve(ObjReader& r, const Reference& ref, int which, unsigned sofar, unsigned total) {
@@ -118,14 +144,7 @@ inline unsigned resolve(ObjReader& r, const Reference& ref, int which, unsigned 
     if (index > 0 && index <= (long long)total) return unsigned(index);
     long long resolved = (long long)sofar + 1 + index;
     if (index < 0 && resolved >= 1) return unsigned(resolved);
-    static const char* const kinds[3] = {"vertex", "texture coordinate", "normal"};
-    const char* written = ref.at[which];
-    const char* digits = kelIsDigit(*written) ? written : written + 1;
-    while (kelIsDigit(*digits)) digits++;
-    kelSetError(r.error, KEL_ERROR_INDEX, lineOf(r, written),
-                "kelReadOBJ() failed: %s index %.*s out of range in \"%s\" line %lu.", kinds[which],
-                int(digits - written), written, r.name, lineOf(r, written));
-    return 0;
+    return outOfRange(r, ref, which);
 }
 
 // The members of a reference that a face of `form` takes from it, as table
@@ -135,8 +154,8 @@ inline unsigned resolve(ObjReader& r, const Reference& ref, int which, unsigned 
 inline void resolveReference(ObjReader& r, const Reference& ref, FaceForm form, unsigned out[3]) {
     const KelModel* m = r.model;
     out[0] = resolve(r, ref, 0, r.numvertices, m->numvertices);
-    bool texture = (form == FORM_VT || form == FORM_VTN) && ref.at[1];
-    bool normal = ((form == FORM_VN && !ref.at[1]) || (form == FORM_VTN && ref.at[1])) && ref.at[2];
+    bool texture = (form & FORM_VT) && ref.at[1];
+    bool normal = ref.at[2] && form == (ref.at[1] ? FORM_VTN : FORM_VN);
     if (texture && m->numtexcoords) out[1] = resolve(r, ref, 1, r.numtexcoords, m->numtexcoords);
     if (normal && m->numnormals) out[2] = resolve(r, ref, 2, r.numnormals, m->numnormals);
 }
@@ -384,13 +403,14 @@ const char* materialStatement(ObjReader& r, const char* p, const char* tokenEnd,
     return kelSkipLine(wordEnd, r.end);
 }
 
-// The statements of one chunk, in either pass, until the end of the chunk
-// or an error. Only "mtllib" and "usemtl" are matched whole; the others by
+// The statements of one chunk, in either pass. Only "mtllib" and "usemtl" are matched whole; the others by
 // their first letter ("v" by its first two).
 void readStatements(ObjReader& r, bool fill) {
     const char* end = r.end;
     const char* p = kelSkipSpace(r.begin, end);
-    while (p < end && r.error->code == KEL_OK) {
+    // A statement that ends the read returns `end`; after an index error the
+    // rest of the chunk is still scanned, and only the first error is kept.
+    while (p < end) {
         // Keywords are mostly one letter followed by a blank.
         const char* tokenEnd = kelIsSpace(p[1]) ? p + 1 : kelTokenEnd(p + 1, end);
         switch (*p) {
