@@ -170,6 +170,43 @@ bool kelNextChunk(KelChunks* c) {
     return c->split != 0;
 }
 
+bool kelReadChunkAt(KelChunks* c, unsigned long long offset, size_t size) {
+    if (!c->data || c->capacity < size) {
+        char* grown = static_cast<char*>(kelTryRealloc(c->data, size + kelTextPadding));
+        if (!grown) {
+            c->error = KEL_ERROR_MEMORY;
+            return false;
+        }
+        c->data = grown;
+        c->capacity = size;
+    }
+    size_t got = 0;
+    if (c->memory) {
+        size_t left = offset < c->memorySize ? size_t(c->memorySize - offset) : 0;
+        got = size < left ? size : left;
+        memcpy(c->data, c->memory + offset, got);
+    } else {
+        while (got < size) {
+            ssize_t n = pread(c->fd, c->data + got, size - got, off_t(offset + got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                c->error = KEL_ERROR_IO;
+                return false;
+            }
+            if (n == 0) break;
+            got += size_t(n);
+        }
+    }
+    memset(c->data + got, 0, kelTextPadding);
+    c->offset = size_t(offset);
+    c->size = c->split = got;
+    c->saved = '\0';
+    c->eof = true;
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(c->data);
+    c->start = offset == 0 && got >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF ? 3 : 0;
+    return true;
+}
+
 void kelRewindChunks(KelChunks* c) {
     if (c->offset == 0 && c->eof && c->split == c->size) {
         c->split = 0;  // the whole input is in the buffer

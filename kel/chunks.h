@@ -48,6 +48,14 @@ int kelOpenMemoryChunks(const void* data, size_t size, size_t chunk, KelChunks* 
 // Hands out the next chunk; false at the end of the input or on a failure
 // (chunks->error).
 bool kelNextChunk(KelChunks* chunks);
+// Reads the input's bytes [offset, offset + size) into the buffer as the
+// chunk handed out (the buffer grows to hold them; its first chunk skips a
+// byte-order mark), for chunks whose place a first pass found. Safe on
+// several threads at once, each with its own KelChunks sharing the input's
+// fd or memory; such a KelChunks is freed with free(chunks->data), which
+// leaves the input open. False (chunks->error set) when the read fails; a
+// file that has since grown shorter gives a shorter chunk.
+bool kelReadChunkAt(KelChunks* chunks, unsigned long long offset, size_t size);
 // Starts the input again from its first byte.
 void kelRewindChunks(KelChunks* chunks);
 // The input offset just past the chunk handed out.

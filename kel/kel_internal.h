@@ -19,6 +19,9 @@ unsigned kelCheckMode(const KelModel* model, unsigned mode, const char* const wa
 
 // kelAddGroup that returns null (adding nothing) when out of memory.
 KelGroup* kelTryAddGroup(KelModel* model, const char* name);
+// kelFindMaterial without its message: false when no material is named
+// `name` (*index untouched).
+bool kelLookupMaterial(const KelModel* model, const char* name, unsigned* index);
 // Replaces the model's material table with the one material "default";
 // false (the table unchanged) when out of memory.
 bool kelDefaultMaterials(KelModel* model);

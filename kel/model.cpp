@@ -28,9 +28,15 @@ KelGroup* kelTryAddGroup(KelModel* model, const char* name) {
     return group;
 }
 
-unsigned kelFindMaterial(KelModel* model, const char* name) {
+bool kelLookupMaterial(const KelModel* model, const char* name, unsigned* index) {
     for (unsigned i = 0; i < model->nummaterials; i++)
-        if (strcmp(model->materials[i].name, name) == 0) return i;
+        if (strcmp(model->materials[i].name, name) == 0) return *index = i, true;
+    return false;
+}
+
+unsigned kelFindMaterial(KelModel* model, const char* name) {
+    unsigned index;
+    if (kelLookupMaterial(model, name, &index)) return index;
     printf("kelFindMaterial():  can't find material \"%s\".\n", name);
     return 0;
 }

@@ -5,36 +5,86 @@
 // second never writes past what the first counted, even when the file
 // changes between them. Errors travel back by return value: the reader
 // records the first one, stops, and frees everything it built.
+#include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "kel/kel_internal.h"
 
 namespace {
 
+constexpr unsigned kMaxThreads = 64;
+
 // How a face writes its vertex references, decided by its first one: bit 0
 // for texture coordinates, bit 1 for normals.
 enum FaceForm { FORM_V = 0, FORM_VT = 1, FORM_VN = 2, FORM_VTN = 3 };
 
+// One group's triangles within one chunk.
+struct GroupSpan {
+    KelGroup* group;
+    unsigned first;     // where they start in group->triangles (set after the first pass)
+    unsigned count;     // how many the first pass counted: the second pass's room
+    unsigned filled;    // how many the second pass stored
+    unsigned material;  // the material the chunk last gave the group, when `assigned`
+    bool assigned;
+};
+
+// What the first pass learns of a chunk, so that the second can fill the
+// chunks in any order, on several threads.
+struct ChunkPlan {
+    unsigned long long offset;  // the chunk is the input's bytes [offset, offset + size)
+    size_t size;
+    unsigned vertices, normals, texcoords, triangles;  // entries before the chunk
+    size_t firstSpan, numSpans;  // its groups' spans; the first is the group in force where it starts
+    char* lastMaterial;          // owned: the name its last usemtl gives, or null
+    unsigned material;           // the material in force where it starts (set after the first pass)
+    bool unknownMaterial;        // the second pass met a usemtl naming no material
+};
+
+struct Plan {
+    ChunkPlan* chunks;  // owned
+    size_t numchunks, chunksCapacity;
+    GroupSpan* spans;  // owned
+    size_t numspans, spansCapacity;
+};
+
+// What the threads of the second pass share.
+struct Shared {
+    std::mutex lock;
+    std::atomic<float*> colors{nullptr};       // made at the first vertex colour, under lock
+    std::atomic<size_t> next{0};               // the next chunk to fill
+    std::atomic<size_t> firstError{SIZE_MAX};  // the chunk of `error`
+    std::atomic<unsigned long long> done{0};   // input bytes filled
+    std::atomic<bool> cancelled{false};
+    KelError error;  // the error of the earliest chunk that failed, under lock
+};
+
+// A reader of one pass, or of the second pass's chunks on one thread.
 struct ObjReader {
     KelModel* model;                // owned until the read succeeds
     const char* name;               // the input as messages name it
     size_t chunk;                   // chunk size, for the material library too
     const KelReadOptions* options;  // never null
-    KelError* error;                // never null; the read stops once its code is set
-    KelChunks chunks;
-    const char* begin;  // the chunk being read
+    KelError* error;                // never null; only its first error is kept
+    KelChunks chunks;               // the input (first pass), or this thread's chunk (second pass)
+    const char* begin;              // the chunk being read
     const char* end;
+    Plan* plan;
+    Shared* shared;  // second pass
     // Entries read so far: the first pass's counts, or the second pass's
-    // last filled index.
+    // last filled index, and the room the chunk has (second pass).
     unsigned numvertices, numnormals, numtexcoords;
-    unsigned maxtriangles;  // room in model->triangles (second pass)
-    unsigned* rooms;        // owned: room in each group's triangles, in list order (second pass)
-    KelGroup* group;        // current group; null for one the first pass did not see
-    unsigned groupRoom;     // room in the current group's triangles (second pass)
-    unsigned material;      // current material (second pass)
-    bool libraryMissing;    // an optional library could not be opened: usemtl takes "default"
+    unsigned vertexEnd, normalEnd, texcoordEnd;
+    unsigned triangle, triangleEnd;  // the chunk's next and end triangle slots (second pass)
+    KelGroup* group;                 // current group (first pass)
+    GroupSpan* span;                 // current group's span in the chunk; null for one the first pass did not see
+    ChunkPlan* current;              // the chunk being read
+    unsigned material;               // current material (second pass)
+    bool libraryMissing;             // an optional library could not be opened: usemtl takes "default"
 };
 
 unsigned long lineOf(const ObjReader& r, const char* at) { return kelChunkLine(&r.chunks, at); }
@@ -165,14 +215,14 @@ inline void resolveReference(ObjReader& r, const Reference& ref, FaceForm form, 
 // statement may start; `fill` chooses the pass.
 
 void storeTriangle(ObjReader& r, FaceForm form, const unsigned a[3], const unsigned b[3], const unsigned c[3]) {
-    KelModel* m = r.model;
-    // Never, unless the file changed after the first pass.
-    if (m->numtriangles == r.maxtriangles || !r.group || r.group->numtriangles == r.groupRoom) return;
-    KelTriangle* t = &m->triangles[m->numtriangles];
+    // Never full, unless the file changed after the first pass.
+    GroupSpan* span = r.span;
+    if (r.triangle == r.triangleEnd || !span || span->filled == span->count) return;
+    KelTriangle* t = &r.model->triangles[r.triangle];
     t->vindices[0] = a[0], t->vindices[1] = b[0], t->vindices[2] = c[0];
-    if (form == FORM_VT || form == FORM_VTN) t->tindices[0] = a[1], t->tindices[1] = b[1], t->tindices[2] = c[1];
-    if (form == FORM_VN || form == FORM_VTN) t->nindices[0] = a[2], t->nindices[1] = b[2], t->nindices[2] = c[2];
-    r.group->triangles[r.group->numtriangles++] = m->numtriangles++;
+    if (form & FORM_VT) t->tindices[0] = a[1], t->tindices[1] = b[1], t->tindices[2] = c[1];
+    if (form & FORM_VN) t->nindices[0] = a[2], t->nindices[1] = b[2], t->nindices[2] = c[2];
+    span->group->triangles[span->first + span->filled++] = r.triangle++;
 }
 
 #if defined(__SSE2__) && !defined(KEL_NO_SIMD)
@@ -232,6 +282,7 @@ const char* faceStatement(ObjReader& r, const char* p, bool fill) {
         unsigned triangles = references == 0 ? 0 : references < 3 ? 1 : references - 2;
         r.model->numtriangles += triangles;
         r.group->numtriangles += triangles;
+        r.span->count += triangles;
         return p;
     }
     if (!startsIndex(p, end)) return p;
@@ -251,6 +302,22 @@ const char* faceStatement(ObjReader& r, const char* p, bool fill) {
         }
         p = parseReference(p, end, &ref, &ignored);
     }
+}
+
+// The colour table, every entry 1, 1, 1, made by the first thread that needs
+// it; null (with the error set) when out of memory.
+float* makeColors(ObjReader& r) {
+    std::lock_guard<std::mutex> hold(r.shared->lock);
+    float* colors = r.shared->colors.load(std::memory_order_relaxed);
+    if (colors) return colors;
+    size_t floats = 3 * (size_t(r.model->numvertices) + 1);
+    if (!(colors = static_cast<float*>(kelTryAlloc(floats, sizeof(float))))) {
+        kelSetMemoryError(r.error, floats, sizeof(float));
+        return nullptr;
+    }
+    for (size_t i = 0; i < floats; i++) colors[i] = 1;
+    r.shared->colors.store(colors, std::memory_order_release);
+    return colors;
 }
 
 // The numbers of a vertex: x, y and z as kelReadNumbers reads them, then, on
@@ -280,16 +347,10 @@ const char* vertexNumbers(ObjReader& r, const char* p, float* xyz, unsigned inde
         last = after;
     }
     if (extra == 3 && index) {
-        KelModel* m = r.model;
-        if (!m->colors) {
-            size_t floats = 3 * (size_t(m->numvertices) + 1);
-            if (!(m->colors = static_cast<float*>(kelTryAlloc(floats, sizeof(float))))) {
-                kelSetMemoryError(r.error, floats, sizeof(float));
-                return end;
-            }
-            for (size_t i = 0; i < floats; i++) m->colors[i] = 1;
-        }
-        memcpy(&m->colors[3 * size_t(index)], rgb, 3 * sizeof(float));
+        float* colors = r.shared->colors.load(std::memory_order_acquire);
+        if (!colors) colors = makeColors(r);
+        if (!colors) return end;
+        memcpy(&colors[3 * size_t(index)], rgb, 3 * sizeof(float));
     }
     return kelSkipLine(last, end);
 }
@@ -300,15 +361,15 @@ const char* vertexStatement(ObjReader& r, const char* p, const char* tokenEnd, b
     KelModel* m = r.model;
     size_t length = size_t(tokenEnd - p);
     unsigned* read;
-    unsigned total;
+    unsigned room;
     float* table;
     int width = 3;
     if (length == 1) {
-        read = &r.numvertices, total = m->numvertices, table = m->vertices;
+        read = &r.numvertices, room = r.vertexEnd, table = m->vertices;
     } else if (length == 2 && p[1] == 'n') {
-        read = &r.numnormals, total = m->numnormals, table = m->normals;
+        read = &r.numnormals, room = r.normalEnd, table = m->normals;
     } else if (length == 2 && p[1] == 't') {
-        read = &r.numtexcoords, total = m->numtexcoords, table = m->texcoords, width = 2;
+        read = &r.numtexcoords, room = r.texcoordEnd, table = m->texcoords, width = 2;
     } else {
         kelSetError(r.error, KEL_ERROR_STATEMENT, lineOf(r, p), "kelFirstPass(): Unknown token \"%.*s\".", int(length),
                     p);
@@ -321,25 +382,38 @@ const char* vertexStatement(ObjReader& r, const char* p, const char* tokenEnd, b
     // Whatever follows the numbers on the line of the last one is dropped,
     // as the first pass drops the rest of the line.
     float scratch[3];
-    float* entry = *read < total ? &table[width * ++*read] : scratch;
+    float* entry = *read < room ? &table[width * ++*read] : scratch;
     if (length == 1) return vertexNumbers(r, tokenEnd, entry, entry == scratch ? 0 : *read);
     return kelReadNumbers(tokenEnd, r.end, entry, width);
 }
 
-// Second pass: makes the group named `name` current, with its room, and
-// gives it the current material.
-void selectGroup(ObjReader& r, const char* name) {
-    unsigned i = 0;
-    KelGroup* group = r.model->groups;
-    for (; group && strcmp(group->name, name) != 0; group = group->next) i++;
-    r.group = group;
-    r.groupRoom = group ? r.rooms[i] : 0;
-    if (group) group->material = r.material;
+// The span of `group` in the chunk being read: found, or added in the first
+// pass; null when the second pass finds none (the file changed) or memory
+// runs out (with the error set).
+GroupSpan* spanOf(ObjReader& r, KelGroup* group, bool fill) {
+    Plan* plan = r.plan;
+    GroupSpan* spans = plan->spans + r.current->firstSpan;
+    for (size_t i = 0; i < r.current->numSpans; i++)
+        if (spans[i].group == group) return &spans[i];
+    if (fill) return nullptr;
+    if (plan->numspans == plan->spansCapacity) {
+        size_t capacity = plan->spansCapacity ? 2 * plan->spansCapacity : 64;
+        void* grown = kelTryRealloc(plan->spans, capacity * sizeof(GroupSpan));
+        if (!grown) return kelSetMemoryError(r.error, capacity, sizeof(GroupSpan)), nullptr;
+        plan->spans = static_cast<GroupSpan*>(grown);
+        plan->spansCapacity = capacity;
+    }
+    GroupSpan* span = &plan->spans[plan->numspans++];
+    *span = GroupSpan{group, 0, 0, 0, 0, false};
+    r.current->numSpans++;
+    return span;
 }
 
 // "g": the group's name is the whole rest of the line, the blanks after the
 // keyword included, without the line end ("\n" or "\r\n"). The name is
 // NUL-terminated in place for the lookup and the byte put back afterwards.
+// The first pass creates the group; the second makes it current and gives
+// it the current material.
 const char* groupStatement(ObjReader& r, const char* tokenEnd, bool fill) {
     char* p = const_cast<char*>(tokenEnd);
     char* lineEnd = const_cast<char*>(kelSkipLine(p, r.end));
@@ -349,9 +423,13 @@ const char* groupStatement(ObjReader& r, const char* tokenEnd, bool fill) {
     char saved = *lineEnd;
     *lineEnd = '\0';
     if (fill) {
-        selectGroup(r, p);
+        KelGroup* group = kelFindGroup(r.model, p);
+        r.span = group ? spanOf(r, group, true) : nullptr;
+        if (r.span) r.span->material = r.material, r.span->assigned = true;
     } else if (!(r.group = kelTryAddGroup(r.model, p))) {
         kelSetMemoryError(r.error, 1, sizeof(KelGroup));
+        next = r.end;
+    } else if (!(r.span = spanOf(r, r.group, false))) {
         next = r.end;
     }
     *lineEnd = saved;
@@ -379,25 +457,39 @@ void readLibrary(ObjReader& r, const char* name, size_t length, const char* at) 
     *r.error = libraryError;
 }
 
-// "mtllib" (first pass) and "usemtl" (second pass): the first word after the
-// keyword names the library or material; the name is NUL-terminated in place
-// while it is used. Other statements that start with 'm' or 'u' are skipped.
+// "usemtl": the first pass keeps the name of each chunk's last one (it gives
+// the material in force where the next chunk starts); the second looks it
+// up, makes it current and gives it to the current group.
+void useMaterial(ObjReader& r, const char* name, size_t length, bool fill) {
+    if (!fill) {
+        char* copy = kelTryCopyName(name, length);
+        if (!copy) return kelSetMemoryError(r.error, length + 1, 1);
+        free(r.current->lastMaterial);
+        r.current->lastMaterial = copy;
+        return;
+    }
+    r.material = 0;
+    if (!r.libraryMissing && !kelLookupMaterial(r.model, name, &r.material)) r.current->unknownMaterial = true;
+    if (r.span) r.span->material = r.material, r.span->assigned = true;
+}
+
+// "mtllib" (first pass) and "usemtl": the first word after the keyword names
+// the library or material; the name is NUL-terminated in place while it is
+// used. Other statements that start with 'm' or 'u' are skipped.
 const char* materialStatement(ObjReader& r, const char* p, const char* tokenEnd, bool fill) {
-    bool library = kelIsWord(p, tokenEnd, "mtllib");
+    bool library = !fill && kelIsWord(p, tokenEnd, "mtllib");
     bool use = kelIsWord(p, tokenEnd, "usemtl");
     const char* wordEnd = tokenEnd;
     const char* word = tokenEnd;
-    if ((library && !fill) || (use && fill)) word = kelLineWord(tokenEnd, r.end, &wordEnd);
+    if (library || use) word = kelLineWord(tokenEnd, r.end, &wordEnd);
     if (word != wordEnd) {
         char* name = const_cast<char*>(word);
         char saved = *wordEnd;
         name[wordEnd - word] = '\0';
-        if (library) {
+        if (library)
             readLibrary(r, name, size_t(wordEnd - word), p);
-        } else {
-            r.material = r.libraryMissing ? 0 : kelFindMaterial(r.model, name);
-            if (r.group) r.group->material = r.material;
-        }
+        else
+            useMaterial(r, name, size_t(wordEnd - word), fill);
         name[wordEnd - word] = saved;
     }
     return kelSkipLine(wordEnd, r.end);
@@ -425,28 +517,20 @@ void readStatements(ObjReader& r, bool fill) {
     }
 }
 
-// Reports progress after each chunk: both passes make up the total. False
-// (with the error set) when the callback asks to stop.
-bool reportProgress(ObjReader& r, int pass, bool last) {
+// Reports progress: `done` bytes of both passes over the input. False
+// (with the error set) when the callback asks to stop. Only the calling
+// thread reports.
+bool reportProgress(ObjReader& r, unsigned long long done, unsigned long long size) {
     if (!r.options->progress) return true;
-    unsigned long long total = 2 * r.chunks.total;
-    unsigned long long done = last ? total : pass * r.chunks.total + kelChunkEnd(&r.chunks);
-    if (done > total) done = total;
-    if (r.options->progress(r.options->user, done, total) == 0) return true;
+    unsigned long long total = 2 * size;
+    if (r.options->progress(r.options->user, done < total ? done : total, total) == 0) return true;
     kelSetError(r.error, KEL_ERROR_CANCELLED, 0, "kelReadOBJ() cancelled reading \"%s\".", r.name);
     return false;
 }
 
-// One pass over the input, chunk by chunk; false when it stopped on an error.
-bool readPass(ObjReader& r, bool fill) {
-    while (kelNextChunk(&r.chunks)) {
-        r.begin = r.chunks.data + r.chunks.start;
-        r.end = r.chunks.data + r.chunks.split;
-        readStatements(r, fill);
-        if (r.error->code != KEL_OK || !reportProgress(r, fill, false)) return false;
-    }
-    switch (r.chunks.error) {
-    case KEL_OK: return true;
+// The error of chunked input that failed with `code`.
+void inputError(ObjReader& r, int code) {
+    switch (code) {
     case KEL_ERROR_MEMORY: kelSetMemoryError(r.error, r.chunks.capacity, 2); break;
     case KEL_ERROR_ENCODING:
         kelSetError(r.error, KEL_ERROR_ENCODING, 0,
@@ -454,24 +538,69 @@ bool readPass(ObjReader& r, bool fill) {
         break;
     default: kelSetError(r.error, KEL_ERROR_IO, 0, "kelReadOBJ() failed: can't open data file \"%s\".", r.name); break;
     }
-    return false;
 }
 
+// Starts the plan of the chunk just handed out: where it lies, the counts
+// before it and the group in force where it starts.
+bool planChunk(ObjReader& r) {
+    Plan* plan = r.plan;
+    if (plan->numchunks == plan->chunksCapacity) {
+        size_t capacity = plan->chunksCapacity ? 2 * plan->chunksCapacity : 16;
+        void* grown = kelTryRealloc(plan->chunks, capacity * sizeof(ChunkPlan));
+        if (!grown) return kelSetMemoryError(r.error, capacity, sizeof(ChunkPlan)), false;
+        plan->chunks = static_cast<ChunkPlan*>(grown);
+        plan->chunksCapacity = capacity;
+    }
+    r.current = &plan->chunks[plan->numchunks++];
+    *r.current = ChunkPlan{r.chunks.offset,
+                           r.chunks.split,
+                           r.numvertices,
+                           r.numnormals,
+                           r.numtexcoords,
+                           r.model->numtriangles,
+                           plan->numspans,
+                           0,
+                           nullptr,
+                           0,
+                           false};
+    return (r.span = spanOf(r, r.group, false)) != nullptr;
+}
+
+// First pass: reads the input in order, counting and planning each chunk,
+// creating the groups and reading the material library; then gives each
+// group its triangle list and each chunk's span its place in it, and each
+// chunk the material in force where it starts.
 bool firstPass(ObjReader& r) {
     KelModel* m = r.model;
     if (!(r.group = kelTryAddGroup(m, "default"))) return kelSetMemoryError(r.error, 1, sizeof(KelGroup)), false;
-    if (!readPass(r, false)) return false;
+    while (kelNextChunk(&r.chunks)) {
+        if (!planChunk(r)) return false;
+        r.begin = r.chunks.data + r.chunks.start;
+        r.end = r.chunks.data + r.chunks.split;
+        readStatements(r, false);
+        if (r.error->code != KEL_OK || !reportProgress(r, kelChunkEnd(&r.chunks), r.chunks.total)) return false;
+    }
+    if (r.chunks.error) return inputError(r, r.chunks.error), false;
     m->numvertices = r.numvertices;
     m->numnormals = r.numnormals;
     m->numtexcoords = r.numtexcoords;
-    if (!(r.rooms = static_cast<unsigned*>(kelTryAlloc(m->numgroups, sizeof(unsigned)))))
-        return kelSetMemoryError(r.error, m->numgroups, sizeof(unsigned)), false;
-    unsigned i = 0;
     for (KelGroup* g = m->groups; g; g = g->next) {
         if (!(g->triangles = static_cast<unsigned*>(kelTryAlloc(g->numtriangles, sizeof(unsigned)))))
             return kelSetMemoryError(r.error, g->numtriangles, sizeof(unsigned)), false;
-        r.rooms[i++] = g->numtriangles;
         g->numtriangles = 0;
+    }
+    Plan* plan = r.plan;
+    for (size_t i = 0; i < plan->numspans; i++) {
+        GroupSpan& span = plan->spans[i];
+        span.first = span.group->numtriangles;
+        span.group->numtriangles += span.count;
+    }
+    unsigned material = 0;
+    for (size_t i = 0; i < plan->numchunks; i++) {
+        ChunkPlan& c = plan->chunks[i];
+        c.material = material;
+        if (!c.lastMaterial) continue;
+        if (r.libraryMissing || !kelLookupMaterial(m, c.lastMaterial, &material)) material = 0;
     }
     return true;
 }
@@ -497,19 +626,163 @@ bool allocateTables(ObjReader& r) {
     return true;
 }
 
+// Second pass over one chunk, its bytes at [r.begin, r.end): fills its
+// entries, triangles and group spans where the plan puts them. A chunk that
+// does not fill exactly what the first pass counted changed in between.
+void fillChunk(ObjReader& r, size_t index) {
+    const Plan* plan = r.plan;
+    const KelModel* m = r.model;
+    ChunkPlan* c = &plan->chunks[index];
+    const ChunkPlan* next = index + 1 < plan->numchunks ? c + 1 : nullptr;
+    r.current = c;
+    r.numvertices = c->vertices, r.vertexEnd = next ? next->vertices : m->numvertices;
+    r.numnormals = c->normals, r.normalEnd = next ? next->normals : m->numnormals;
+    r.numtexcoords = c->texcoords, r.texcoordEnd = next ? next->texcoords : m->numtexcoords;
+    r.triangle = c->triangles, r.triangleEnd = next ? next->triangles : m->numtriangles;
+    r.material = c->material;
+    r.span = &plan->spans[c->firstSpan];
+    readStatements(r, true);
+    bool complete = r.numvertices == r.vertexEnd && r.numnormals == r.normalEnd && r.numtexcoords == r.texcoordEnd &&
+                    r.triangle == r.triangleEnd;
+    for (size_t i = 0; i < c->numSpans; i++)
+        complete = complete && plan->spans[c->firstSpan + i].filled == plan->spans[c->firstSpan + i].count;
+    if (!complete)
+        kelSetError(r.error, KEL_ERROR_IO, 0, "kelReadOBJ() failed: \"%s\" changed while it was read.", r.name);
+}
+
+// A reader for one thread of the second pass: the shared input, a chunk
+// buffer and an error of its own.
+ObjReader threadReader(const ObjReader& r, KelError* error) {
+    ObjReader t = r;
+    t.error = error;
+    t.chunks = KelChunks{};
+    t.chunks.fd = r.chunks.fd;
+    t.chunks.memory = r.chunks.memory;
+    t.chunks.memorySize = r.chunks.memorySize;
+    return t;
+}
+
+// Loads chunk `index` into the thread's buffer; false with the error set
+// when it cannot be read.
+bool loadChunk(ObjReader& t, size_t index) {
+    const ChunkPlan& c = t.plan->chunks[index];
+    if (!kelReadChunkAt(&t.chunks, c.offset, c.size)) return inputError(t, t.chunks.error), false;
+    t.begin = t.chunks.data + t.chunks.start;
+    t.end = t.chunks.data + t.chunks.split;
+    return true;
+}
+
+// One thread of the second pass: takes the next chunk until none is left,
+// the read is cancelled, or the chunks left come after one that failed.
+// The calling thread (`reports`) also reports progress.
+void fillChunks(const ObjReader& r, bool reports) {
+    Shared* shared = r.shared;
+    KelError error = {};
+    ObjReader t = threadReader(r, &error);
+    unsigned long long size = 0;
+    for (size_t i; (i = shared->next++) < r.plan->numchunks;) {
+        if (shared->cancelled || i > shared->firstError) break;
+        if (loadChunk(t, i)) fillChunk(t, i);
+        if (error.code != KEL_OK) {
+            std::lock_guard<std::mutex> hold(shared->lock);
+            if (i < shared->firstError) shared->error = error, shared->firstError = i;
+            error = {};
+        }
+        size = shared->done += r.plan->chunks[i].size;
+        if (reports && !reportProgress(t, r.chunks.total + size, r.chunks.total)) shared->cancelled = true;
+    }
+    free(t.chunks.data);
+}
+
+// The number of threads for the second pass: as asked, or as many as the
+// machine has cores for input that is not small; never more than chunks.
+unsigned threadCount(const ObjReader& r) {
+    const unsigned long long small = 4ull << 20;
+    unsigned want = r.options->threads;
+    if (want == 0) want = r.chunks.total < small ? 1 : std::thread::hardware_concurrency();
+    if (want > kMaxThreads) want = kMaxThreads;
+    if (want > r.plan->numchunks) want = unsigned(r.plan->numchunks);
+    return want ? want : 1;
+}
+
+// Prints the message of each usemtl in [p, end) that names no material.
+void printUnknownMaterials(const ObjReader& r, const char* p, const char* end) {
+    for (p = kelSkipSpace(p, end); p < end; p = kelSkipSpace(p, end)) {
+        const char* tokenEnd = kelTokenEnd(p, end);
+        const char* wordEnd = tokenEnd;
+        const char* word = kelIsWord(p, tokenEnd, "usemtl") ? kelLineWord(tokenEnd, end, &wordEnd) : tokenEnd;
+        if (word != wordEnd) {
+            char* name = const_cast<char*>(word);
+            char saved = *wordEnd;
+            name[wordEnd - word] = '\0';
+            kelFindMaterial(r.model, name);
+            name[wordEnd - word] = saved;
+        }
+        p = kelSkipLine(wordEnd, end);
+    }
+}
+
+// Prints, in file order, the message of each usemtl that named no
+// material, reading again the chunks where the second pass met one.
+void reportUnknownMaterials(const ObjReader& r) {
+    if (!r.chunks.seekable) {
+        if (r.plan->numchunks && r.plan->chunks[0].unknownMaterial) printUnknownMaterials(r, r.begin, r.end);
+        return;
+    }
+    KelError ignored = {};
+    ObjReader t = threadReader(r, &ignored);
+    for (size_t i = 0; i < r.plan->numchunks; i++)
+        if (r.plan->chunks[i].unknownMaterial && loadChunk(t, i)) printUnknownMaterials(r, t.begin, t.end);
+    free(t.chunks.data);
+}
+
+// Second pass: fills the chunks on as many threads as help (a pipe's one
+// chunk, still in the buffer, on the calling thread), then gives each group
+// the material its last chunk gave it.
 bool secondPass(ObjReader& r) {
-    r.numvertices = r.numnormals = r.numtexcoords = 0;
-    r.maxtriangles = r.model->numtriangles;
-    r.model->numtriangles = 0;
-    r.material = 0;
-    selectGroup(r, "default");
-    kelRewindChunks(&r.chunks);
-    return readPass(r, true) && reportProgress(r, 1, true);
+    Shared* shared = r.shared;
+    KelModel* m = r.model;
+    if (!r.chunks.seekable) {
+        kelRewindChunks(&r.chunks);
+        if (kelNextChunk(&r.chunks)) {
+            r.begin = r.chunks.data + r.chunks.start;
+            r.end = r.chunks.data + r.chunks.split;
+            fillChunk(r, 0);
+        }
+    } else {
+        std::thread helpers[kMaxThreads];
+        unsigned started = 0;
+        for (unsigned n = threadCount(r); started + 1 < n; started++) {
+            try {
+                helpers[started] = std::thread(fillChunks, std::cref(r), false);
+            } catch (...) {
+                break;  // fewer threads
+            }
+        }
+        fillChunks(r, true);
+        for (unsigned i = 0; i < started; i++) helpers[i].join();
+        if (shared->cancelled)
+            kelSetError(r.error, KEL_ERROR_CANCELLED, 0, "kelReadOBJ() cancelled reading \"%s\".", r.name);
+        else if (shared->firstError != SIZE_MAX)
+            *r.error = shared->error;
+    }
+    m->colors = shared->colors;
+    if (r.error->code != KEL_OK) return false;
+    for (size_t i = 0; i < r.plan->numspans; i++) {
+        const GroupSpan& span = r.plan->spans[i];
+        if (span.assigned) span.group->material = span.material;
+    }
+    reportUnknownMaterials(r);
+    return reportProgress(r, 2 * r.chunks.total, r.chunks.total);
 }
 
 // Reads the opened input into a new model; null on failure, with nothing
 // held.
 KelModel* readObj(ObjReader& r) {
+    Plan plan = {};
+    Shared shared;
+    r.plan = &plan;
+    r.shared = &shared;
     KelModel* model = static_cast<KelModel*>(kelTryAlloc(1, sizeof(KelModel)));
     if (model && !(model->pathname = kelTryCopyName(r.name, strlen(r.name)))) free(model), model = nullptr;
     if (!model) {
@@ -517,12 +790,15 @@ KelModel* readObj(ObjReader& r) {
     } else {
         r.model = model;
         if (!(firstPass(r) && allocateTables(r) && secondPass(r))) {
+            model->colors = shared.colors;
             kelDelete(model);
             model = nullptr;
         }
     }
     kelCloseChunks(&r.chunks);
-    free(r.rooms);
+    for (size_t i = 0; i < plan.numchunks; i++) free(plan.chunks[i].lastMaterial);
+    free(plan.chunks);
+    free(plan.spans);
     return model;
 }
 

@@ -4,6 +4,7 @@
 // ends at a boundary, long comments, "\r\n" line ends, lines that begin with
 // "inf" or "nan", map names with blanks, and a face longer than any small
 // chunk.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -71,16 +72,61 @@ TEST(KelChunks, EveryChunkSizeGivesTheModelOfOneRead) {
     EXPECT_STREQ(whole->materials[1].diffuseMap, "red  wood.png");
     EXPECT_EQ(whole->materials[2].dissolve, 0.5f);
     EXPECT_STREQ(whole->materials[2].bumpMap, "blue.png");
+    KelReadOptions options = {};
     for (size_t chunk = 1; chunk <= 200; chunk++) {
         SCOPED_TRACE(chunk);
-        KelModel* m = kelLoadOBJChunks(path.c_str(), chunk, nullptr, nullptr);
+        options.threads = 1 + chunk % 4;
+        KelModel* m = kelLoadOBJChunks(path.c_str(), chunk, &options, nullptr);
         expectSameModel(m, whole);
         kelDelete(m);
-        m = kelLoadOBJFromMemoryChunks(text.data(), text.size(), path.c_str(), chunk, nullptr, nullptr);
+        options.threads = 1 + (chunk + 1) % 4;
+        m = kelLoadOBJFromMemoryChunks(text.data(), text.size(), path.c_str(), chunk, &options, nullptr);
         expectSameModel(m, whole);
         kelDelete(m);
     }
     kelDelete(whole);
+}
+
+// Every file of the fuzz corpus gives the same model, or the same error, at
+// every chunk size and thread count.
+TEST(KelChunks, CorpusFilesReadAlikeOnAnyNumberOfThreads) {
+    TempDir dir;
+    dir.write("fuzz.mtl", readFile(ORVANDEL_SOURCE_DIR "/fuzz/corpus/mtl/basic.mtl"));
+    DIR* corpus = opendir(ORVANDEL_SOURCE_DIR "/fuzz/corpus/obj");
+    ASSERT_NE(corpus, nullptr);
+    int files = 0;
+    while (dirent* e = readdir(corpus)) {
+        if (e->d_name[0] == '.') continue;
+        files++;
+        std::string path =
+            dir.write(e->d_name, readFile(std::string(ORVANDEL_SOURCE_DIR "/fuzz/corpus/obj/") + e->d_name));
+        KelError expected, error;
+        testing::internal::CaptureStdout();  // messages of materials not found, in file order
+        KelModel* reference = kelLoadOBJ(path.c_str(), nullptr, &expected);
+        std::string messages = testing::internal::GetCapturedStdout();
+        KelReadOptions options = {};
+        for (size_t chunk : {1, 7, 64, 4096})
+            for (unsigned threads = 1; threads <= 4; threads++) {
+                SCOPED_TRACE(std::string(e->d_name) + " chunk " + std::to_string(chunk) + " threads " +
+                             std::to_string(threads));
+                options.threads = threads;
+                testing::internal::CaptureStdout();
+                KelModel* m = kelLoadOBJChunks(path.c_str(), chunk, &options, &error);
+                EXPECT_EQ(testing::internal::GetCapturedStdout(), messages);
+                ASSERT_EQ(m != nullptr, reference != nullptr) << error.message;
+                if (m) {
+                    expectSameModel(m, reference);
+                    kelDelete(m);
+                } else {
+                    EXPECT_EQ(error.code, expected.code);
+                    EXPECT_EQ(error.line, expected.line);
+                    EXPECT_STREQ(error.message, expected.message);
+                }
+            }
+        if (reference) kelDelete(reference);
+    }
+    closedir(corpus);
+    EXPECT_GE(files, 8);
 }
 
 TEST(KelChunks, AFileThatCannotSeekIsReadOnce) {
