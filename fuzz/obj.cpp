@@ -2,7 +2,7 @@
 // OBJ file whose material library ("fuzz.mtl", handed over by the library
 // callback) is fixed, checked and freed. The read goes through chunks of 1 to
 // 37 bytes, chosen by the input's size, so that chunk boundaries fall
-// everywhere a statement can stand.
+// everywhere a statement can stand, on one to three threads.
 #include <cstdint>
 #include <cstring>
 
@@ -29,6 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     KelReadOptions options = {};
     options.library = library;
     options.optionalLibrary = size % 2;
+    options.threads = 1 + unsigned(size / 2 % 3);
     KelError error;
     KelModel* model = kelLoadOBJFromMemoryChunks(data, size, "fuzz.obj", 1 + size % 37, &options, &error);
     checkLoad(model, error);
