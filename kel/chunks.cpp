@@ -75,6 +75,8 @@ static int startChunks(KelChunks* c, size_t chunk, bool known, unsigned long lon
     c->chunk = capacity;
     c->seekable = known;
     c->total = known ? total : 0;
+    c->limit = known ? total : ~0ull;
+    c->ownsInput = true;
     return KEL_OK;
 }
 
@@ -102,20 +104,56 @@ int kelOpenMemoryChunks(const void* data, size_t size, size_t chunk, KelChunks* 
     return startChunks(chunks, chunk, true, size);
 }
 
-// Reads up to `want` bytes of input at the buffer's end; the count, 0 at the
-// end of the input, or -1 when the read failed.
-static long readMore(KelChunks* c, size_t want) {
-    char* into = c->data + c->size;
+// Reads up to n bytes of input at input offset `at` into `into`; the
+// count, 0 at the end of the input, or -1 when the read failed. A file
+// that can seek is read with pread, so that ranges read it at once.
+static long readAt(const KelChunks* c, char* into, size_t n, unsigned long long at) {
+    unsigned long long left = at < c->limit ? c->limit - at : 0;
+    if (n > left) n = size_t(left);
     if (c->memory) {
-        size_t at = c->offset + c->size;
-        size_t left = at < c->memorySize ? c->memorySize - at : 0;
-        size_t n = want < left ? want : left;
+        size_t inMemory = at < c->memorySize ? size_t(c->memorySize - at) : 0;
+        if (n > inMemory) n = inMemory;
         memcpy(into, c->memory + at, n);
         return long(n);
     }
     for (;;) {
-        ssize_t got = read(c->fd, into, want);
+        ssize_t got = c->seekable ? pread(c->fd, into, n, off_t(at)) : read(c->fd, into, n);
         if (got >= 0 || errno != EINTR) return long(got);
+    }
+}
+
+static long readMore(KelChunks* c, size_t want) { return readAt(c, c->data + c->size, want, c->offset + c->size); }
+
+int kelOpenRangeChunks(const KelChunks* input, unsigned long long begin, unsigned long long end, size_t chunk,
+                       KelChunks* range) {
+    *range = {};
+    int status = startChunks(range, chunk, true, end - begin);
+    range->fd = input->fd;
+    range->memory = input->memory;
+    range->memorySize = input->memorySize;
+    range->total = input->total;
+    range->offset = range->begin = begin;
+    range->limit = end;
+    range->ownsInput = false;
+    return status;
+}
+
+unsigned long long kelFindStatementStart(const KelChunks* input, unsigned long long from) {
+    char window[4096];
+    bool seekingToken = false;         // past a line end, looking for the first token after it
+    unsigned long long candidate = 0;  // the line start after that line end
+    for (unsigned long long at = from;;) {
+        long got = readAt(input, window, sizeof window, at);
+        if (got <= 0) return input->total;
+        for (long i = 0; i < got; i++, at++) {
+            char ch = window[i];
+            if (!seekingToken) {
+                if (ch == '\n') seekingToken = true, candidate = at + 1;
+            } else if (!kelIsSpace(ch)) {
+                if (!mayStartNumber(ch)) return candidate;
+                seekingToken = ch == '\n';  // a number may go on the statement before: look further
+            }
+        }
     }
 }
 
@@ -208,26 +246,26 @@ bool kelReadChunkAt(KelChunks* c, unsigned long long offset, size_t size) {
 }
 
 void kelRewindChunks(KelChunks* c) {
-    if (c->offset == 0 && c->eof && c->split == c->size) {
+    if (c->offset == c->begin && c->eof && c->split == c->size) {
         c->split = 0;  // the whole input is in the buffer
         return;
     }
     if (c->split) c->data[c->split] = c->saved;
-    if (!c->memory && lseek(c->fd, 0, SEEK_SET) != 0) c->error = KEL_ERROR_IO;
-    c->size = c->split = c->offset = 0;
+    if (!c->seekable) c->error = KEL_ERROR_IO;  // a pipe is rewound only when read whole
+    c->size = c->split = 0;
+    c->offset = c->begin;
     c->eof = false;
 }
 
 // Only an error message asks for a line number, so lines are not counted as
-// chunks go by: the input before the chunk is read again here (input read in
-// more than one chunk can seek) and counted with the chunk's bytes.
-unsigned long kelChunkLine(const KelChunks* chunks, const char* at) {
-    unsigned long line = 1 + countLines(chunks->data, size_t(at - chunks->data));
-    if (chunks->memory) return line + countLines(chunks->memory, chunks->offset);
+// chunks go by: the input before the position is read again here.
+unsigned long kelLineAt(const KelChunks* input, unsigned long long offset) {
+    unsigned long line = 1;
+    if (input->memory) return line + countLines(input->memory, size_t(offset));
     char block[16384];
-    for (size_t done = 0; done < chunks->offset;) {
-        size_t want = chunks->offset - done < sizeof block ? chunks->offset - done : sizeof block;
-        ssize_t got = pread(chunks->fd, block, want, off_t(done));
+    for (unsigned long long done = 0; done < offset;) {
+        size_t want = offset - done < sizeof block ? size_t(offset - done) : sizeof block;
+        ssize_t got = pread(input->fd, block, want, off_t(done));
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;  // the count stays short: the message is all it serves
         line += countLines(block, size_t(got));
@@ -236,9 +274,13 @@ unsigned long kelChunkLine(const KelChunks* chunks, const char* at) {
     return line;
 }
 
+unsigned long kelChunkLine(const KelChunks* chunks, const char* at) {
+    return kelLineAt(chunks, chunks->offset) + countLines(chunks->data, size_t(at - chunks->data));
+}
+
 void kelCloseChunks(KelChunks* chunks) {
     if (!chunks->data) return;  // never opened, or closed already
     free(chunks->data);
-    if (chunks->fd >= 0) close(chunks->fd);
+    if (chunks->ownsInput && chunks->fd >= 0) close(chunks->fd);
     chunks->data = nullptr;
 }

@@ -35,7 +35,9 @@ struct KelChunks {
     char saved;                // the byte at data[split], replaced by a zero
     size_t offset;             // input offset of data[0]
     unsigned long long total;  // bytes of the whole input: known at the open, or once a pipe is read whole
-    bool seekable;             // a regular file or memory: split into chunks and read again to rewind
+    unsigned long long begin, limit;  // the part of the input read: [begin, limit); all of it unless a range
+    bool seekable;                    // a regular file or memory: split into chunks, read at any offset
+    bool ownsInput;                   // kelCloseChunks closes the file (not so for a range)
     bool eof;
     int error;  // KEL_OK, or why the last kelNextChunk failed: KEL_ERROR_IO, _MEMORY or _ENCODING
 };
@@ -45,6 +47,17 @@ int kelOpenChunks(const char* path, size_t chunk, KelChunks* chunks);
 // The same for `size` bytes at `data`, which must stay valid until the
 // chunks are closed.
 int kelOpenMemoryChunks(const void* data, size_t size, size_t chunk, KelChunks* chunks);
+// Opens the part [begin, end) of input opened with kelOpenChunks or
+// kelOpenMemoryChunks (which must be seekable and stay open) as chunks of
+// their own, for reading parts on several threads at once. `begin` must be
+// a statement start (kelFindStatementStart). Returns KEL_OK or
+// KEL_ERROR_MEMORY.
+int kelOpenRangeChunks(const KelChunks* input, unsigned long long begin, unsigned long long end, size_t chunk,
+                       KelChunks* range);
+// The first line start at or after `from` where a statement starts: one whose
+// first token (after any blank lines) cannot continue the statement before
+// it. The input's size when there is none after `from`.
+unsigned long long kelFindStatementStart(const KelChunks* input, unsigned long long from);
 // Hands out the next chunk; false at the end of the input or on a failure
 // (chunks->error).
 bool kelNextChunk(KelChunks* chunks);
@@ -64,6 +77,8 @@ inline unsigned long long kelChunkEnd(const KelChunks* chunks) { return chunks->
 // only when asked (for an error message), which re-reads the input before
 // the chunk.
 unsigned long kelChunkLine(const KelChunks* chunks, const char* at);
+// The line number of input offset `offset` (of seekable input).
+unsigned long kelLineAt(const KelChunks* input, unsigned long long offset);
 // Closes the file and frees the buffer; safe to call again.
 void kelCloseChunks(KelChunks* chunks);
 

@@ -52,13 +52,35 @@ struct Plan {
     size_t numspans, spansCapacity;
 };
 
-// What the threads of the second pass share.
+// An mtllib statement met in the first pass; the library is read once the
+// pass is over, in file order.
+struct LibraryNote {
+    char* name;                 // owned
+    unsigned long long offset;  // where the statement stands in the input
+};
+
+// A part of the input that one thread reads in the first pass, with what it
+// learns there: its chunks' plans (counts relative to its start), the groups
+// it creates (in a model of its own) and the libraries it names. A span or
+// `last` group that is null stands for the group in force where it starts.
+struct Range {
+    unsigned long long begin, end;
+    KelModel* local;  // owned: the range's counts and groups, newest first
+    Plan plan;
+    LibraryNote* libraries;  // owned
+    size_t numlibraries, librariesCapacity;
+    KelGroup* last;                  // the group in force at its end (a group of `local`), or null
+    KelError error;                  // its first error
+    unsigned long long errorOffset;  // where that error stands
+};
+
+// What the threads of both passes share.
 struct Shared {
     std::mutex lock;
     std::atomic<float*> colors{nullptr};       // made at the first vertex colour, under lock
     std::atomic<size_t> next{0};               // the next chunk to fill
     std::atomic<size_t> firstError{SIZE_MAX};  // the chunk of `error`
-    std::atomic<unsigned long long> done{0};   // input bytes filled
+    std::atomic<unsigned long long> done{0};   // input bytes read, both passes together
     std::atomic<bool> cancelled{false};
     KelError error;  // the error of the earliest chunk that failed, under lock
 };
@@ -74,13 +96,15 @@ struct ObjReader {
     const char* begin;              // the chunk being read
     const char* end;
     Plan* plan;
-    Shared* shared;  // second pass
+    Shared* shared;
+    Range* range;                    // the range being read (first pass)
+    unsigned long long errorOffset;  // where an unknown statement stands (first pass)
     // Entries read so far: the first pass's counts, or the second pass's
     // last filled index, and the room the chunk has (second pass).
     unsigned numvertices, numnormals, numtexcoords;
     unsigned vertexEnd, normalEnd, texcoordEnd;
     unsigned triangle, triangleEnd;  // the chunk's next and end triangle slots (second pass)
-    KelGroup* group;                 // current group (first pass)
+    KelGroup* group;                 // current group (first pass; null for the one in force where the range starts)
     GroupSpan* span;                 // current group's span in the chunk; null for one the first pass did not see
     ChunkPlan* current;              // the chunk being read
     unsigned material;               // current material (second pass)
@@ -281,7 +305,6 @@ const char* faceStatement(ObjReader& r, const char* p, bool fill) {
         (void)slowUntil;
         unsigned triangles = references == 0 ? 0 : references < 3 ? 1 : references - 2;
         r.model->numtriangles += triangles;
-        r.group->numtriangles += triangles;
         r.span->count += triangles;
         return p;
     }
@@ -371,6 +394,7 @@ const char* vertexStatement(ObjReader& r, const char* p, const char* tokenEnd, b
     } else if (length == 2 && p[1] == 't') {
         read = &r.numtexcoords, room = r.texcoordEnd, table = m->texcoords, width = 2;
     } else {
+        if (r.error->code == KEL_OK) r.errorOffset = r.chunks.offset + size_t(p - r.chunks.data);
         kelSetError(r.error, KEL_ERROR_STATEMENT, lineOf(r, p), "kelFirstPass(): Unknown token \"%.*s\".", int(length),
                     p);
         return r.end;
@@ -387,6 +411,19 @@ const char* vertexStatement(ObjReader& r, const char* p, const char* tokenEnd, b
     return kelReadNumbers(tokenEnd, r.end, entry, width);
 }
 
+// Makes room for one more entry after the `count` of a growing array; false
+// (the array unchanged, the error set) when out of memory.
+template <typename T>
+bool makeRoom(T** array, size_t count, size_t* capacity, KelError* error) {
+    if (count < *capacity) return true;
+    size_t more = *capacity ? 2 * *capacity : 16;
+    void* grown = kelTryRealloc(*array, more * sizeof(T));
+    if (!grown) return kelSetMemoryError(error, more, sizeof(T)), false;
+    *array = static_cast<T*>(grown);
+    *capacity = more;
+    return true;
+}
+
 // The span of `group` in the chunk being read: found, or added in the first
 // pass; null when the second pass finds none (the file changed) or memory
 // runs out (with the error set).
@@ -395,14 +432,7 @@ GroupSpan* spanOf(ObjReader& r, KelGroup* group, bool fill) {
     GroupSpan* spans = plan->spans + r.current->firstSpan;
     for (size_t i = 0; i < r.current->numSpans; i++)
         if (spans[i].group == group) return &spans[i];
-    if (fill) return nullptr;
-    if (plan->numspans == plan->spansCapacity) {
-        size_t capacity = plan->spansCapacity ? 2 * plan->spansCapacity : 64;
-        void* grown = kelTryRealloc(plan->spans, capacity * sizeof(GroupSpan));
-        if (!grown) return kelSetMemoryError(r.error, capacity, sizeof(GroupSpan)), nullptr;
-        plan->spans = static_cast<GroupSpan*>(grown);
-        plan->spansCapacity = capacity;
-    }
+    if (fill || !makeRoom(&plan->spans, plan->numspans, &plan->spansCapacity, r.error)) return nullptr;
     GroupSpan* span = &plan->spans[plan->numspans++];
     *span = GroupSpan{group, 0, 0, 0, 0, false};
     r.current->numSpans++;
@@ -436,25 +466,36 @@ const char* groupStatement(ObjReader& r, const char* tokenEnd, bool fill) {
     return next;
 }
 
-// Reads the library `name` in the first pass. A library that cannot be
-// opened is an error, or with optionalLibrary a warning that leaves the
-// model with only the "default" material.
-void readLibrary(ObjReader& r, const char* name, size_t length, const char* at) {
+// Notes an mtllib statement of the first pass, at `at`.
+void noteLibrary(ObjReader& r, const char* name, size_t length, const char* at) {
+    Range* range = r.range;
+    if (!makeRoom(&range->libraries, range->numlibraries, &range->librariesCapacity, r.error)) return;
+    char* copy = kelTryCopyName(name, length);
+    if (!copy) return kelSetMemoryError(r.error, length + 1, 1);
+    range->libraries[range->numlibraries++] = {copy, r.chunks.offset + size_t(at - r.chunks.data)};
+}
+
+// Reads the library a note names. A library that cannot be opened is an
+// error, or with optionalLibrary a warning that leaves the model with only
+// the "default" material. False when the read ends here.
+bool loadLibrary(ObjReader& r, const LibraryNote& note) {
     KelModel* m = r.model;
     free(m->mtllibname);
-    if (!(m->mtllibname = kelTryCopyName(name, length))) return kelSetMemoryError(r.error, length + 1, 1);
+    if (!(m->mtllibname = kelTryCopyName(note.name, strlen(note.name))))
+        return kelSetMemoryError(r.error, strlen(note.name) + 1, 1), false;
     KelError libraryError = {};
     int status = kelLoadMTLChunks(m, m->mtllibname, r.chunk, r.options, &libraryError);
     r.libraryMissing = false;
-    if (status == KEL_OK) return;
+    if (status == KEL_OK) return true;
     if (status == KEL_ERROR_LIBRARY && r.options->optionalLibrary) {
         printf("kelReadOBJ() warning: %s; every material is \"default\".\n", libraryError.message);
         r.libraryMissing = true;
-        if (!kelDefaultMaterials(m)) kelSetMemoryError(r.error, 1, sizeof(KelMaterial));
-        return;
+        if (kelDefaultMaterials(m)) return true;
+        return kelSetMemoryError(r.error, 1, sizeof(KelMaterial)), false;
     }
-    libraryError.line = status == KEL_ERROR_MEMORY ? 0 : lineOf(r, at);
+    libraryError.line = status == KEL_ERROR_MEMORY ? 0 : kelLineAt(&r.chunks, note.offset);
     *r.error = libraryError;
+    return false;
 }
 
 // "usemtl": the first pass keeps the name of each chunk's last one (it gives
@@ -487,7 +528,7 @@ const char* materialStatement(ObjReader& r, const char* p, const char* tokenEnd,
         char saved = *wordEnd;
         name[wordEnd - word] = '\0';
         if (library)
-            readLibrary(r, name, size_t(wordEnd - word), p);
+            noteLibrary(r, name, size_t(wordEnd - word), p);
         else
             useMaterial(r, name, size_t(wordEnd - word), fill);
         name[wordEnd - word] = saved;
@@ -517,14 +558,14 @@ void readStatements(ObjReader& r, bool fill) {
     }
 }
 
-// Reports progress: `done` bytes of both passes over the input. False
-// (with the error set) when the callback asks to stop. Only the calling
-// thread reports.
-bool reportProgress(ObjReader& r, unsigned long long done, unsigned long long size) {
+// Reports progress, on the calling thread only: `done` bytes of the two
+// passes over the input. False, with the read marked cancelled, when the
+// callback asks to stop.
+bool keepGoing(const ObjReader& r, unsigned long long done) {
     if (!r.options->progress) return true;
-    unsigned long long total = 2 * size;
+    unsigned long long total = 2 * r.chunks.total;
     if (r.options->progress(r.options->user, done < total ? done : total, total) == 0) return true;
-    kelSetError(r.error, KEL_ERROR_CANCELLED, 0, "kelReadOBJ() cancelled reading \"%s\".", r.name);
+    r.shared->cancelled = true;
     return false;
 }
 
@@ -544,13 +585,7 @@ void inputError(ObjReader& r, int code) {
 // before it and the group in force where it starts.
 bool planChunk(ObjReader& r) {
     Plan* plan = r.plan;
-    if (plan->numchunks == plan->chunksCapacity) {
-        size_t capacity = plan->chunksCapacity ? 2 * plan->chunksCapacity : 16;
-        void* grown = kelTryRealloc(plan->chunks, capacity * sizeof(ChunkPlan));
-        if (!grown) return kelSetMemoryError(r.error, capacity, sizeof(ChunkPlan)), false;
-        plan->chunks = static_cast<ChunkPlan*>(grown);
-        plan->chunksCapacity = capacity;
-    }
+    if (!makeRoom(&plan->chunks, plan->numchunks, &plan->chunksCapacity, r.error)) return false;
     r.current = &plan->chunks[plan->numchunks++];
     *r.current = ChunkPlan{r.chunks.offset,
                            r.chunks.split,
@@ -566,30 +601,177 @@ bool planChunk(ObjReader& r) {
     return (r.span = spanOf(r, r.group, false)) != nullptr;
 }
 
-// First pass: reads the input in order, counting and planning each chunk,
-// creating the groups and reading the material library; then gives each
-// group its triangle list and each chunk's span its place in it, and each
-// chunk the material in force where it starts.
+// The first pass over one range, on the thread that took it: counts and
+// plans each chunk, creates the groups it meets in a model of its own and
+// notes the libraries it names.
+void scanRange(const ObjReader& r, Range& range, bool reports) {
+    ObjReader t = r;
+    t.error = &range.error;
+    t.range = &range;
+    t.plan = &range.plan;
+    t.group = nullptr;
+    t.errorOffset = range.begin;
+    if (!(t.model = range.local = static_cast<KelModel*>(kelTryAlloc(1, sizeof(KelModel)))))
+        return kelSetMemoryError(t.error, 1, sizeof(KelModel));
+    if (kelOpenRangeChunks(&r.chunks, range.begin, range.end, r.chunk, &t.chunks) != KEL_OK)
+        return kelSetMemoryError(t.error, r.chunk, 1);
+    while (kelNextChunk(&t.chunks)) {
+        if (!planChunk(t)) break;
+        t.begin = t.chunks.data + t.chunks.start;
+        t.end = t.chunks.data + t.chunks.split;
+        readStatements(t, false);
+        unsigned long long done = r.shared->done += t.chunks.split;
+        if (range.error.code != KEL_OK || r.shared->cancelled || (reports && !keepGoing(r, done))) break;
+    }
+    if (t.chunks.error) inputError(t, t.chunks.error);
+    range.errorOffset = range.error.code == KEL_ERROR_STATEMENT ? t.errorOffset : t.chunks.offset;
+    range.last = t.group;
+    t.model->numvertices = t.numvertices;
+    t.model->numnormals = t.numnormals;
+    t.model->numtexcoords = t.numtexcoords;
+    kelCloseChunks(&t.chunks);
+}
+
+// One thread of a pass: takes the next range (first pass) or chunk (second
+// pass) until none is left or the read is cancelled. The calling thread
+// (`reports`) also reports progress.
+void fillChunks(const ObjReader& r, bool reports);
+void scanRanges(const ObjReader& r, Range* ranges, size_t count, bool reports) {
+    for (size_t i; (i = r.shared->next++) < count && !r.shared->cancelled;) scanRange(r, ranges[i], reports);
+}
+
+// The number of threads for a pass over `pieces` chunks: as asked, or as
+// many as the machine has cores for input that is not small.
+unsigned threadCount(const ObjReader& r, size_t pieces) {
+    const unsigned long long small = 4ull << 20;
+    unsigned want = r.options->threads;
+    if (want == 0) want = r.chunks.total < small ? 1 : std::thread::hardware_concurrency();
+    if (want > kMaxThreads) want = kMaxThreads;
+    if (want > pieces) want = unsigned(pieces);
+    return want ? want : 1;
+}
+
+// Runs `work(r, reports)` on `threads` threads, the calling thread among
+// them (the one that reports); fewer when a thread cannot be started.
+template <typename Work>
+void onThreads(const ObjReader& r, unsigned threads, Work work) {
+    std::thread helpers[kMaxThreads];
+    unsigned started = 0;
+    for (; started + 1 < threads; started++) {
+        try {
+            helpers[started] = std::thread(work, std::cref(r), false);
+        } catch (...) {
+            break;
+        }
+    }
+    work(r, true);
+    for (unsigned i = 0; i < started; i++) helpers[i].join();
+}
+
+// Appends the range's chunks and spans to the reader's plan: counts made
+// absolute, groups made the model's, the group in force at the range's
+// start put in, and a group's spans within one chunk made one.
+bool appendPlan(ObjReader& r, Range& range, KelGroup* carried, const unsigned base[4]) {
+    Plan* plan = r.plan;
+    for (size_t i = 0; i < range.plan.numchunks; i++) {
+        if (!makeRoom(&plan->chunks, plan->numchunks, &plan->chunksCapacity, r.error)) return false;
+        ChunkPlan& c = plan->chunks[plan->numchunks++];
+        c = range.plan.chunks[i];
+        range.plan.chunks[i].lastMaterial = nullptr;  // now the reader's
+        c.vertices += base[0], c.normals += base[1], c.texcoords += base[2], c.triangles += base[3];
+        const GroupSpan* spans = range.plan.spans + c.firstSpan;
+        c.firstSpan = plan->numspans;
+        size_t count = c.numSpans;
+        c.numSpans = 0;
+        for (size_t k = 0; k < count; k++) {
+            KelGroup* group = spans[k].group ? kelFindGroup(r.model, spans[k].group->name) : carried;
+            GroupSpan* span = plan->spans + c.firstSpan;
+            while (span < plan->spans + plan->numspans && span->group != group) span++;
+            if (span == plan->spans + plan->numspans) {
+                if (!makeRoom(&plan->spans, plan->numspans, &plan->spansCapacity, r.error)) return false;
+                span = &plan->spans[plan->numspans++];
+                *span = GroupSpan{group, 0, 0, 0, 0, false};
+                c.numSpans++;
+            }
+            span->count += spans[k].count;
+        }
+    }
+    return true;
+}
+
+// Puts the ranges together in file order, as one pass in order would have
+// left the model: the libraries read (up to a range's error), the groups
+// created in the order they first appear, the plan of every chunk.
+bool mergeRanges(ObjReader& r, Range* ranges, size_t count) {
+    KelModel* m = r.model;
+    KelGroup* carried = kelTryAddGroup(m, "default");
+    if (!carried) return kelSetMemoryError(r.error, 1, sizeof(KelGroup)), false;
+    unsigned base[4] = {0, 0, 0, 0};
+    for (size_t i = 0; i < count; i++) {
+        Range& range = ranges[i];
+        for (size_t k = 0; k < range.numlibraries; k++) {
+            if (range.error.code != KEL_OK && range.libraries[k].offset >= range.errorOffset) break;
+            if (!loadLibrary(r, range.libraries[k])) return false;
+        }
+        if (range.error.code != KEL_OK) return *r.error = range.error, false;
+        // The range's groups, oldest first.
+        for (KelGroup* done = nullptr; done != range.local->groups;) {
+            KelGroup* g = range.local->groups;
+            while (g->next != done) g = g->next;
+            if (!kelTryAddGroup(m, g->name)) return kelSetMemoryError(r.error, 1, sizeof(KelGroup)), false;
+            done = g;
+        }
+        if (!appendPlan(r, range, carried, base)) return false;
+        if (range.last) carried = kelFindGroup(m, range.last->name);
+        base[0] += range.local->numvertices, base[1] += range.local->numnormals;
+        base[2] += range.local->numtexcoords, base[3] += range.local->numtriangles;
+    }
+    m->numvertices = base[0], m->numnormals = base[1], m->numtexcoords = base[2], m->numtriangles = base[3];
+    return true;
+}
+
+void freeRange(Range& range) {
+    if (range.local) kelDelete(range.local);
+    for (size_t i = 0; i < range.plan.numchunks; i++) free(range.plan.chunks[i].lastMaterial);
+    free(range.plan.chunks);
+    free(range.plan.spans);
+    for (size_t i = 0; i < range.numlibraries; i++) free(range.libraries[i].name);
+    free(range.libraries);
+}
+
+// First pass: the input split into ranges at statement starts, one per
+// thread, each read on its own; then, in file order, the libraries read and
+// the ranges put together; then each group's triangle list made and each
+// chunk's span given its place in it, and each chunk the material in force
+// where it starts.
 bool firstPass(ObjReader& r) {
     KelModel* m = r.model;
-    if (!(r.group = kelTryAddGroup(m, "default"))) return kelSetMemoryError(r.error, 1, sizeof(KelGroup)), false;
-    while (kelNextChunk(&r.chunks)) {
-        if (!planChunk(r)) return false;
-        r.begin = r.chunks.data + r.chunks.start;
-        r.end = r.chunks.data + r.chunks.split;
-        readStatements(r, false);
-        if (r.error->code != KEL_OK || !reportProgress(r, kelChunkEnd(&r.chunks), r.chunks.total)) return false;
+    unsigned long long total = r.chunks.total;
+    Range ranges[kMaxThreads] = {};
+    size_t count = 0;
+    unsigned threads = threadCount(r, size_t(total / (r.chunk ? r.chunk : 1)) + 1);
+    for (unsigned i = 0; i < threads; i++) {
+        unsigned long long begin = i ? kelFindStatementStart(&r.chunks, total / threads * i) : 0;
+        if (count && begin <= ranges[count - 1].begin) continue;
+        if (begin >= total && count) break;
+        if (count) ranges[count - 1].end = begin;
+        ranges[count++].begin = begin;
     }
-    if (r.chunks.error) return inputError(r, r.chunks.error), false;
-    m->numvertices = r.numvertices;
-    m->numnormals = r.numnormals;
-    m->numtexcoords = r.numtexcoords;
+    ranges[count - 1].end = total;
+    onThreads(r, threads < count ? threads : unsigned(count),
+              [&ranges, count](const ObjReader& reader, bool reports) { scanRanges(reader, ranges, count, reports); });
+    bool merged = !r.shared->cancelled && mergeRanges(r, ranges, count);
+    for (size_t i = 0; i < count; i++) freeRange(ranges[i]);
+    if (!merged) return false;
+
+    for (KelGroup* g = m->groups; g; g = g->next) g->numtriangles = 0;
+    Plan* plan = r.plan;
+    for (size_t i = 0; i < plan->numspans; i++) plan->spans[i].group->numtriangles += plan->spans[i].count;
     for (KelGroup* g = m->groups; g; g = g->next) {
         if (!(g->triangles = static_cast<unsigned*>(kelTryAlloc(g->numtriangles, sizeof(unsigned)))))
             return kelSetMemoryError(r.error, g->numtriangles, sizeof(unsigned)), false;
         g->numtriangles = 0;
     }
-    Plan* plan = r.plan;
     for (size_t i = 0; i < plan->numspans; i++) {
         GroupSpan& span = plan->spans[i];
         span.first = span.group->numtriangles;
@@ -672,14 +854,10 @@ bool loadChunk(ObjReader& t, size_t index) {
     return true;
 }
 
-// One thread of the second pass: takes the next chunk until none is left,
-// the read is cancelled, or the chunks left come after one that failed.
-// The calling thread (`reports`) also reports progress.
 void fillChunks(const ObjReader& r, bool reports) {
     Shared* shared = r.shared;
     KelError error = {};
     ObjReader t = threadReader(r, &error);
-    unsigned long long size = 0;
     for (size_t i; (i = shared->next++) < r.plan->numchunks;) {
         if (shared->cancelled || i > shared->firstError) break;
         if (loadChunk(t, i)) fillChunk(t, i);
@@ -688,21 +866,10 @@ void fillChunks(const ObjReader& r, bool reports) {
             if (i < shared->firstError) shared->error = error, shared->firstError = i;
             error = {};
         }
-        size = shared->done += r.plan->chunks[i].size;
-        if (reports && !reportProgress(t, r.chunks.total + size, r.chunks.total)) shared->cancelled = true;
+        unsigned long long done = shared->done += r.plan->chunks[i].size;
+        if (reports && !keepGoing(r, done)) break;
     }
     free(t.chunks.data);
-}
-
-// The number of threads for the second pass: as asked, or as many as the
-// machine has cores for input that is not small; never more than chunks.
-unsigned threadCount(const ObjReader& r) {
-    const unsigned long long small = 4ull << 20;
-    unsigned want = r.options->threads;
-    if (want == 0) want = r.chunks.total < small ? 1 : std::thread::hardware_concurrency();
-    if (want > kMaxThreads) want = kMaxThreads;
-    if (want > r.plan->numchunks) want = unsigned(r.plan->numchunks);
-    return want ? want : 1;
 }
 
 // Prints the message of each usemtl in [p, end) that names no material.
@@ -725,10 +892,6 @@ void printUnknownMaterials(const ObjReader& r, const char* p, const char* end) {
 // Prints, in file order, the message of each usemtl that named no
 // material, reading again the chunks where the second pass met one.
 void reportUnknownMaterials(const ObjReader& r) {
-    if (!r.chunks.seekable) {
-        if (r.plan->numchunks && r.plan->chunks[0].unknownMaterial) printUnknownMaterials(r, r.begin, r.end);
-        return;
-    }
     KelError ignored = {};
     ObjReader t = threadReader(r, &ignored);
     for (size_t i = 0; i < r.plan->numchunks; i++)
@@ -736,44 +899,21 @@ void reportUnknownMaterials(const ObjReader& r) {
     free(t.chunks.data);
 }
 
-// Second pass: fills the chunks on as many threads as help (a pipe's one
-// chunk, still in the buffer, on the calling thread), then gives each group
-// the material its last chunk gave it.
+// Second pass: fills the chunks on as many threads as help, then gives
+// each group the material its last chunk gave it.
 bool secondPass(ObjReader& r) {
     Shared* shared = r.shared;
-    KelModel* m = r.model;
-    if (!r.chunks.seekable) {
-        kelRewindChunks(&r.chunks);
-        if (kelNextChunk(&r.chunks)) {
-            r.begin = r.chunks.data + r.chunks.start;
-            r.end = r.chunks.data + r.chunks.split;
-            fillChunk(r, 0);
-        }
-    } else {
-        std::thread helpers[kMaxThreads];
-        unsigned started = 0;
-        for (unsigned n = threadCount(r); started + 1 < n; started++) {
-            try {
-                helpers[started] = std::thread(fillChunks, std::cref(r), false);
-            } catch (...) {
-                break;  // fewer threads
-            }
-        }
-        fillChunks(r, true);
-        for (unsigned i = 0; i < started; i++) helpers[i].join();
-        if (shared->cancelled)
-            kelSetError(r.error, KEL_ERROR_CANCELLED, 0, "kelReadOBJ() cancelled reading \"%s\".", r.name);
-        else if (shared->firstError != SIZE_MAX)
-            *r.error = shared->error;
-    }
-    m->colors = shared->colors;
-    if (r.error->code != KEL_OK) return false;
+    shared->next = 0;
+    onThreads(r, threadCount(r, r.plan->numchunks), fillChunks);
+    r.model->colors = shared->colors;
+    if (shared->firstError != SIZE_MAX) *r.error = shared->error;
+    if (r.error->code != KEL_OK || shared->cancelled) return false;
     for (size_t i = 0; i < r.plan->numspans; i++) {
         const GroupSpan& span = r.plan->spans[i];
         if (span.assigned) span.group->material = span.material;
     }
     reportUnknownMaterials(r);
-    return reportProgress(r, 2 * r.chunks.total, r.chunks.total);
+    return keepGoing(r, 2 * r.chunks.total);
 }
 
 // Reads the opened input into a new model; null on failure, with nothing
@@ -790,6 +930,8 @@ KelModel* readObj(ObjReader& r) {
     } else {
         r.model = model;
         if (!(firstPass(r) && allocateTables(r) && secondPass(r))) {
+            if (shared.cancelled)
+                kelSetError(r.error, KEL_ERROR_CANCELLED, 0, "kelReadOBJ() cancelled reading \"%s\".", r.name);
             model->colors = shared.colors;
             kelDelete(model);
             model = nullptr;
@@ -823,7 +965,21 @@ KelModel* loadObj(KelChunks* chunks, int status, const char* name, size_t chunk,
     r.options = options ? options : &defaults;
     r.error = error;
     r.chunks = *chunks;
-    return readObj(r);
+    if (r.chunks.seekable) return readObj(r);
+    // A pipe is read whole into the buffer (the only chunk it gives) and
+    // then read from there like input in memory.
+    KelChunks pipe = r.chunks;
+    KelModel* model = nullptr;
+    if (!kelNextChunk(&pipe) && pipe.error) {
+        r.chunks = pipe;
+        inputError(r, pipe.error);
+    } else if (kelOpenMemoryChunks(pipe.data, pipe.size, chunk, &r.chunks) != KEL_OK) {
+        kelSetMemoryError(error, chunk, 1);
+    } else {
+        model = readObj(r);
+    }
+    kelCloseChunks(&pipe);
+    return model;
 }
 
 }  // namespace
