@@ -6,6 +6,7 @@
 // changes between them. Errors travel back by return value: the reader
 // records the first one, stops, and frees everything it built.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -652,19 +653,27 @@ unsigned threadCount(const ObjReader& r, size_t pieces) {
 }
 
 // Runs `work(r, reports)` on `threads` threads, the calling thread among
-// them (the one that reports); fewer when a thread cannot be started.
+// them (the one that reports); fewer when a thread cannot be started. Once
+// its own share is done, the calling thread goes on reporting progress
+// until the others are done too.
 template <typename Work>
 void onThreads(const ObjReader& r, unsigned threads, Work work) {
     std::thread helpers[kMaxThreads];
+    std::atomic<unsigned> finished{0};
     unsigned started = 0;
     for (; started + 1 < threads; started++) {
         try {
-            helpers[started] = std::thread(work, std::cref(r), false);
+            helpers[started] = std::thread([&r, &work, &finished] {
+                work(r, false);
+                finished++;
+            });
         } catch (...) {
             break;
         }
     }
     work(r, true);
+    while (r.options->progress && finished < started && keepGoing(r, r.shared->done))
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     for (unsigned i = 0; i < started; i++) helpers[i].join();
 }
 
