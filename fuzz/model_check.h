@@ -5,6 +5,7 @@
 #define ORVANDEL_FUZZ_MODEL_CHECK_H
 
 #include <cstring>
+#include <initializer_list>
 
 #include "kel/kel_internal.h"
 
