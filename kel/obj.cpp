@@ -4,7 +4,15 @@
 // input in chunks of whole statements and find statements the same way; the
 // second never writes past what the first counted, even when the file
 // changes between them. Errors travel back by return value: the reader
-// records the first one, stops, and frees everything it built.
+// records the first one in file order, stops, and frees everything it built.
+//
+// Both passes run on several threads. The first splits the input at
+// statement starts into one range per thread; each range is counted on its
+// own, and the ranges are then put together in file order. What it learns
+// of each chunk (its place in the input, the counts before it, its groups'
+// triangle counts, the material in force where it starts) lets the second
+// pass fill the chunks in any order, each into its own part of every table,
+// so the model is the same, bit for bit, on any number of threads.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -79,7 +87,7 @@ struct Range {
 struct Shared {
     std::mutex lock;
     std::atomic<float*> colors{nullptr};       // made at the first vertex colour, under lock
-    std::atomic<size_t> next{0};               // the next chunk to fill
+    std::atomic<size_t> next{0};               // the next range to read, or chunk to fill
     std::atomic<size_t> firstError{SIZE_MAX};  // the chunk of `error`
     std::atomic<unsigned long long> done{0};   // input bytes read, both passes together
     std::atomic<bool> cancelled{false};
@@ -93,7 +101,7 @@ struct ObjReader {
     size_t chunk;                   // chunk size, for the material library too
     const KelReadOptions* options;  // never null
     KelError* error;                // never null; only its first error is kept
-    KelChunks chunks;               // the input (first pass), or this thread's chunk (second pass)
+    KelChunks chunks;               // the whole input, or this thread's range (first pass) or chunk (second)
     const char* begin;              // the chunk being read
     const char* end;
     Plan* plan;
