@@ -63,7 +63,10 @@ static const char* readMap(const char* p, const char* end, char** slot) {
             p = valueEnd;
         }
     }
-    const char* nameEnd = stop;
+    // A name ends at the line end, or at a zero byte (the name is kept as a
+    // C string); trailing blanks are dropped.
+    const char* nameEnd = static_cast<const char*>(memchr(p, '\0', size_t(stop - p)));
+    if (!nameEnd) nameEnd = stop;
     while (nameEnd > p && kelIsSpace(nameEnd[-1])) nameEnd--;
     if (nameEnd > p) {
         char* name = kelTryCopyName(p, size_t(nameEnd - p));

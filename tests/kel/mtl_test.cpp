@@ -123,9 +123,10 @@ TEST_F(MtlTest, OpacityComesFromDOrElseFromTr) {
 
 TEST_F(MtlTest, MapNamesAreTheLineAfterTheirOptions) {
     const struct {
-        const char* line;  // after "map_Kd"
+        std::string line;  // after "map_Kd"
         const char* name;  // null: none
     } cases[] = {
+        {std::string(" a \0b.png", 8), "a"},  // a name is a C string: it ends at a zero byte
         {" wood.png", "wood.png"},
         {"  my wood  texture.png \t\r", "my wood  texture.png"},  // inner blanks kept, outer dropped
         {" -blendu on -blendv off -bm 0.5 -boost 2 -cc on -clamp off -imfchan r -texres 512 a.png", "a.png"},
@@ -139,7 +140,7 @@ TEST_F(MtlTest, MapNamesAreTheLineAfterTheirOptions) {
         {" -mm 1\nmap_Kd d.png", "d.png"},  // an option's values end with the line
     };
     for (const auto& c : cases) {
-        read(std::string("newmtl a\nmap_Kd") + c.line + "\nnewmtl b\nmap_Kd first.png\nmap_Kd" + c.line + "\n");
+        read("newmtl a\nmap_Kd" + c.line + "\nnewmtl b\nmap_Kd first.png\nmap_Kd" + c.line + "\n");
         ASSERT_EQ(model->nummaterials, 3u) << c.line;
         const KelMaterial* m = model->materials;
         if (c.name)
