@@ -270,12 +270,7 @@ int main(int argc, char** argv) {
     // The program's own window and set-up.
     int glutArgc = 1;
     char* glutArgv[] = {argv[0], nullptr};
-    glutInit(&glutArgc, glutArgv);
-    glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
-    glutInitWindowSize(500, 500);
-    glutCreateWindow("Orvandel");
-    glutDisplayFunc(displayScene);
-    glutReshapeFunc(reshapeWindow);
+    openSceneWindow(&glutArgc, glutArgv);
     initScene();
     if (!waitForSize(500)) {
         fprintf(stderr, "the window was never shown\n");
