@@ -238,8 +238,8 @@ pid_t startVirtualDisplay() {
         dup2(null, 2);
         close(fds[0]);
         const std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "800x600x24", "-nolisten", "tcp",
-               static_cast<char*>(nullptr));
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "800x600x24", "-nolisten", "tcp", "-nolisten",
+               "unix", static_cast<char*>(nullptr));
         _exit(127);
     }
     close(fds[1]);

@@ -49,15 +49,24 @@ fail() {
   exit 1
 }
 
-# Everything started here ends with this script.
-pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; }
+# Everything started here ends with this script: the program first, so that
+# it never sees its display go away, then the display.
+app= xvfb=
+stop() {
+  [ -n "$1" ] || return 0
+  kill "$1" 2>/dev/null
+  wait "$1" 2>/dev/null
+}
+cleanup() {
+  stop "$app"
+  stop "$xvfb"
+}
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
 # A free display number: the server picks one and writes it to descriptor 3.
-Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-pids+=($!)
+Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp -nolisten unix 3>"$work/display" >/dev/null 2>&1 &
+xvfb=$!
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || fail "the virtual X server did not start"
 export DISPLAY=:$(head -n 1 "$work/display")
@@ -66,7 +75,6 @@ start=$SECONDS
 (cd "$run_dir" && FRAMEPROBE_LOG="$work/frames" FRAMEPROBE_MARKS=$marks LD_PRELOAD=$probe \
    exec "${wrapper[@]}" "$program") >"$work/program.log" 2>&1 &
 app=$!
-pids+=($app)
 
 window=$(timeout 120 xdotool search --sync --onlyvisible --name '^Orvandel$' 2>/dev/null | head -n 1)
 [ -n "$window" ] || fail "no window \"Orvandel\""
@@ -86,6 +94,7 @@ while kill -0 "$app" 2>/dev/null && [ $((SECONDS - start)) -lt $seconds ]; do sl
 kill -0 "$app" 2>/dev/null && fail "still running after ${seconds}s: $(wc -l <"$work/frames" 2>/dev/null || echo 0) marks reached"
 wait "$app"
 status=$?
+app=
 elapsed=$((SECONDS - start))
 last=$(tail -n 1 "$work/frames" 2>/dev/null | cut -d' ' -f1)
 [ "$last" = "${marks##*,}" ] || fail "ended with status $status before animated frame ${marks##*,}"

@@ -178,7 +178,8 @@ void Session::SetUp() {
     // A free display number: the server picks one and writes it to the pipe.
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
-    xvfb = spawn({XVFB_PROGRAM, "-displayfd", std::to_string(fds[1]), "-screen", "0", "800x600x24", "-nolisten", "tcp"},
+    xvfb = spawn({XVFB_PROGRAM, "-displayfd", std::to_string(fds[1]), "-screen", "0", "800x600x24", "-nolisten", "tcp",
+                  "-nolisten", "unix"},
                  "", "", "", fds[1]);
     close(fds[1]);
     const std::string display = readDisplayName(fds[0]);
