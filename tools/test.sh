@@ -27,13 +27,14 @@ started=$SECONDS
 
 banner() { echo "== [$1/6] $2 ($((SECONDS - started)) s so far)"; }
 
-# Runs a command, passing its output on line by line and adding a line of
-# its own whenever the command has been quiet for 20 seconds.
+# Runs a command, passing its output on line by line (but CTest's "Start"
+# lines: each test's result line follows) and adding a line of its own
+# whenever the command has been quiet for 20 seconds.
 quiet_watch() {
   local since=$SECONDS line
   "$@" 2>&1 | while true; do
     if IFS= read -r -t 20 line; then
-      printf '%s\n' "$line"
+      [[ $line =~ ^\ +Start\ +[0-9]+: ]] || printf '%s\n' "$line"
     elif [ $? -gt 128 ]; then
       [ -z "$line" ] || printf '%s\n' "$line"
       echo "   ... still running, $((SECONDS - since)) s"
