@@ -11,14 +11,7 @@ int main(int argc, char** argv) {
     // Diagnostics are whole lines: send each at once, so none is lost when
     // the process is ended from outside.
     setvbuf(stdout, nullptr, _IOLBF, 0);
-    // freeglut must be initialised before any other GLUT call.
-    glutInit(&argc, argv);
-    glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
-    glutInitWindowSize(500, 500);
-    glutCreateWindow("Orvandel");
-
-    glutDisplayFunc(displayScene);
-    glutReshapeFunc(reshapeWindow);
+    openSceneWindow(&argc, argv);
     glutKeyboardFunc(keyboardKey);
     glutSpecialFunc(specialKey);
     glutMouseFunc(mouseButton);

@@ -238,8 +238,8 @@ pid_t startVirtualDisplay() {
         dup2(null, 2);
         close(fds[0]);
         const std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "800x600x24", "-nolisten", "tcp",
-               static_cast<char*>(nullptr));
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "800x600x24", "-nolisten", "tcp", "-nolisten",
+               "unix", static_cast<char*>(nullptr));
         _exit(127);
     }
     close(fds[1]);
@@ -270,12 +270,7 @@ int main(int argc, char** argv) {
     // The program's own window and set-up.
     int glutArgc = 1;
     char* glutArgv[] = {argv[0], nullptr};
-    glutInit(&glutArgc, glutArgv);
-    glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE | GLUT_DEPTH);
-    glutInitWindowSize(500, 500);
-    glutCreateWindow("Orvandel");
-    glutDisplayFunc(displayScene);
-    glutReshapeFunc(reshapeWindow);
+    openSceneWindow(&glutArgc, glutArgv);
     initScene();
     if (!waitForSize(500)) {
         fprintf(stderr, "the window was never shown\n");

@@ -20,6 +20,21 @@ struct SceneMaterial {
 };
 extern const SceneMaterial sceneMaterial;
 
+// Texture object i + 1 is read from bodyImages[i].opened in the working
+// directory; the build copies it there from textures/ under that name. The
+// list stands in scene/bodies.def.
+struct BodyImage {
+    const char* texture;  // the file in the source tree's textures/
+    const char* opened;   // the name the program opens (CP949 bytes)
+};
+constexpr unsigned bodyImageCount = 10;
+extern const BodyImage bodyImages[bodyImageCount];
+
+// Opens the program's window (500 x 500, double-buffered RGB with depth,
+// titled "Orvandel") and registers displayScene and reshapeWindow. It starts
+// GLUT, so it comes before any other GLUT call.
+void openSceneWindow(int* argc, char** argv);
+
 // Sets the GL state every frame is drawn in and makes texture objects 1 to 10
 // from the body images in the working directory. Needs a current GL context.
 void initScene();

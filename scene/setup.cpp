@@ -24,20 +24,10 @@ const SceneMaterial sceneMaterial = {
     10.0f,
 };
 
-// Texture object i + 1 comes from bodyImages[i]. The planet names are Korean,
-// stored as CP949 bytes: Mercury, Venus, Earth, Mars, Jupiter, Saturn,
-// Uranus, Neptune. Object 10, the asteroid belt, is loaded but not drawn.
-static const char* const bodyImages[10] = {
-    "Sun.bmp",
-    "\xBC\xF6\xBC\xBA.bmp",
-    "\xB1\xDD\xBC\xBA.bmp",
-    "\xC1\xF6\xB1\xB8.bmp",
-    "\xC8\xAD\xBC\xBA.bmp",
-    "\xB8\xF1\xBC\xBA.bmp",
-    "\xC5\xE4\xBC\xBA.bmp",
-    "\xC3\xB5\xBF\xD5\xBC\xBA.bmp",
-    "\xC7\xD8\xBF\xD5\xBC\xBA.bmp",
-    "Belt.bmp",
+const BodyImage bodyImages[bodyImageCount] = {
+#define BODY(texture, opened) {texture, opened},
+#include "scene/bodies.def"
+#undef BODY
 };
 
 void initScene() {
@@ -88,13 +78,13 @@ void initScene() {
     glFogf(GL_FOG_END, -10.0f);
     glFogf(GL_FOG_DENSITY, 0.3f);
 
-    for (GLuint i = 0; i < 10; ++i) {
+    for (GLuint i = 0; i < bodyImageCount; ++i) {
         // A failed read leaves the previous image in the record, which is
         // then uploaded again; a successful one replaces the pixel array, and
         // the old one, already copied by GL, is freed. The last array stays
         // in textureImage.
         unsigned char* previous = textureImage.pixels;
-        readBmpImage(bodyImages[i], &textureImage);
+        readBmpImage(bodyImages[i].opened, &textureImage);
         if (textureImage.pixels != previous) free(previous);
 
         glBindTexture(GL_TEXTURE_2D, i + 1);

@@ -266,7 +266,7 @@ int info(const char* path) {
 int main(int argc, char** argv) {
     if (argc >= 2 && (!strcmp(argv[1], "--help") || !strcmp(argv[1], "-h"))) {
         fputs(kUsage, stdout);
-        return 2;
+        return 0;
     }
     if (argc < 2) usageError("no command given", "");
     if (!strcmp(argv[1], "info")) {

@@ -21,21 +21,34 @@ if [ -n "${DISPLAY:-}" ]; then
 fi
 
 # No display: a virtual one that picks a free number, with Mesa's software
-# renderer. Everything started here ends with this script.
-pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
+# renderer. Everything started here ends with this script: the program first,
+# so that it never sees its display go away, then the display.
+app= xvfb= numberfile=
+stop() {
+  [ -n "$1" ] || return 0
+  kill "$1" 2>/dev/null || true
+  wait "$1" 2>/dev/null || true
+}
+cleanup() {
+  stop "$app"
+  stop "$xvfb"
+  [ -z "$numberfile" ] || rm -f "$numberfile"
+}
 trap cleanup EXIT
 numberfile=$(mktemp)
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$numberfile" >/dev/null 2>&1 &
-pids+=($!)
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp -nolisten unix 3>"$numberfile" >/dev/null 2>&1 &
+xvfb=$!
 for _ in $(seq 100); do [ -s "$numberfile" ] && break; sleep 0.1; done
+[ -s "$numberfile" ] || { echo "the virtual display (Xvfb) did not start" >&2; exit 1; }
 export DISPLAY=:$(head -n 1 "$numberfile")
-rm -f "$numberfile"
 export LIBGL_ALWAYS_SOFTWARE=1
 
 (cd build/run && exec ../orvandel) &
-pids+=($!)
+app=$!
 window=$(timeout 20 xdotool search --sync --name '^Orvandel$' | head -n 1)
+# Without a window manager the window is placed at (-1, -1), a pixel off
+# the screen: move it into view so that the screenshot holds all of it.
+xdotool windowmove --sync "$window" 0 0
 xdotool windowfocus --sync "$window"
 xdotool key space
 sleep 4

@@ -1,8 +1,10 @@
 #include <GL/gl.h>
 #include <gtest/gtest.h>
+#include <iconv.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -16,22 +18,25 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The body images in texture-object order: the name the program opens and
-// the file it comes from in the source tree.
-const char* const openedNames[10] = {
-    "Sun.bmp",
-    "\xBC\xF6\xBC\xBA.bmp",
-    "\xB1\xDD\xBC\xBA.bmp",
-    "\xC1\xF6\xB1\xB8.bmp",
-    "\xC8\xAD\xBC\xBA.bmp",
-    "\xB8\xF1\xBC\xBA.bmp",
-    "\xC5\xE4\xBC\xBA.bmp",
-    "\xC3\xB5\xBF\xD5\xBC\xBA.bmp",
-    "\xC7\xD8\xBF\xD5\xBC\xBA.bmp",
-    "Belt.bmp",
-};
-const char* const sourceNames[10] = {"sun",     "mercury", "venus",  "earth",   "mars",
+// The body images in texture-object order come from scene/bodies.def
+// (bodyImages); this checks that table against the bodies' names.
+TEST(BodyImages, AreTheBodiesInOrderUnderTheirKoreanNamesInCp949) {
+    const char* const english[10] = {"sun",     "mercury", "venus",  "earth",   "mars",
                                      "jupiter", "saturn",  "uranus", "neptune", "belt"};
+    const char* const korean[10] = {"Sun", "수성", "금성", "지구", "화성", "목성", "토성", "천왕성", "해왕성", "Belt"};
+    iconv_t toCp949 = iconv_open("CP949", "UTF-8");
+    ASSERT_NE(toCp949, iconv_t(-1));
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_EQ(std::string(bodyImages[i].texture), std::string(english[i]) + ".bmp");
+        char in[32], out[32];
+        snprintf(in, sizeof in, "%s", korean[i]);
+        char *from = in, *to = out;
+        size_t inLeft = strlen(in), outLeft = sizeof out;
+        ASSERT_NE(iconv(toCp949, &from, &inLeft, &to, &outLeft), size_t(-1)) << english[i];
+        EXPECT_EQ(std::string(bodyImages[i].opened), std::string(out, to) + ".bmp") << english[i];
+    }
+    iconv_close(toCp949);
+}
 
 struct Picture {
     int width = 0, height = 0;
@@ -39,7 +44,7 @@ struct Picture {
 };
 
 Picture readSource(int i) {
-    std::string path = std::string(ORVANDEL_SOURCE_DIR) + "/textures/" + sourceNames[i] + ".bmp";
+    std::string path = std::string(ORVANDEL_SOURCE_DIR) + "/textures/" + bodyImages[i].texture;
     BmpImage image = {0, 0, nullptr};
     testing::internal::CaptureStdout();
     readBmpImage(path.c_str(), &image);
@@ -164,7 +169,7 @@ TEST_F(InitScene, EachObjectReceivesItsBodyImage) {
     std::vector<const GlCall*> up = uploads();
     ASSERT_EQ(up.size(), 10u);
     for (int i = 0; i < 10; ++i) {
-        SCOPED_TRACE(sourceNames[i]);
+        SCOPED_TRACE(bodyImages[i].texture);
         Picture p = readSource(i);
         EXPECT_GT(p.width, 0);
         EXPECT_EQ(p.width % 4, 0);
@@ -187,14 +192,14 @@ TEST_F(InitScene, LightModelFlagsComeFromTheGlobals) {
 }
 
 TEST_F(InitScene, MissingMercuryImageGetsTheSunsPictureAndGoesOn) {
-    EXPECT_EQ(runWithout(openedNames[1]), std::string("Could not open file '") + openedNames[1] + "'\n");
+    EXPECT_EQ(runWithout(bodyImages[1].opened), std::string("Could not open file '") + bodyImages[1].opened + "'\n");
     std::vector<const GlCall*> up = uploads();
     ASSERT_EQ(up.size(), 10u);
     Picture sun = readSource(0);
     EXPECT_EQ(up[1]->args[3], sun.width);
     EXPECT_EQ(up[1]->args[4], sun.height);
     EXPECT_TRUE(up[1]->data == sun.pixels);
-    for (int i = 2; i < 10; ++i) EXPECT_TRUE(up[i]->data == readSource(i).pixels) << sourceNames[i];
+    for (int i = 2; i < 10; ++i) EXPECT_TRUE(up[i]->data == readSource(i).pixels) << bodyImages[i].texture;
 }
 
 TEST_F(InitScene, MissingSunImageUploadsTheEmptyRecord) {

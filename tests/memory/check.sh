@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Runs the built program in a real window on a virtual X server, with the
 # animation started by the space key, and checks its memory:
-#   memcheck  under valgrind for 300 animated frames while keys switch the
-#             ship's draw modes, the projection and the GL toggles: no invalid
+#   memcheck  under valgrind while the bodies move and keys switch the
+#             ship's draw modes, the projection and the GL toggles, each key
+#             drawn in a frame of its own, until a few frames after the
+#             last: no invalid
 #             access, no use of uninitialised values, no definite leak
 #             (suppressed: only what belongs to the system libraries)
 #   flat      10,000 animated frames: the resident set and the heap in use
 #             stay flat from frame 1,000 on, so nothing leaks per frame
 # The frame probe (LD_PRELOAD) counts the animated frames, records the memory
-# at chosen frames and ends the program after the last one.
+# at chosen frames and ends the program after the last one, or a few frames
+# after this script makes the file it watches.
 #
 # usage: check.sh memcheck|flat PROGRAM RUN_DIR PROBE SUPPRESSIONS WORK_DIR
 set -uo pipefail
@@ -23,7 +26,7 @@ size=32
 
 case $kind in
 memcheck)
-  marks=300 seconds=420
+  marks=$(seq -s, 1 250) seconds=240
   wrapper=(valgrind --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite
            --show-leak-kinds=definite --num-callers=30 "--suppressions=$suppressions"
            "--log-file=$work/valgrind.log")
@@ -49,24 +52,44 @@ fail() {
   exit 1
 }
 
-# Everything started here ends with this script.
-pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; }
+# Everything started here ends with this script: the program first, so that
+# it never sees its display go away, then the display.
+app= xvfb=
+stop() {
+  [ -n "$1" ] || return 0
+  kill "$1" 2>/dev/null
+  wait "$1" 2>/dev/null
+}
+cleanup() {
+  stop "$app"
+  stop "$xvfb"
+}
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
 # A free display number: the server picks one and writes it to descriptor 3.
-Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-pids+=($!)
+Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp -nolisten unix 3>"$work/display" >/dev/null 2>&1 &
+xvfb=$!
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || fail "the virtual X server did not start"
 export DISPLAY=:$(head -n 1 "$work/display")
 
+# Animated frames noted by the probe so far, and a wait for the count to
+# reach $1 (the program must go on drawing).
+framesDrawn() { cat "$work/frames" 2>/dev/null | wc -l; }
+waitForFrames() {
+  local since=$SECONDS
+  while [ "$(framesDrawn)" -lt "$1" ]; do
+    kill -0 "$app" 2>/dev/null || fail "ended before animated frame $1"
+    [ $((SECONDS - since)) -lt 60 ] || fail "no animated frame $1 within 60 s"
+    sleep 0.05
+  done
+}
+
 start=$SECONDS
-(cd "$run_dir" && FRAMEPROBE_LOG="$work/frames" FRAMEPROBE_MARKS=$marks LD_PRELOAD=$probe \
+(cd "$run_dir" && FRAMEPROBE_LOG="$work/frames" FRAMEPROBE_MARKS=$marks FRAMEPROBE_END="$work/end" LD_PRELOAD=$probe \
    exec "${wrapper[@]}" "$program") >"$work/program.log" 2>&1 &
 app=$!
-pids+=($app)
 
 window=$(timeout 120 xdotool search --sync --onlyvisible --name '^Orvandel$' 2>/dev/null | head -n 1)
 [ -n "$window" ] || fail "no window \"Orvandel\""
@@ -75,25 +98,37 @@ xdotool windowfocus --sync "$window"
 xdotool key space
 if [ "$kind" = memcheck ]; then
   # The ship in each draw mode, both projections, every toggle twice, a
-  # zoom, moves and a drag, all while the bodies move.
-  xdotool key --delay 100 m m m p p c f d l s t v c f d l s t v z x Up Left q g y w j h Down Right
+  # zoom, moves and a drag, all while the bodies move. The probe notes every
+  # frame: each key waits for two frames after the one before it, so that
+  # every setting is drawn, however long a frame takes under valgrind.
+  waitForFrames 1
+  for key in m m m p p c f d l s t v c f d l s t v z x Up Left q g y w j h Down Right; do
+    drawn=$(framesDrawn)
+    xdotool key "$key"
+    waitForFrames $((drawn + 2))
+  done
+  drawn=$(framesDrawn)
   xdotool mousemove --window "$window" 10 10 mousedown 1 mousemove_relative 8 4 mouseup 1
+  waitForFrames $((drawn + 2))
+  touch "$work/end"
 fi
 
 # The probe ends the program after the last frame; a program still running
 # at the deadline has stopped drawing.
 while kill -0 "$app" 2>/dev/null && [ $((SECONDS - start)) -lt $seconds ]; do sleep 0.5; done
-kill -0 "$app" 2>/dev/null && fail "still running after ${seconds}s: $(wc -l <"$work/frames" 2>/dev/null || echo 0) marks reached"
+kill -0 "$app" 2>/dev/null && fail "still running after ${seconds}s: $(cat "$work/frames" 2>/dev/null | wc -l) marks reached"
 wait "$app"
 status=$?
+app=
 elapsed=$((SECONDS - start))
 last=$(tail -n 1 "$work/frames" 2>/dev/null | cut -d' ' -f1)
-[ "$last" = "${marks##*,}" ] || fail "ended with status $status before animated frame ${marks##*,}"
 if [ "$kind" = memcheck ]; then
+  [ -n "$last" ] || fail "ended with status $status before the probe ended it"
   [ $status -eq 0 ] && grep -q "ERROR SUMMARY: 0 errors" "$work/valgrind.log" || fail "valgrind reported errors"
   echo "$last animated frames under valgrind without errors in ${elapsed}s"
   exit 0
 fi
+[ "$last" = "${marks##*,}" ] || fail "ended with status $status before animated frame ${marks##*,}"
 [ $status -eq 0 ] || fail "status $status after the last frame"
 
 # Columns: frame, resident bytes, heap bytes in use, seconds. Both measures

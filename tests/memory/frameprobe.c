@@ -9,6 +9,10 @@
  *   FRAMEPROBE_LOG    the file the lines are appended to
  *   FRAMEPROBE_MARKS  the frame numbers, ascending, separated by commas;
  *                     the last one ends the process
+ *   FRAMEPROBE_END    a file: once it exists, the process ends the same way
+ *                     after three more animated frames, recording the last
+ *                     (so that whatever was sent before it was made has been
+ *                     handled and drawn)
  * Without FRAMEPROBE_LOG the probe only passes the calls on. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -20,17 +24,20 @@
 
 typedef void (*IdleFunc)(void);
 
-static int animating;  /* an idle callback is registered */
-static long frames;    /* swaps made while animating */
-static long marks[64]; /* ascending frame numbers */
+static int animating;   /* an idle callback is registered */
+static long frames;     /* swaps made while animating */
+static long marks[256]; /* ascending frame numbers */
 static int markCount = -1, nextMark;
 static const char* logPath;
+static const char* endPath;
+static int endCountdown = -1; /* frames left once the end file is seen */
 
 static void loadMarks(void) {
     markCount = 0;
     logPath = getenv("FRAMEPROBE_LOG");
+    endPath = getenv("FRAMEPROBE_END");
     const char* text = getenv("FRAMEPROBE_MARKS");
-    while (text && *text && markCount < 64) {
+    while (text && *text && markCount < 256) {
         char* end;
         const long n = strtol(text, &end, 10);
         if (end == text) break;
@@ -75,11 +82,12 @@ void glutSwapBuffers(void) {
     if (markCount < 0) loadMarks();
     if (!animating || !logPath) return;
     ++frames;
-    if (nextMark < markCount && frames == marks[nextMark]) {
-        record(frames);
-        if (++nextMark == markCount) {
-            fflush(NULL);
-            _exit(0);
-        }
+    if (endCountdown < 0 && endPath && access(endPath, F_OK) == 0) endCountdown = 3;
+    const int marked = nextMark < markCount && frames == marks[nextMark];
+    if (marked || endCountdown == 0) record(frames);
+    if ((marked && ++nextMark == markCount) || endCountdown == 0) {
+        fflush(NULL);
+        _exit(0);
     }
+    if (endCountdown > 0) --endCountdown;
 }

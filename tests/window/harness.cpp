@@ -178,18 +178,19 @@ void Session::SetUp() {
     // A free display number: the server picks one and writes it to the pipe.
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
-    xvfb = spawn({XVFB_PROGRAM, "-displayfd", std::to_string(fds[1]), "-screen", "0", "800x600x24", "-nolisten", "tcp"},
+    xvfb = spawn({XVFB_PROGRAM, "-displayfd", std::to_string(fds[1]), "-screen", "0", "800x600x24", "-nolisten", "tcp",
+                  "-nolisten", "unix"},
                  "", "", "", fds[1]);
     close(fds[1]);
     const std::string display = readDisplayName(fds[0]);
     ASSERT_FALSE(display.empty()) << "the virtual X server did not start";
     setenv("DISPLAY", display.c_str(), 1);
     setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1);
-    x = XOpenDisplay(display.c_str());
-    ASSERT_NE(x, nullptr);
+    connection = XOpenDisplay(display.c_str());
+    ASSERT_NE(connection, nullptr);
     // Every window made on this server from now on is reported to us.
-    XSelectInput(x, DefaultRootWindow(x), SubstructureNotifyMask);
-    XSync(x, False);
+    XSelectInput(connection, DefaultRootWindow(connection), SubstructureNotifyMask);
+    XSync(connection, False);
 }
 
 void Session::TearDown() {
@@ -203,7 +204,7 @@ void Session::TearDown() {
         if (savePng(fs::path(WINDOW_FAILURE_DIR) / (name + ".png")))
             std::cerr << "the screen: " << WINDOW_FAILURE_DIR << "/" << name << ".png\n";
     }
-    if (x) XCloseDisplay(x);
+    if (connection) XCloseDisplay(connection);
     stop(app);
     stop(xvfb);
     std::error_code ignored;
@@ -238,11 +239,11 @@ int Session::runToEnd() {
 }
 
 bool Session::windowMade() {
-    XSync(x, False);
+    XSync(connection, False);
     bool made = false;
-    while (XPending(x)) {
+    while (XPending(connection)) {
         XEvent e;
-        XNextEvent(x, &e);
+        XNextEvent(connection, &e);
         made = made || e.type == CreateNotify;
     }
     return made;
@@ -252,12 +253,12 @@ int Session::closeWindow() {
     XEvent e = {};
     e.xclient.type = ClientMessage;
     e.xclient.window = win;
-    e.xclient.message_type = XInternAtom(x, "WM_PROTOCOLS", False);
+    e.xclient.message_type = XInternAtom(connection, "WM_PROTOCOLS", False);
     e.xclient.format = 32;
-    e.xclient.data.l[0] = long(XInternAtom(x, "WM_DELETE_WINDOW", False));
+    e.xclient.data.l[0] = long(XInternAtom(connection, "WM_DELETE_WINDOW", False));
     e.xclient.data.l[1] = CurrentTime;
-    XSendEvent(x, win, False, NoEventMask, &e);
-    XFlush(x);
+    XSendEvent(connection, win, False, NoEventMask, &e);
+    XFlush(connection);
     const int status = exitStatus(app, 10);
     app = -1;
     win = 0;
@@ -269,8 +270,9 @@ Grab Session::grab() const {
     XWindowAttributes wa, ra;
     ::Window child;
     int wx = 0, wy = 0;
-    if (!XGetWindowAttributes(x, win, &wa) || !XGetWindowAttributes(x, DefaultRootWindow(x), &ra) ||
-        !XTranslateCoordinates(x, win, DefaultRootWindow(x), 0, 0, &wx, &wy, &child))
+    if (!XGetWindowAttributes(connection, win, &wa) ||
+        !XGetWindowAttributes(connection, DefaultRootWindow(connection), &ra) ||
+        !XTranslateCoordinates(connection, win, DefaultRootWindow(connection), 0, 0, &wx, &wy, &child))
         return g;
     g.width = wa.width;
     g.height = wa.height;
@@ -278,8 +280,8 @@ Grab Session::grab() const {
     const int x0 = std::max(wx, 0), y0 = std::max(wy, 0);
     const int x1 = std::min(wx + wa.width, ra.width), y1 = std::min(wy + wa.height, ra.height);
     if (x1 <= x0 || y1 <= y0) return g;
-    XImage* image =
-        XGetImage(x, DefaultRootWindow(x), x0, y0, unsigned(x1 - x0), unsigned(y1 - y0), AllPlanes, ZPixmap);
+    XImage* image = XGetImage(connection, DefaultRootWindow(connection), x0, y0, unsigned(x1 - x0), unsigned(y1 - y0),
+                              AllPlanes, ZPixmap);
     if (!image) return g;
     for (int y = y0; y < y1; ++y)
         for (int xx = x0; xx < x1; ++xx)
@@ -335,7 +337,8 @@ bool Session::savePng(const fs::path& path, const Rect* r) const {
     if (r) {
         ::Window child;
         int rx = 0, ry = 0;
-        if (!XTranslateCoordinates(x, win, DefaultRootWindow(x), r->x0, r->y0, &rx, &ry, &child)) return false;
+        if (!XTranslateCoordinates(connection, win, DefaultRootWindow(connection), r->x0, r->y0, &rx, &ry, &child))
+            return false;
         const int x0 = std::max(rx, 0), y0 = std::max(ry, 0);
         for (int v : {x0, y0, rx + r->x1 - r->x0 - x0, ry + r->y1 - r->y0 - y0}) args.push_back(std::to_string(v));
     } else {

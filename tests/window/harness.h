@@ -178,7 +178,7 @@ class Session : public ::testing::Test {
 
     fs::path dir;
     pid_t xvfb = -1, app = -1;
-    Display* x = nullptr;
+    Display* connection = nullptr;  // to the virtual X server
     ::Window win = 0;
 
   private:

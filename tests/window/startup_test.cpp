@@ -46,25 +46,18 @@ TEST_P(RefusedStart, PrintsItsMessageAndEndsWithStatus1BeforeAnyWindow) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Model, RefusedStart, ::testing::ValuesIn(refusals),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& p) { return std::string(p.param.name); });
 
-// The body images under the names the program opens (CP949 bytes).
+// The body images under the names the program opens (CP949 bytes), from the
+// table the program and the build share.
 struct BodyImage {
-    const char* body;
+    const char* texture;  // in textures/, "mercury.bmp": names the test
     const char* file;
 };
-
 const BodyImage bodyImages[] = {
-    {"Sun", "Sun.bmp"},
-    {"Mercury", "\xbc\xf6\xbc\xba.bmp"},
-    {"Venus", "\xb1\xdd\xbc\xba.bmp"},
-    {"Earth", "\xc1\xf6\xb1\xb8.bmp"},
-    {"Mars", "\xc8\xad\xbc\xba.bmp"},
-    {"Jupiter", "\xb8\xf1\xbc\xba.bmp"},
-    {"Saturn", "\xc5\xe4\xbc\xba.bmp"},
-    {"Uranus", "\xc3\xb5\xbf\xd5\xbc\xba.bmp"},
-    {"Neptune", "\xc7\xd8\xbf\xd5\xbc\xba.bmp"},
-    {"Belt", "Belt.bmp"},
+#define BODY(texture, opened) {texture, opened},
+#include "scene/bodies.def"
+#undef BODY
 };
 
 class MissingImage : public Session, public ::testing::WithParamInterface<BodyImage> {};
@@ -88,7 +81,9 @@ TEST_P(MissingImage, IsReportedAndTheSceneIsDrawnRegardless) {
     EXPECT_EQ(out(), "Could not open file '" + file + "'\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(Bodies, MissingImage, ::testing::ValuesIn(bodyImages),
-                         [](const auto& info) { return std::string(info.param.body); });
+INSTANTIATE_TEST_SUITE_P(Bodies, MissingImage, ::testing::ValuesIn(bodyImages), [](const auto& p) {
+    const std::string texture = p.param.texture;
+    return texture.substr(0, texture.find('.'));
+});
 
 }  // namespace
