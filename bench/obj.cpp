@@ -1,14 +1,22 @@
 // Reading OBJ files of about two million triangles: kelReadOBJ against
-// tinyobjloader and a plain two-pass fscanf reader, in the same run.
+// tinyobjloader, fast_obj and rapidobj (when built in: see obj.cmake) and a
+// plain two-pass fscanf reader, in the same run.
 //
-// Two generated files: a grid of 1001 x 1001 vertices with positions,
-// texture coordinates and normals (v/vt/vn faces), and the same grid with
-// positions only. Each benchmark reports MB/s of file read; the counter
-// peak_MiB is the high-water resident memory of a fresh process that reads
-// the file once with that reader (this program run again with --peak), less
-// that of a process that only starts.
+// Three generated files: a grid of 1001 x 1001 vertices with positions,
+// texture coordinates and normals (v/vt/vn triangles); the same grid with
+// positions only; and the grid with v/vt/vn quads, a group and a material
+// every 1000 faces from a library of 50. Each benchmark reports MB/s of
+// file read; the counter peak_MiB is the high-water resident memory of a
+// fresh process that reads the file once with that reader (this program run
+// again with --peak), less that of a process that only starts.
+//
+// --once READER FILE reads FILE once and prints its triangle count and peak
+// resident memory in KiB: the unit of tools/read-peers.sh's whole-process
+// runs. --generate writes the three files (when missing) and prints their
+// folder.
 #include <benchmark/benchmark.h>
 #include <sys/stat.h>
+#include <sys/sysinfo.h>
 #include <sys/wait.h>
 #include <tiny_obj_loader.h>
 #include <unistd.h>
@@ -23,6 +31,20 @@
 
 #include "kel/kel.h"
 
+#if defined(ORVANDEL_HAVE_FAST_OBJ)
+#include <fast_obj.h>
+#endif
+#if defined(ORVANDEL_HAVE_RAPIDOBJ)
+#include <rapidobj/rapidobj.hpp>
+#endif
+
+// rapidobj takes no thread count: it starts one thread per processor that
+// std::thread::hardware_concurrency reports, which libstdc++ asks
+// get_nprocs. This definition takes the C library's place for the whole
+// process, so a one-thread rapidobj read only needs `processors` set to 1.
+static int processors = 0;
+extern "C" int get_nprocs() noexcept { return processors > 0 ? processors : int(sysconf(_SC_NPROCESSORS_ONLN)); }
+
 namespace {
 
 const int kGrid = 1001;  // 2 * 1000 * 1000 triangles
@@ -32,15 +54,23 @@ std::string benchDir() {
     return std::string(tmp && *tmp ? tmp : "/tmp") + "/orvandel_bench_obj";
 }
 
-std::string filePath(bool full) { return benchDir() + (full ? "/grid_vtn_v1.obj" : "/grid_v_v1.obj"); }
+// The three files, by kind.
+enum Kind { kTriangles, kPositions, kQuads };
+const char* const kNames[] = {"grid_vtn_v1.obj", "grid_v_v1.obj", "grid_quads_v1.obj"};
+const char kLibrary[] = "grid_quads_v1.mtl";
+const int kFacesPerGroup = 1000, kMaterials = 50;
+
+std::string filePath(Kind kind) { return benchDir() + "/" + kNames[kind]; }
 
 size_t fileSize(const std::string& path) {
     struct stat s;
     return stat(path.c_str(), &s) == 0 ? size_t(s.st_size) : 0;
 }
 
-// A wavy grid, numbers written as exporters write them ("%.6f").
-void generate(const std::string& path, bool full) {
+// A wavy grid, numbers written as exporters write them ("%.6f"); the quad
+// file's positions span ten times as far, so they carry two integer digits.
+void generate(Kind kind) {
+    std::string path = filePath(kind);
     if (fileSize(path) > 0) return;
     mkdir(benchDir().c_str(), 0700);
     std::string partial = path + ".part";
@@ -49,11 +79,25 @@ void generate(const std::string& path, bool full) {
         fprintf(stderr, "bench_obj: can't write %s\n", partial.c_str());
         exit(1);
     }
+    bool full = kind != kPositions;
+    double scale = kind == kQuads ? 10 : 1;
     fprintf(f, "# %d x %d grid\n", kGrid, kGrid);
+    if (kind == kQuads) {
+        FILE* mtl = fopen((benchDir() + "/" + kLibrary).c_str(), "w");
+        if (!mtl) {
+            fprintf(stderr, "bench_obj: can't write %s\n", kLibrary);
+            exit(1);
+        }
+        for (int m = 0; m < kMaterials; m++)
+            fprintf(mtl, "newmtl m%d\nNs 32\nKa 0.1 0.1 0.1\nKd %.6f %.6f %.6f\nKs 0.5 0.5 0.5\n\n", m, m / 50.0,
+                    1 - m / 50.0, 0.5);
+        fclose(mtl);
+        fprintf(f, "mtllib %s\n", kLibrary);
+    }
     for (int i = 0; i < kGrid; i++)
         for (int j = 0; j < kGrid; j++) {
             double x = i * 0.01 - 5, z = j * 0.01 - 5, y = 0.5 * std::sin(x * 1.3) * std::cos(z * 0.7);
-            fprintf(f, "v %.6f %.6f %.6f\n", x, y, z);
+            fprintf(f, "v %.6f %.6f %.6f\n", scale * x, scale * y, scale * z);
         }
     if (full) {
         for (int i = 0; i < kGrid; i++)
@@ -67,11 +111,17 @@ void generate(const std::string& path, bool full) {
                 fprintf(f, "vn %.6f %.6f %.6f\n", dx / l, 1 / l, dz / l);
             }
     }
-    fprintf(f, "g grid\n");
+    if (kind != kQuads) fprintf(f, "g grid\n");
+    int faces = 0;
     for (int i = 0; i + 1 < kGrid; i++)
         for (int j = 0; j + 1 < kGrid; j++) {
             int a = i * kGrid + j + 1, b = a + 1, c = a + kGrid, d = c + 1;
-            if (full) {
+            if (kind == kQuads) {
+                if (faces % kFacesPerGroup == 0)
+                    fprintf(f, "g part%d\nusemtl m%d\n", faces / kFacesPerGroup, faces / kFacesPerGroup % kMaterials);
+                faces++;
+                fprintf(f, "f %d/%d/%d %d/%d/%d %d/%d/%d %d/%d/%d\n", a, a, a, c, c, c, d, d, d, b, b, b);
+            } else if (full) {
                 fprintf(f, "f %d/%d/%d %d/%d/%d %d/%d/%d\n", a, a, a, c, c, c, b, b, b);
                 fprintf(f, "f %d/%d/%d %d/%d/%d %d/%d/%d\n", b, b, b, c, c, c, d, d, d);
             } else {
@@ -84,12 +134,50 @@ void generate(const std::string& path, bool full) {
 
 // --- The readers, each returning its triangle count -------------------------------
 
-size_t readKel(const char* path) {
-    KelModel* m = kelReadOBJ(path);
+// kel with `threads` reading threads, 0 for its default. The reader takes
+// no thread count yet, so both runs read with one.
+KelModel* loadKel(const char* path, unsigned threads) {
+    (void)threads;
+    return kelReadOBJ(path);
+}
+
+size_t readKelThreads(const char* path, unsigned threads) {
+    KelModel* m = loadKel(path, threads);
     size_t n = m->numtriangles;
     kelDelete(m);
     return n;
 }
+size_t readKel(const char* path) { return readKelThreads(path, 0); }
+size_t readKel1(const char* path) { return readKelThreads(path, 1); }
+
+#if defined(ORVANDEL_HAVE_FAST_OBJ)
+// fast_obj keeps polygons whole: a face of n corners counts n - 2 triangles.
+size_t readFastObj(const char* path) {
+    fastObjMesh* m = fast_obj_read(path);
+    if (!m) return 0;
+    size_t n = 0;
+    for (unsigned i = 0; i < m->face_count; i++) n += m->face_vertices[i] - 2;
+    fast_obj_destroy(m);
+    return n;
+}
+#endif
+
+#if defined(ORVANDEL_HAVE_RAPIDOBJ)
+// rapidobj with `threads` threads (0 for one per processor); polygons whole
+// as fast_obj keeps them.
+size_t readRapidobjThreads(const char* path, int threads) {
+    processors = threads;
+    rapidobj::Result r = rapidobj::ParseFile(path);
+    processors = 0;
+    if (r.error) return 0;
+    size_t n = 0;
+    for (const rapidobj::Shape& s : r.shapes)
+        for (size_t i = 0; i < s.mesh.num_face_vertices.size(); i++) n += s.mesh.num_face_vertices[i] - 2;
+    return n;
+}
+size_t readRapidobj(const char* path) { return readRapidobjThreads(path, 0); }
+size_t readRapidobj1(const char* path) { return readRapidobjThreads(path, 1); }
+#endif
 
 size_t readTinyobj(const char* path) {
     tinyobj::attrib_t attrib;
@@ -163,8 +251,15 @@ size_t readFscanf(const char* path) {
 }
 
 using Reader = size_t (*)(const char*);
-const std::map<std::string, Reader> readers = {
-    {"kel", readKel}, {"tinyobj", readTinyobj}, {"fscanf", readFscanf}, {"none", nullptr}};
+const std::map<std::string, Reader> readers = {{"kel", readKel},           {"kel1", readKel1},
+                                               {"tinyobj", readTinyobj},   {"fscanf", readFscanf},
+#if defined(ORVANDEL_HAVE_FAST_OBJ)
+                                               {"fast_obj", readFastObj},
+#endif
+#if defined(ORVANDEL_HAVE_RAPIDOBJ)
+                                               {"rapidobj", readRapidobj}, {"rapidobj1", readRapidobj1},
+#endif
+                                               {"none", nullptr}};
 
 // High-water resident memory, in KiB, of this program run again with
 // --peak READER FILE.
@@ -186,9 +281,9 @@ long peakKiB(const char* self, const std::string& reader, const std::string& pat
     return got > 0 ? atol(text) : -1;
 }
 
-void readBenchmark(benchmark::State& state, const char* reader, bool full) {
-    std::string path = filePath(full);
-    generate(path, full);
+void readBenchmark(benchmark::State& state, const char* reader, Kind kind) {
+    std::string path = filePath(kind);
+    generate(kind);
     Reader read = readers.at(reader);
     size_t triangles = 0;
     for (auto _ : state) {
@@ -204,17 +299,55 @@ void readBenchmark(benchmark::State& state, const char* reader, bool full) {
 
 }  // namespace
 
-BENCHMARK_CAPTURE(readBenchmark, kel_vtn, "kel", true)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK_CAPTURE(readBenchmark, tinyobj_vtn, "tinyobj", true)->Unit(benchmark::kMillisecond)->Iterations(2);
-BENCHMARK_CAPTURE(readBenchmark, fscanf_vtn, "fscanf", true)->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK_CAPTURE(readBenchmark, kel_v, "kel", false)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK_CAPTURE(readBenchmark, tinyobj_v, "tinyobj", false)->Unit(benchmark::kMillisecond)->Iterations(2);
-BENCHMARK_CAPTURE(readBenchmark, fscanf_v, "fscanf", false)->Unit(benchmark::kMillisecond)->Iterations(1);
+// The fscanf reader knows the triangle files' face forms only.
+#define READ(name, reader, kind, iterations) \
+    BENCHMARK_CAPTURE(readBenchmark, name, reader, kind)->Unit(benchmark::kMillisecond)->Iterations(iterations)
+#if defined(ORVANDEL_HAVE_FAST_OBJ)
+#define READ_FAST_OBJ(name, kind) READ(name, "fast_obj", kind, 3)
+#else
+#define READ_FAST_OBJ(name, kind)
+#endif
+#if defined(ORVANDEL_HAVE_RAPIDOBJ)
+#define READ_RAPIDOBJ(name, kind)    \
+    READ(name, "rapidobj", kind, 3); \
+    READ(name##_1thread, "rapidobj1", kind, 3)
+#else
+#define READ_RAPIDOBJ(name, kind)
+#endif
+READ(kel_vtn, "kel", kTriangles, 3);
+READ_FAST_OBJ(fast_obj_vtn, kTriangles);
+READ_RAPIDOBJ(rapidobj_vtn, kTriangles);
+READ(tinyobj_vtn, "tinyobj", kTriangles, 2);
+READ(fscanf_vtn, "fscanf", kTriangles, 1);
+READ(kel_v, "kel", kPositions, 3);
+READ_FAST_OBJ(fast_obj_v, kPositions);
+READ_RAPIDOBJ(rapidobj_v, kPositions);
+READ(tinyobj_v, "tinyobj", kPositions, 2);
+READ(fscanf_v, "fscanf", kPositions, 1);
+READ(kel_quads, "kel", kQuads, 3);
+READ_FAST_OBJ(fast_obj_quads, kQuads);
+READ_RAPIDOBJ(rapidobj_quads, kQuads);
+READ(tinyobj_quads, "tinyobj", kQuads, 2);
 
 int main(int argc, char** argv) {
-    if (argc == 4 && strcmp(argv[1], "--peak") == 0) {
-        Reader read = readers.at(argv[2]);
-        if (read) read(argv[3]);
+    bool once = argc == 4 && strcmp(argv[1], "--once") == 0;
+    if (argc == 2 && strcmp(argv[1], "--generate") == 0) {
+        for (int kind = kTriangles; kind <= kQuads; kind++) generate(Kind(kind));
+        printf("%s\n", benchDir().c_str());
+        return 0;
+    }
+    if (once || (argc == 4 && strcmp(argv[1], "--peak") == 0)) {
+        auto found = readers.find(argv[2]);
+        if (found == readers.end()) {
+            fprintf(stderr, "bench_obj: no reader %s in this build\n", argv[2]);
+            return 2;
+        }
+        size_t triangles = found->second ? found->second(argv[3]) : 0;
+        if (once && triangles == 0) {
+            fprintf(stderr, "bench_obj: %s read no triangles from %s\n", argv[2], argv[3]);
+            return 1;
+        }
+        if (once) printf("%zu ", triangles);
         // VmHWM starts afresh with the program; getrusage's high-water mark
         // would carry the forking benchmark's over the exec.
         long kib = -1;
@@ -227,6 +360,12 @@ int main(int argc, char** argv) {
         printf("%ld\n", kib);
         return 0;
     }
+#if !defined(ORVANDEL_HAVE_FAST_OBJ)
+    printf("fast_obj: not built in (configure with -DORVANDEL_FAST_OBJ_DIR=<its folder>)\n");
+#endif
+#if !defined(ORVANDEL_HAVE_RAPIDOBJ)
+    printf("rapidobj: not built in (configure with -DORVANDEL_RAPIDOBJ_DIR=<its folder>)\n");
+#endif
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
