@@ -7,9 +7,19 @@
 
 #include "kel/kel_internal.h"
 
+#if defined(__SSE2__) && !defined(KEL_NO_SIMD)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 float dot(const float* u, const float* v) { return u[0] * v[0] + u[1] * v[1] + u[2] * v[2]; }
+
+void cross(const float* u, const float* v, float* n) {
+    n[0] = u[1] * v[2] - u[2] * v[1];
+    n[1] = u[2] * v[0] - u[0] * v[2];
+    n[2] = u[0] * v[1] - u[1] * v[0];
+}
 
 // Brings the largest component of v to 1 when its squared length under- or
 // overflows, so the length becomes representable. False for a zero or
@@ -30,9 +40,18 @@ inline void normalize(float* v) {
     // The single-precision root of a float is the double-precision root
     // rounded to single precision: the same value, computed faster.
     float l = std::sqrt(s);
+#if defined(__SSE2__) && !defined(KEL_NO_SIMD)
+    // The three quotients in one instruction; each lane is the same IEEE
+    // division as the scalar one.
+    __m128 q = _mm_div_ps(_mm_setr_ps(v[0], v[1], v[2], 0.0f), _mm_set1_ps(l));
+    v[0] = _mm_cvtss_f32(q);
+    v[1] = _mm_cvtss_f32(_mm_shuffle_ps(q, q, 1));
+    v[2] = _mm_cvtss_f32(_mm_shuffle_ps(q, q, 2));
+#else
     v[0] /= l;
     v[1] /= l;
     v[2] /= l;
+#endif
 }
 
 // malloc for tables that are written before they are read; out of memory
@@ -54,9 +73,7 @@ void kelCross(const float* u, const float* v, float* n) {
     assert(u);
     assert(v);
     assert(n);
-    n[0] = u[1] * v[2] - u[2] * v[1];
-    n[1] = u[2] * v[0] - u[0] * v[2];
-    n[2] = u[0] * v[1] - u[1] * v[0];
+    cross(u, v, n);
 }
 
 void kelNormalize(float* v) {
@@ -86,7 +103,7 @@ void kelFacetNormals(KelModel* model) {
         float u[3] = {p1[0] - p0[0], p1[1] - p0[1], p1[2] - p0[2]};
         float v[3] = {p2[0] - p0[0], p2[1] - p0[1], p2[2] - p0[2]};
         float* n = &model->facetnorms[3 * (size_t(t) + 1)];
-        kelCross(u, v, n);
+        cross(u, v, n);
         normalize(n);
     }
 }
@@ -94,8 +111,10 @@ void kelFacetNormals(KelModel* model) {
 namespace {
 
 // Creates the vertex normals into `normals` (room for one per corner) and
-// returns how many. Corner k of triangle t is numbered c = 3 t + k, held in
-// an Id whose top bit is free for the corner's averaged flag.
+// returns how many. Corner k of triangle t is numbered c = 4 t + k, held in
+// an Id whose top bit is free for the corner's averaged flag: its triangle
+// and place are a shift and a mask away, where 3 t + k would take a
+// division (next[] has a slot a triangle that no corner uses).
 template <typename Id>
 unsigned vertexNormals(KelModel* model, float threshold, float* normals) {
     const Id averaged = Id(1) << (8 * sizeof(Id) - 1);
@@ -113,12 +132,12 @@ unsigned vertexNormals(KelModel* model, float threshold, float* normals) {
     // gets normal index 0.
     Id* head = static_cast<Id*>(uninitialized(size_t(numvertices) + 1, sizeof(Id)));
     for (size_t i = 0; i <= numvertices; i++) head[i] = end;
-    Id* next = static_cast<Id*>(uninitialized(3 * size_t(numtriangles) + 1, sizeof(Id)));
+    Id* next = static_cast<Id*>(uninitialized(4 * size_t(numtriangles) + 1, sizeof(Id)));
     for (unsigned t = 0; t < numtriangles; t++)
         for (int k = 0; k < 3; k++) {
             unsigned v = triangles[t].vindices[k];
             if (v >= 1 && v <= numvertices) {
-                Id c = Id(3) * t + Id(k);
+                Id c = Id(4) * t + Id(k);
                 next[c] = head[v];
                 head[v] = c;
             } else {
@@ -126,7 +145,22 @@ unsigned vertexNormals(KelModel* model, float threshold, float* normals) {
             }
         }
 
-    auto facet = [&](Id c) { return &facetnorms[3 * size_t(triangles[c / 3].findex)]; };
+    auto facet = [&](Id c) { return &facetnorms[3 * size_t(triangles[c >> 2].findex)]; };
+    // The walk over a vertex's corners keeps, for each of its first `kept`
+    // corners, where its normal index goes, its facet normal and whether it
+    // is averaged, so that assigning the indices walks no list and writes
+    // nothing to next[]; corners past these (a vertex in very many
+    // triangles) carry the averaged flag in next[] and are walked again.
+    constexpr int kept = 32;
+    unsigned* keptIndex[kept];
+    const float* keptFacet[kept];
+    bool keptAveraged[kept];
+    // Averages are normalized in batches, after the walks of up to `batch`
+    // vertices: a square root and a division per vertex then overlap one
+    // another instead of each holding up its vertex's walk.
+    constexpr int batch = 64;
+    unsigned pending[batch];
+    int npending = 0;
     unsigned m = 1;
     for (unsigned i = 1; i <= numvertices; i++) {
         if (head[i] == end) {
@@ -139,10 +173,23 @@ unsigned vertexNormals(KelModel* model, float threshold, float* normals) {
         float average[3] = {0.0f, 0.0f, 0.0f};
         bool found = false;
         const float* h = facet(head[i]);
+        const float h0 = h[0], h1 = h[1], h2 = h[2];
+        int n = 0;
+        Id rest = end;  // the first corner not kept
         for (Id c = head[i]; c != end; c = next[c] & ~averaged) {
-            const float* f = facet(c);
-            if (dot(f, h) > threshold) {
-                next[c] |= averaged;
+            Id t = c >> 2;
+            KelTriangle* triangle = &triangles[t];
+            const float* f = &facetnorms[3 * size_t(triangle->findex)];
+            bool take = f[0] * h0 + f[1] * h1 + f[2] * h2 > threshold;
+            if (n < kept) {
+                keptIndex[n] = &triangle->nindices[c & 3];
+                keptFacet[n] = f;
+                keptAveraged[n++] = take;
+            } else {
+                if (rest == end) rest = c;
+                if (take) next[c] |= averaged;
+            }
+            if (take) {
                 average[0] += f[0];
                 average[1] += f[1];
                 average[2] += f[2];
@@ -151,12 +198,22 @@ unsigned vertexNormals(KelModel* model, float threshold, float* normals) {
         }
         unsigned a = 0;
         if (found) {
-            normalize(average);  // a sum of zero stays the zero vector
             memcpy(&normals[3 * size_t(m)], average, sizeof average);
+            pending[npending++] = m;
             a = m++;
         }
-        for (Id c = head[i]; c != end; c = next[c] & ~averaged) {
-            unsigned* nindex = &triangles[c / 3].nindices[c % 3];
+        // An index is stored only when it changes: a repeated call then
+        // leaves the triangle table clean in the cache.
+        for (int j = 0; j < n; j++) {
+            unsigned index = a;
+            if (!keptAveraged[j]) {
+                memcpy(&normals[3 * size_t(m)], keptFacet[j], 3 * sizeof(float));
+                index = m++;
+            }
+            if (*keptIndex[j] != index) *keptIndex[j] = index;
+        }
+        for (Id c = rest; c != end; c = next[c] & ~averaged) {
+            unsigned* nindex = &triangles[c >> 2].nindices[c & 3];
             if (next[c] & averaged) {
                 *nindex = a;
             } else {
@@ -164,7 +221,13 @@ unsigned vertexNormals(KelModel* model, float threshold, float* normals) {
                 *nindex = m++;
             }
         }
+        if (npending == batch) {
+            for (int j = 0; j < npending; j++) normalize(&normals[3 * size_t(pending[j])]);
+            npending = 0;
+        }
     }
+    // A sum of zero stays the zero vector.
+    for (int j = 0; j < npending; j++) normalize(&normals[3 * size_t(pending[j])]);
     free(next);
     free(head);
     return m - 1;
@@ -183,8 +246,9 @@ void kelVertexNormals(KelModel* model, float angle) {
     // and the table is shrunk to the exact count at the end.
     size_t corners = 3 * size_t(model->numtriangles);
     float* normals = static_cast<float*>(uninitialized(corners + 1, 3 * sizeof(float)));
-    model->numnormals = corners < 0x7FFFFFFF ? vertexNormals<uint32_t>(model, threshold, normals)
-                                             : vertexNormals<uint64_t>(model, threshold, normals);
+    model->numnormals = 4 * size_t(model->numtriangles) < 0x7FFFFFFF
+                            ? vertexNormals<uint32_t>(model, threshold, normals)
+                            : vertexNormals<uint64_t>(model, threshold, normals);
     // The table keeps exactly numnormals + 1 entries; owned by the model.
     float* shrunk = static_cast<float*>(realloc(normals, 3 * sizeof(float) * (size_t(model->numnormals) + 1)));
     model->normals = shrunk ? shrunk : normals;
