@@ -32,6 +32,11 @@ awk -F' *[|] *' -v readers="$readers" '
         }
     }' "$tmp/table" >"$tmp/data"
 machine=$(grep -m1 '^# ' "$tmp/table" | sed 's/^# //')
+# Other work on the machine during the run (a one-minute load of 1.5 or
+# more beside the reader's own 1) is said under the chart.
+if awk -v l="$(echo "$machine" | sed -n 's/.*load \([0-9.]*\).*/\1/p')" 'BEGIN {exit !(l >= 1.5)}'; then
+    machine="$machine: busy machine, figures noisy"
+fi
 conditions=$(sed -n 2p "$tmp/table" | sed 's/^# //')
 gnuplot <<GNUPLOT
 set terminal pngcairo size 1000,560 font "sans,10"
