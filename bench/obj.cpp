@@ -13,7 +13,9 @@
 // --once READER FILE reads FILE once and prints its triangle count and peak
 // resident memory in KiB: the unit of tools/read-peers.sh's whole-process
 // runs. --generate writes the three files (when missing) and prints their
-// folder.
+// folder. --huge DIR writes a file of more than 4 GiB in DIR (about 4.5 GB;
+// check the free space first), reads it with kel, checks what it read and
+// removes it: by hand only, never in a benchmark run.
 #include <benchmark/benchmark.h>
 #include <sys/stat.h>
 #include <sys/sysinfo.h>
@@ -21,6 +23,7 @@
 #include <tiny_obj_loader.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -60,7 +63,12 @@ const char* const kNames[] = {"grid_vtn_v1.obj", "grid_v_v1.obj", "grid_quads_v1
 const char kLibrary[] = "grid_quads_v1.mtl";
 const int kFacesPerGroup = 1000, kMaterials = 50;
 
-std::string filePath(Kind kind) { return benchDir() + "/" + kNames[kind]; }
+// The file of a kind; another side than kGrid (the linear-growth files,
+// triangles only) gets its side in the name.
+std::string filePath(Kind kind, int side = kGrid) {
+    if (side != kGrid) return benchDir() + "/grid_vtn_" + std::to_string(side) + ".obj";
+    return benchDir() + "/" + kNames[kind];
+}
 
 size_t fileSize(const std::string& path) {
     struct stat s;
@@ -69,8 +77,8 @@ size_t fileSize(const std::string& path) {
 
 // A wavy grid, numbers written as exporters write them ("%.6f"); the quad
 // file's positions span ten times as far, so they carry two integer digits.
-void generate(Kind kind) {
-    std::string path = filePath(kind);
+void generate(Kind kind, int side = kGrid) {
+    std::string path = filePath(kind, side);
     if (fileSize(path) > 0) return;
     mkdir(benchDir().c_str(), 0700);
     std::string partial = path + ".part";
@@ -81,7 +89,7 @@ void generate(Kind kind) {
     }
     bool full = kind != kPositions;
     double scale = kind == kQuads ? 10 : 1;
-    fprintf(f, "# %d x %d grid\n", kGrid, kGrid);
+    fprintf(f, "# %d x %d grid\n", side, side);
     if (kind == kQuads) {
         FILE* mtl = fopen((benchDir() + "/" + kLibrary).c_str(), "w");
         if (!mtl) {
@@ -94,16 +102,16 @@ void generate(Kind kind) {
         fclose(mtl);
         fprintf(f, "mtllib %s\n", kLibrary);
     }
-    for (int i = 0; i < kGrid; i++)
-        for (int j = 0; j < kGrid; j++) {
+    for (int i = 0; i < side; i++)
+        for (int j = 0; j < side; j++) {
             double x = i * 0.01 - 5, z = j * 0.01 - 5, y = 0.5 * std::sin(x * 1.3) * std::cos(z * 0.7);
             fprintf(f, "v %.6f %.6f %.6f\n", scale * x, scale * y, scale * z);
         }
     if (full) {
-        for (int i = 0; i < kGrid; i++)
-            for (int j = 0; j < kGrid; j++) fprintf(f, "vt %.6f %.6f\n", i / double(kGrid - 1), j / double(kGrid - 1));
-        for (int i = 0; i < kGrid; i++)
-            for (int j = 0; j < kGrid; j++) {
+        for (int i = 0; i < side; i++)
+            for (int j = 0; j < side; j++) fprintf(f, "vt %.6f %.6f\n", i / double(side - 1), j / double(side - 1));
+        for (int i = 0; i < side; i++)
+            for (int j = 0; j < side; j++) {
                 double x = i * 0.01 - 5, z = j * 0.01 - 5;
                 double dx = -0.65 * std::cos(x * 1.3) * std::cos(z * 0.7),
                        dz = 0.35 * std::sin(x * 1.3) * std::sin(z * 0.7);
@@ -113,9 +121,9 @@ void generate(Kind kind) {
     }
     if (kind != kQuads) fprintf(f, "g grid\n");
     int faces = 0;
-    for (int i = 0; i + 1 < kGrid; i++)
-        for (int j = 0; j + 1 < kGrid; j++) {
-            int a = i * kGrid + j + 1, b = a + 1, c = a + kGrid, d = c + 1;
+    for (int i = 0; i + 1 < side; i++)
+        for (int j = 0; j + 1 < side; j++) {
+            int a = i * side + j + 1, b = a + 1, c = a + side, d = c + 1;
             if (kind == kQuads) {
                 if (faces % kFacesPerGroup == 0)
                     fprintf(f, "g part%d\nusemtl m%d\n", faces / kFacesPerGroup, faces / kFacesPerGroup % kMaterials);
@@ -281,9 +289,9 @@ long peakKiB(const char* self, const std::string& reader, const std::string& pat
     return got > 0 ? atol(text) : -1;
 }
 
-void readBenchmark(benchmark::State& state, const char* reader, Kind kind) {
-    std::string path = filePath(kind);
-    generate(kind);
+void readFile(benchmark::State& state, const char* reader, Kind kind, int side) {
+    std::string path = filePath(kind, side);
+    generate(kind, side);
     Reader read = readers.at(reader);
     size_t triangles = 0;
     for (auto _ : state) {
@@ -295,6 +303,132 @@ void readBenchmark(benchmark::State& state, const char* reader, Kind kind) {
     state.counters["file_MB"] = double(fileSize(path)) / 1e6;
     long base = peakKiB("/proc/self/exe", "none", path), peak = peakKiB("/proc/self/exe", reader, path);
     state.counters["peak_MiB"] = double(peak - base) / 1024.0;
+}
+
+void readBenchmark(benchmark::State& state, const char* reader, Kind kind) { readFile(state, reader, kind, kGrid); }
+
+// Reading time against size: v/vt/vn triangle grids of about 25, 50, 100
+// and 200 MB (sides 345, 487, 689 and 975). Linear growth shows as the same
+// MB/s at every size.
+void growthBenchmark(benchmark::State& state) { readFile(state, "kel", kTriangles, int(state.range(0))); }
+
+// --- A file of more than 4 GiB (--huge, by hand) ------------------------------------
+
+// 2^27 + 2^20 vertices (above 2^27, as unsigned 32-bit counts allow) of
+// "v 0.aaaaaa -c.bbbbbb cc.aaaaaa" (about 4.4 GB) and 2^20 triangles
+// whose last corners reach past vertex 2^27. Every number comes from the
+// vertex's own index, so a check can write it again and compare.
+const unsigned kHugeVertices = (1u << 27) + (1u << 20), kHugeTriangles = 1u << 20;
+
+// The text of vertex i's three numbers.
+void hugeNumbers(unsigned i, char* x, char* y, char* z) {
+    unsigned a = i % 1000000, b = (i / 7) % 1000000, c = i / 1000000;
+    snprintf(x, 16, "0.%06u", a);
+    snprintf(y, 16, "-%u.%06u", c, b);
+    snprintf(z, 16, "%u.%06u", c % 100, a);
+}
+
+void hugeCorners(unsigned t, unsigned* corners) {
+    corners[0] = 1 + unsigned((uint64_t(t) * 2654435761u) % kHugeVertices);
+    corners[1] = kHugeVertices - t;
+    corners[2] = (1u << 27) + 1 + t;
+}
+
+// Digits of n before p; returns the new start.
+char* digitsBefore(char* p, unsigned n) {
+    do *--p = char('0' + n % 10);
+    while (n /= 10);
+    return p;
+}
+
+int hugeRun(const char* dir) {
+    std::string path = std::string(dir) + "/orvandel_huge.obj";
+    FILE* f = fopen(path.c_str(), "w");
+    if (!f) {
+        fprintf(stderr, "bench_obj: can't write %s\n", path.c_str());
+        return 1;
+    }
+    // Written by hand: printf would take minutes over 4 GB.
+    std::vector<char> out(size_t(1) << 20);
+    size_t used = 0;
+    auto flush = [&] {
+        fwrite(out.data(), 1, used, f);
+        used = 0;
+    };
+    auto write6 = [](char* p, unsigned n) {
+        for (int k = 5; k >= 0; k--, n /= 10) p[k] = char('0' + n % 10);
+    };
+    for (unsigned i = 1; i <= kHugeVertices; i++) {
+        if (out.size() - used < 64) flush();
+        unsigned a = i % 1000000, b = (i / 7) % 1000000, c = i / 1000000;
+        char* p = &out[used];
+        char number[16];
+        char* q;
+        memcpy(p, "v 0.", 4);
+        write6(p + 4, a);
+        p += 10;
+        memcpy(p, " -", 2);
+        p += 2;
+        q = digitsBefore(number + 16, c);
+        memcpy(p, q, size_t(number + 16 - q));
+        p += number + 16 - q;
+        *p++ = '.';
+        write6(p, b);
+        p += 6;
+        *p++ = ' ';
+        q = digitsBefore(number + 16, c % 100);
+        memcpy(p, q, size_t(number + 16 - q));
+        p += number + 16 - q;
+        *p++ = '.';
+        write6(p, a);
+        p += 6;
+        *p++ = '\n';
+        used = size_t(p - out.data());
+    }
+    for (unsigned t = 0; t < kHugeTriangles; t++) {
+        if (out.size() - used < 64) flush();
+        unsigned corners[3];
+        hugeCorners(t, corners);
+        used += size_t(snprintf(&out[used], 64, "f %u %u %u\n", corners[0], corners[1], corners[2]));
+    }
+    flush();
+    bool written = fclose(f) == 0;
+    size_t bytes = fileSize(path);
+    printf("wrote %s: %.2f GiB, %u vertices, %u triangles\n", path.c_str(), double(bytes) / (1u << 30), kHugeVertices,
+           kHugeTriangles);
+    if (!written || bytes <= (size_t(4) << 30)) {
+        fprintf(stderr, "bench_obj: the file is short (disk full?)\n");
+        remove(path.c_str());
+        return 1;
+    }
+    auto start = std::chrono::steady_clock::now();
+    KelModel* m = kelReadOBJ(path.c_str());
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    remove(path.c_str());
+    // Counts, every 997th vertex and the last, every triangle.
+    long failures = 0;
+    if (m->numvertices != kHugeVertices || m->numtriangles != kHugeTriangles) failures++;
+    auto checkVertex = [&](unsigned i) {
+        char text[3][16];
+        hugeNumbers(i, text[0], text[1], text[2]);
+        for (int k = 0; k < 3; k++) {
+            float expect = strtof(text[k], nullptr);
+            if (memcmp(&expect, &m->vertices[3 * size_t(i) + k], sizeof expect) != 0) failures++;
+        }
+    };
+    if (failures == 0) {
+        for (unsigned i = 1; i <= kHugeVertices; i += 997) checkVertex(i);
+        checkVertex(kHugeVertices);
+    }
+    for (unsigned t = 0; failures == 0 && t < kHugeTriangles; t++) {
+        unsigned corners[3];
+        hugeCorners(t, corners);
+        if (memcmp(corners, m->triangles[t].vindices, sizeof corners) != 0) failures++;
+    }
+    printf("read in %.1f s (%.0f MB/s): %u vertices, %u triangles, %s\n", seconds, double(bytes) / 1e6 / seconds,
+           m->numvertices, m->numtriangles, failures ? "WRONG" : "checked");
+    kelDelete(m);
+    return failures ? 1 : 0;
 }
 
 }  // namespace
@@ -328,9 +462,11 @@ READ(kel_quads, "kel", kQuads, 3);
 READ_FAST_OBJ(fast_obj_quads, kQuads);
 READ_RAPIDOBJ(rapidobj_quads, kQuads);
 READ(tinyobj_quads, "tinyobj", kQuads, 2);
+BENCHMARK(growthBenchmark)->ArgName("side")->Arg(345)->Arg(487)->Arg(689)->Arg(975)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     bool once = argc == 4 && strcmp(argv[1], "--once") == 0;
+    if (argc == 3 && strcmp(argv[1], "--huge") == 0) return hugeRun(argv[2]);
     if (argc == 2 && strcmp(argv[1], "--generate") == 0) {
         for (int kind = kTriangles; kind <= kQuads; kind++) generate(Kind(kind));
         printf("%s\n", benchDir().c_str());
