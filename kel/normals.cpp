@@ -111,10 +111,8 @@ void kelFacetNormals(KelModel* model) {
 namespace {
 
 // Creates the vertex normals into `normals` (room for one per corner) and
-// returns how many. Corner k of triangle t is numbered c = 4 t + k, held in
-// an Id whose top bit is free for the corner's averaged flag: its triangle
-// and place are a shift and a mask away, where 3 t + k would take a
-// division (next[] has a slot a triangle that no corner uses).
+// returns how many. Corner k of triangle t is numbered c = 3 t + k, held in
+// an Id whose top bit is free for the corner's averaged flag.
 template <typename Id>
 unsigned vertexNormals(KelModel* model, float threshold, float* normals) {
     const Id averaged = Id(1) << (8 * sizeof(Id) - 1);
@@ -132,12 +130,12 @@ unsigned vertexNormals(KelModel* model, float threshold, float* normals) {
     // gets normal index 0.
     Id* head = static_cast<Id*>(uninitialized(size_t(numvertices) + 1, sizeof(Id)));
     for (size_t i = 0; i <= numvertices; i++) head[i] = end;
-    Id* next = static_cast<Id*>(uninitialized(4 * size_t(numtriangles) + 1, sizeof(Id)));
+    Id* next = static_cast<Id*>(uninitialized(3 * size_t(numtriangles) + 1, sizeof(Id)));
     for (unsigned t = 0; t < numtriangles; t++)
         for (int k = 0; k < 3; k++) {
             unsigned v = triangles[t].vindices[k];
             if (v >= 1 && v <= numvertices) {
-                Id c = Id(4) * t + Id(k);
+                Id c = Id(3) * t + Id(k);
                 next[c] = head[v];
                 head[v] = c;
             } else {
@@ -145,22 +143,7 @@ unsigned vertexNormals(KelModel* model, float threshold, float* normals) {
             }
         }
 
-    auto facet = [&](Id c) { return &facetnorms[3 * size_t(triangles[c >> 2].findex)]; };
-    // The walk over a vertex's corners keeps, for each of its first `kept`
-    // corners, where its normal index goes, its facet normal and whether it
-    // is averaged, so that assigning the indices walks no list and writes
-    // nothing to next[]; corners past these (a vertex in very many
-    // triangles) carry the averaged flag in next[] and are walked again.
-    constexpr int kept = 32;
-    unsigned* keptIndex[kept];
-    const float* keptFacet[kept];
-    bool keptAveraged[kept];
-    // Averages are normalized in batches, after the walks of up to `batch`
-    // vertices: a square root and a division per vertex then overlap one
-    // another instead of each holding up its vertex's walk.
-    constexpr int batch = 64;
-    unsigned pending[batch];
-    int npending = 0;
+    auto facet = [&](Id c) { return &facetnorms[3 * size_t(triangles[c / 3].findex)]; };
     unsigned m = 1;
     for (unsigned i = 1; i <= numvertices; i++) {
         if (head[i] == end) {
@@ -173,23 +156,10 @@ unsigned vertexNormals(KelModel* model, float threshold, float* normals) {
         float average[3] = {0.0f, 0.0f, 0.0f};
         bool found = false;
         const float* h = facet(head[i]);
-        const float h0 = h[0], h1 = h[1], h2 = h[2];
-        int n = 0;
-        Id rest = end;  // the first corner not kept
         for (Id c = head[i]; c != end; c = next[c] & ~averaged) {
-            Id t = c >> 2;
-            KelTriangle* triangle = &triangles[t];
-            const float* f = &facetnorms[3 * size_t(triangle->findex)];
-            bool take = f[0] * h0 + f[1] * h1 + f[2] * h2 > threshold;
-            if (n < kept) {
-                keptIndex[n] = &triangle->nindices[c & 3];
-                keptFacet[n] = f;
-                keptAveraged[n++] = take;
-            } else {
-                if (rest == end) rest = c;
-                if (take) next[c] |= averaged;
-            }
-            if (take) {
+            const float* f = facet(c);
+            if (dot(f, h) > threshold) {
+                next[c] |= averaged;
                 average[0] += f[0];
                 average[1] += f[1];
                 average[2] += f[2];
@@ -198,22 +168,12 @@ unsigned vertexNormals(KelModel* model, float threshold, float* normals) {
         }
         unsigned a = 0;
         if (found) {
+            normalize(average);  // a sum of zero stays the zero vector
             memcpy(&normals[3 * size_t(m)], average, sizeof average);
-            pending[npending++] = m;
             a = m++;
         }
-        // An index is stored only when it changes: a repeated call then
-        // leaves the triangle table clean in the cache.
-        for (int j = 0; j < n; j++) {
-            unsigned index = a;
-            if (!keptAveraged[j]) {
-                memcpy(&normals[3 * size_t(m)], keptFacet[j], 3 * sizeof(float));
-                index = m++;
-            }
-            if (*keptIndex[j] != index) *keptIndex[j] = index;
-        }
-        for (Id c = rest; c != end; c = next[c] & ~averaged) {
-            unsigned* nindex = &triangles[c >> 2].nindices[c & 3];
+        for (Id c = head[i]; c != end; c = next[c] & ~averaged) {
+            unsigned* nindex = &triangles[c / 3].nindices[c % 3];
             if (next[c] & averaged) {
                 *nindex = a;
             } else {
@@ -221,13 +181,7 @@ unsigned vertexNormals(KelModel* model, float threshold, float* normals) {
                 *nindex = m++;
             }
         }
-        if (npending == batch) {
-            for (int j = 0; j < npending; j++) normalize(&normals[3 * size_t(pending[j])]);
-            npending = 0;
-        }
     }
-    // A sum of zero stays the zero vector.
-    for (int j = 0; j < npending; j++) normalize(&normals[3 * size_t(pending[j])]);
     free(next);
     free(head);
     return m - 1;
@@ -246,9 +200,8 @@ void kelVertexNormals(KelModel* model, float angle) {
     // and the table is shrunk to the exact count at the end.
     size_t corners = 3 * size_t(model->numtriangles);
     float* normals = static_cast<float*>(uninitialized(corners + 1, 3 * sizeof(float)));
-    model->numnormals = 4 * size_t(model->numtriangles) < 0x7FFFFFFF
-                            ? vertexNormals<uint32_t>(model, threshold, normals)
-                            : vertexNormals<uint64_t>(model, threshold, normals);
+    model->numnormals = corners < 0x7FFFFFFF ? vertexNormals<uint32_t>(model, threshold, normals)
+                                             : vertexNormals<uint64_t>(model, threshold, normals);
     // The table keeps exactly numnormals + 1 entries; owned by the model.
     float* shrunk = static_cast<float*>(realloc(normals, 3 * sizeof(float) * (size_t(model->numnormals) + 1)));
     model->normals = shrunk ? shrunk : normals;
