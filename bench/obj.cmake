@@ -1,2 +1,26 @@
-# The peer: tinyobjloader from Debian's libtinyobjloader-dev.
+# The peers: tinyobjloader from Debian's libtinyobjloader-dev, and fast_obj
+# and rapidobj from their source folders when given (neither is packaged):
+#   -DORVANDEL_FAST_OBJ_DIR=<folder holding fast_obj.c and fast_obj.h>
+#   -DORVANDEL_RAPIDOBJ_DIR=<folder holding include/rapidobj/rapidobj.hpp>
 target_link_libraries(bench_obj PRIVATE tinyobjloader)
+set(ORVANDEL_FAST_OBJ_DIR "" CACHE PATH "fast_obj source folder, for bench_obj")
+set(ORVANDEL_RAPIDOBJ_DIR "" CACHE PATH "rapidobj source folder, for bench_obj")
+if(ORVANDEL_FAST_OBJ_DIR AND EXISTS ${ORVANDEL_FAST_OBJ_DIR}/fast_obj.c)
+  add_library(bench_fast_obj STATIC ${ORVANDEL_FAST_OBJ_DIR}/fast_obj.c)
+  target_include_directories(bench_fast_obj SYSTEM PUBLIC ${ORVANDEL_FAST_OBJ_DIR})
+  target_compile_options(bench_fast_obj PRIVATE -w)
+  target_link_libraries(bench_obj PRIVATE bench_fast_obj)
+  target_compile_definitions(bench_obj PRIVATE ORVANDEL_HAVE_FAST_OBJ)
+  message(STATUS "bench_obj: fast_obj from ${ORVANDEL_FAST_OBJ_DIR}")
+else()
+  message(STATUS "bench_obj: fast_obj not built in (set ORVANDEL_FAST_OBJ_DIR to its folder)")
+endif()
+if(ORVANDEL_RAPIDOBJ_DIR AND EXISTS ${ORVANDEL_RAPIDOBJ_DIR}/include/rapidobj/rapidobj.hpp)
+  find_package(Threads REQUIRED)
+  target_include_directories(bench_obj SYSTEM PRIVATE ${ORVANDEL_RAPIDOBJ_DIR}/include)
+  target_link_libraries(bench_obj PRIVATE Threads::Threads)
+  target_compile_definitions(bench_obj PRIVATE ORVANDEL_HAVE_RAPIDOBJ)
+  message(STATUS "bench_obj: rapidobj from ${ORVANDEL_RAPIDOBJ_DIR}")
+else()
+  message(STATUS "bench_obj: rapidobj not built in (set ORVANDEL_RAPIDOBJ_DIR to its folder)")
+endif()

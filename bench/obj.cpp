@@ -1,18 +1,29 @@
 // Reading OBJ files of about two million triangles: kelReadOBJ against
-// tinyobjloader and a plain two-pass fscanf reader, in the same run.
+// tinyobjloader, fast_obj and rapidobj (when built in: see obj.cmake) and a
+// plain two-pass fscanf reader, in the same run.
 //
-// Two generated files: a grid of 1001 x 1001 vertices with positions,
-// texture coordinates and normals (v/vt/vn faces), and the same grid with
-// positions only. Each benchmark reports MB/s of file read; the counter
-// peak_MiB is the high-water resident memory of a fresh process that reads
-// the file once with that reader (this program run again with --peak), less
-// that of a process that only starts.
+// Three generated files: a grid of 1001 x 1001 vertices with positions,
+// texture coordinates and normals (v/vt/vn triangles); the same grid with
+// positions only; and the grid with v/vt/vn quads, a group and a material
+// every 1000 faces from a library of 50. Each benchmark reports MB/s of
+// file read; the counter peak_MiB is the high-water resident memory of a
+// fresh process that reads the file once with that reader (this program run
+// again with --peak), less that of a process that only starts.
+//
+// --once READER FILE reads FILE once and prints its triangle count and peak
+// resident memory in KiB: the unit of tools/read-peers.sh's whole-process
+// runs. --generate writes the three files (when missing) and prints their
+// folder. --huge DIR writes a file of more than 4 GiB in DIR (about 4.5 GB;
+// check the free space first), reads it with kel, checks what it read and
+// removes it: by hand only, never in a benchmark run.
 #include <benchmark/benchmark.h>
 #include <sys/stat.h>
+#include <sys/sysinfo.h>
 #include <sys/wait.h>
 #include <tiny_obj_loader.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +34,20 @@
 
 #include "kel/kel.h"
 
+#if defined(ORVANDEL_HAVE_FAST_OBJ)
+#include <fast_obj.h>
+#endif
+#if defined(ORVANDEL_HAVE_RAPIDOBJ)
+#include <rapidobj/rapidobj.hpp>
+#endif
+
+// rapidobj takes no thread count: it starts one thread per processor that
+// std::thread::hardware_concurrency reports, which libstdc++ asks
+// get_nprocs. This definition takes the C library's place for the whole
+// process, so a one-thread rapidobj read only needs `processors` set to 1.
+static int processors = 0;
+extern "C" int get_nprocs() noexcept { return processors > 0 ? processors : int(sysconf(_SC_NPROCESSORS_ONLN)); }
+
 namespace {
 
 const int kGrid = 1001;  // 2 * 1000 * 1000 triangles
@@ -32,15 +57,28 @@ std::string benchDir() {
     return std::string(tmp && *tmp ? tmp : "/tmp") + "/orvandel_bench_obj";
 }
 
-std::string filePath(bool full) { return benchDir() + (full ? "/grid_vtn_v1.obj" : "/grid_v_v1.obj"); }
+// The three files, by kind.
+enum Kind { kTriangles, kPositions, kQuads };
+const char* const kNames[] = {"grid_vtn_v1.obj", "grid_v_v1.obj", "grid_quads_v1.obj"};
+const char kLibrary[] = "grid_quads_v1.mtl";
+const int kFacesPerGroup = 1000, kMaterials = 50;
+
+// The file of a kind; another side than kGrid (the linear-growth files,
+// triangles only) gets its side in the name.
+std::string filePath(Kind kind, int side = kGrid) {
+    if (side != kGrid) return benchDir() + "/grid_vtn_" + std::to_string(side) + ".obj";
+    return benchDir() + "/" + kNames[kind];
+}
 
 size_t fileSize(const std::string& path) {
     struct stat s;
     return stat(path.c_str(), &s) == 0 ? size_t(s.st_size) : 0;
 }
 
-// A wavy grid, numbers written as exporters write them ("%.6f").
-void generate(const std::string& path, bool full) {
+// A wavy grid, numbers written as exporters write them ("%.6f"); the quad
+// file's positions span ten times as far, so they carry two integer digits.
+void generate(Kind kind, int side = kGrid) {
+    std::string path = filePath(kind, side);
     if (fileSize(path) > 0) return;
     mkdir(benchDir().c_str(), 0700);
     std::string partial = path + ".part";
@@ -49,17 +87,31 @@ void generate(const std::string& path, bool full) {
         fprintf(stderr, "bench_obj: can't write %s\n", partial.c_str());
         exit(1);
     }
-    fprintf(f, "# %d x %d grid\n", kGrid, kGrid);
-    for (int i = 0; i < kGrid; i++)
-        for (int j = 0; j < kGrid; j++) {
+    bool full = kind != kPositions;
+    double scale = kind == kQuads ? 10 : 1;
+    fprintf(f, "# %d x %d grid\n", side, side);
+    if (kind == kQuads) {
+        FILE* mtl = fopen((benchDir() + "/" + kLibrary).c_str(), "w");
+        if (!mtl) {
+            fprintf(stderr, "bench_obj: can't write %s\n", kLibrary);
+            exit(1);
+        }
+        for (int m = 0; m < kMaterials; m++)
+            fprintf(mtl, "newmtl m%d\nNs 32\nKa 0.1 0.1 0.1\nKd %.6f %.6f %.6f\nKs 0.5 0.5 0.5\n\n", m, m / 50.0,
+                    1 - m / 50.0, 0.5);
+        fclose(mtl);
+        fprintf(f, "mtllib %s\n", kLibrary);
+    }
+    for (int i = 0; i < side; i++)
+        for (int j = 0; j < side; j++) {
             double x = i * 0.01 - 5, z = j * 0.01 - 5, y = 0.5 * std::sin(x * 1.3) * std::cos(z * 0.7);
-            fprintf(f, "v %.6f %.6f %.6f\n", x, y, z);
+            fprintf(f, "v %.6f %.6f %.6f\n", scale * x, scale * y, scale * z);
         }
     if (full) {
-        for (int i = 0; i < kGrid; i++)
-            for (int j = 0; j < kGrid; j++) fprintf(f, "vt %.6f %.6f\n", i / double(kGrid - 1), j / double(kGrid - 1));
-        for (int i = 0; i < kGrid; i++)
-            for (int j = 0; j < kGrid; j++) {
+        for (int i = 0; i < side; i++)
+            for (int j = 0; j < side; j++) fprintf(f, "vt %.6f %.6f\n", i / double(side - 1), j / double(side - 1));
+        for (int i = 0; i < side; i++)
+            for (int j = 0; j < side; j++) {
                 double x = i * 0.01 - 5, z = j * 0.01 - 5;
                 double dx = -0.65 * std::cos(x * 1.3) * std::cos(z * 0.7),
                        dz = 0.35 * std::sin(x * 1.3) * std::sin(z * 0.7);
@@ -67,11 +119,17 @@ void generate(const std::string& path, bool full) {
                 fprintf(f, "vn %.6f %.6f %.6f\n", dx / l, 1 / l, dz / l);
             }
     }
-    fprintf(f, "g grid\n");
-    for (int i = 0; i + 1 < kGrid; i++)
-        for (int j = 0; j + 1 < kGrid; j++) {
-            int a = i * kGrid + j + 1, b = a + 1, c = a + kGrid, d = c + 1;
-            if (full) {
+    if (kind != kQuads) fprintf(f, "g grid\n");
+    int faces = 0;
+    for (int i = 0; i + 1 < side; i++)
+        for (int j = 0; j + 1 < side; j++) {
+            int a = i * side + j + 1, b = a + 1, c = a + side, d = c + 1;
+            if (kind == kQuads) {
+                if (faces % kFacesPerGroup == 0)
+                    fprintf(f, "g part%d\nusemtl m%d\n", faces / kFacesPerGroup, faces / kFacesPerGroup % kMaterials);
+                faces++;
+                fprintf(f, "f %d/%d/%d %d/%d/%d %d/%d/%d %d/%d/%d\n", a, a, a, c, c, c, d, d, d, b, b, b);
+            } else if (full) {
                 fprintf(f, "f %d/%d/%d %d/%d/%d %d/%d/%d\n", a, a, a, c, c, c, b, b, b);
                 fprintf(f, "f %d/%d/%d %d/%d/%d %d/%d/%d\n", b, b, b, c, c, c, d, d, d);
             } else {
@@ -84,12 +142,50 @@ void generate(const std::string& path, bool full) {
 
 // --- The readers, each returning its triangle count -------------------------------
 
-size_t readKel(const char* path) {
-    KelModel* m = kelReadOBJ(path);
+// kel with `threads` reading threads, 0 for its default. The reader takes
+// no thread count yet, so both runs read with one.
+KelModel* loadKel(const char* path, unsigned threads) {
+    (void)threads;
+    return kelReadOBJ(path);
+}
+
+size_t readKelThreads(const char* path, unsigned threads) {
+    KelModel* m = loadKel(path, threads);
     size_t n = m->numtriangles;
     kelDelete(m);
     return n;
 }
+size_t readKel(const char* path) { return readKelThreads(path, 0); }
+size_t readKel1(const char* path) { return readKelThreads(path, 1); }
+
+#if defined(ORVANDEL_HAVE_FAST_OBJ)
+// fast_obj keeps polygons whole: a face of n corners counts n - 2 triangles.
+size_t readFastObj(const char* path) {
+    fastObjMesh* m = fast_obj_read(path);
+    if (!m) return 0;
+    size_t n = 0;
+    for (unsigned i = 0; i < m->face_count; i++) n += m->face_vertices[i] - 2;
+    fast_obj_destroy(m);
+    return n;
+}
+#endif
+
+#if defined(ORVANDEL_HAVE_RAPIDOBJ)
+// rapidobj with `threads` threads (0 for one per processor); polygons whole
+// as fast_obj keeps them.
+size_t readRapidobjThreads(const char* path, int threads) {
+    processors = threads;
+    rapidobj::Result r = rapidobj::ParseFile(path);
+    processors = 0;
+    if (r.error) return 0;
+    size_t n = 0;
+    for (const rapidobj::Shape& s : r.shapes)
+        for (size_t i = 0; i < s.mesh.num_face_vertices.size(); i++) n += s.mesh.num_face_vertices[i] - 2;
+    return n;
+}
+size_t readRapidobj(const char* path) { return readRapidobjThreads(path, 0); }
+size_t readRapidobj1(const char* path) { return readRapidobjThreads(path, 1); }
+#endif
 
 size_t readTinyobj(const char* path) {
     tinyobj::attrib_t attrib;
@@ -163,8 +259,15 @@ size_t readFscanf(const char* path) {
 }
 
 using Reader = size_t (*)(const char*);
-const std::map<std::string, Reader> readers = {
-    {"kel", readKel}, {"tinyobj", readTinyobj}, {"fscanf", readFscanf}, {"none", nullptr}};
+const std::map<std::string, Reader> readers = {{"kel", readKel},           {"kel1", readKel1},
+                                               {"tinyobj", readTinyobj},   {"fscanf", readFscanf},
+#if defined(ORVANDEL_HAVE_FAST_OBJ)
+                                               {"fast_obj", readFastObj},
+#endif
+#if defined(ORVANDEL_HAVE_RAPIDOBJ)
+                                               {"rapidobj", readRapidobj}, {"rapidobj1", readRapidobj1},
+#endif
+                                               {"none", nullptr}};
 
 // High-water resident memory, in KiB, of this program run again with
 // --peak READER FILE.
@@ -186,9 +289,9 @@ long peakKiB(const char* self, const std::string& reader, const std::string& pat
     return got > 0 ? atol(text) : -1;
 }
 
-void readBenchmark(benchmark::State& state, const char* reader, bool full) {
-    std::string path = filePath(full);
-    generate(path, full);
+void readFile(benchmark::State& state, const char* reader, Kind kind, int side) {
+    std::string path = filePath(kind, side);
+    generate(kind, side);
     Reader read = readers.at(reader);
     size_t triangles = 0;
     for (auto _ : state) {
@@ -202,19 +305,185 @@ void readBenchmark(benchmark::State& state, const char* reader, bool full) {
     state.counters["peak_MiB"] = double(peak - base) / 1024.0;
 }
 
+void readBenchmark(benchmark::State& state, const char* reader, Kind kind) { readFile(state, reader, kind, kGrid); }
+
+// Reading time against size: v/vt/vn triangle grids of about 25, 50, 100
+// and 200 MB (sides 345, 487, 689 and 975). Linear growth shows as the same
+// MB/s at every size.
+void growthBenchmark(benchmark::State& state) { readFile(state, "kel", kTriangles, int(state.range(0))); }
+
+// --- A file of more than 4 GiB (--huge, by hand) ------------------------------------
+
+// 2^27 + 2^20 vertices (above 2^27, as unsigned 32-bit counts allow) of
+// "v 0.aaaaaa -c.bbbbbb cc.aaaaaa" (about 4.4 GB) and 2^20 triangles
+// whose last corners reach past vertex 2^27. Every number comes from the
+// vertex's own index, so a check can write it again and compare.
+const unsigned kHugeVertices = (1u << 27) + (1u << 20), kHugeTriangles = 1u << 20;
+
+// The text of vertex i's three numbers.
+void hugeNumbers(unsigned i, char* x, char* y, char* z) {
+    unsigned a = i % 1000000, b = (i / 7) % 1000000, c = i / 1000000;
+    snprintf(x, 16, "0.%06u", a);
+    snprintf(y, 16, "-%u.%06u", c, b);
+    snprintf(z, 16, "%u.%06u", c % 100, a);
+}
+
+void hugeCorners(unsigned t, unsigned* corners) {
+    corners[0] = 1 + unsigned((uint64_t(t) * 2654435761u) % kHugeVertices);
+    corners[1] = kHugeVertices - t;
+    corners[2] = (1u << 27) + 1 + t;
+}
+
+// Digits of n before p; returns the new start.
+char* digitsBefore(char* p, unsigned n) {
+    do *--p = char('0' + n % 10);
+    while (n /= 10);
+    return p;
+}
+
+int hugeRun(const char* dir) {
+    std::string path = std::string(dir) + "/orvandel_huge.obj";
+    FILE* f = fopen(path.c_str(), "w");
+    if (!f) {
+        fprintf(stderr, "bench_obj: can't write %s\n", path.c_str());
+        return 1;
+    }
+    // Written by hand: printf would take minutes over 4 GB.
+    std::vector<char> out(size_t(1) << 20);
+    size_t used = 0;
+    auto flush = [&] {
+        fwrite(out.data(), 1, used, f);
+        used = 0;
+    };
+    auto write6 = [](char* p, unsigned n) {
+        for (int k = 5; k >= 0; k--, n /= 10) p[k] = char('0' + n % 10);
+    };
+    for (unsigned i = 1; i <= kHugeVertices; i++) {
+        if (out.size() - used < 64) flush();
+        unsigned a = i % 1000000, b = (i / 7) % 1000000, c = i / 1000000;
+        char* p = &out[used];
+        char number[16];
+        char* q;
+        memcpy(p, "v 0.", 4);
+        write6(p + 4, a);
+        p += 10;
+        memcpy(p, " -", 2);
+        p += 2;
+        q = digitsBefore(number + 16, c);
+        memcpy(p, q, size_t(number + 16 - q));
+        p += number + 16 - q;
+        *p++ = '.';
+        write6(p, b);
+        p += 6;
+        *p++ = ' ';
+        q = digitsBefore(number + 16, c % 100);
+        memcpy(p, q, size_t(number + 16 - q));
+        p += number + 16 - q;
+        *p++ = '.';
+        write6(p, a);
+        p += 6;
+        *p++ = '\n';
+        used = size_t(p - out.data());
+    }
+    for (unsigned t = 0; t < kHugeTriangles; t++) {
+        if (out.size() - used < 64) flush();
+        unsigned corners[3];
+        hugeCorners(t, corners);
+        used += size_t(snprintf(&out[used], 64, "f %u %u %u\n", corners[0], corners[1], corners[2]));
+    }
+    flush();
+    bool written = fclose(f) == 0;
+    size_t bytes = fileSize(path);
+    printf("wrote %s: %.2f GiB, %u vertices, %u triangles\n", path.c_str(), double(bytes) / (1u << 30), kHugeVertices,
+           kHugeTriangles);
+    if (!written || bytes <= (size_t(4) << 30)) {
+        fprintf(stderr, "bench_obj: the file is short (disk full?)\n");
+        remove(path.c_str());
+        return 1;
+    }
+    auto start = std::chrono::steady_clock::now();
+    KelModel* m = kelReadOBJ(path.c_str());
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    remove(path.c_str());
+    // Counts, every 997th vertex and the last, every triangle.
+    long failures = 0;
+    if (m->numvertices != kHugeVertices || m->numtriangles != kHugeTriangles) failures++;
+    auto checkVertex = [&](unsigned i) {
+        char text[3][16];
+        hugeNumbers(i, text[0], text[1], text[2]);
+        for (int k = 0; k < 3; k++) {
+            float expect = strtof(text[k], nullptr);
+            if (memcmp(&expect, &m->vertices[3 * size_t(i) + k], sizeof expect) != 0) failures++;
+        }
+    };
+    if (failures == 0) {
+        for (unsigned i = 1; i <= kHugeVertices; i += 997) checkVertex(i);
+        checkVertex(kHugeVertices);
+    }
+    for (unsigned t = 0; failures == 0 && t < kHugeTriangles; t++) {
+        unsigned corners[3];
+        hugeCorners(t, corners);
+        if (memcmp(corners, m->triangles[t].vindices, sizeof corners) != 0) failures++;
+    }
+    printf("read in %.1f s (%.0f MB/s): %u vertices, %u triangles, %s\n", seconds, double(bytes) / 1e6 / seconds,
+           m->numvertices, m->numtriangles, failures ? "WRONG" : "checked");
+    kelDelete(m);
+    return failures ? 1 : 0;
+}
+
 }  // namespace
 
-BENCHMARK_CAPTURE(readBenchmark, kel_vtn, "kel", true)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK_CAPTURE(readBenchmark, tinyobj_vtn, "tinyobj", true)->Unit(benchmark::kMillisecond)->Iterations(2);
-BENCHMARK_CAPTURE(readBenchmark, fscanf_vtn, "fscanf", true)->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK_CAPTURE(readBenchmark, kel_v, "kel", false)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK_CAPTURE(readBenchmark, tinyobj_v, "tinyobj", false)->Unit(benchmark::kMillisecond)->Iterations(2);
-BENCHMARK_CAPTURE(readBenchmark, fscanf_v, "fscanf", false)->Unit(benchmark::kMillisecond)->Iterations(1);
+// The fscanf reader knows the triangle files' face forms only.
+#define READ(name, reader, kind, iterations) \
+    BENCHMARK_CAPTURE(readBenchmark, name, reader, kind)->Unit(benchmark::kMillisecond)->Iterations(iterations)
+#if defined(ORVANDEL_HAVE_FAST_OBJ)
+#define READ_FAST_OBJ(name, kind) READ(name, "fast_obj", kind, 3)
+#else
+#define READ_FAST_OBJ(name, kind)
+#endif
+#if defined(ORVANDEL_HAVE_RAPIDOBJ)
+#define READ_RAPIDOBJ(name, kind)    \
+    READ(name, "rapidobj", kind, 3); \
+    READ(name##_1thread, "rapidobj1", kind, 3)
+#else
+#define READ_RAPIDOBJ(name, kind)
+#endif
+READ(kel_vtn, "kel", kTriangles, 3);
+READ_FAST_OBJ(fast_obj_vtn, kTriangles);
+READ_RAPIDOBJ(rapidobj_vtn, kTriangles);
+READ(tinyobj_vtn, "tinyobj", kTriangles, 2);
+READ(fscanf_vtn, "fscanf", kTriangles, 1);
+READ(kel_v, "kel", kPositions, 3);
+READ_FAST_OBJ(fast_obj_v, kPositions);
+READ_RAPIDOBJ(rapidobj_v, kPositions);
+READ(tinyobj_v, "tinyobj", kPositions, 2);
+READ(fscanf_v, "fscanf", kPositions, 1);
+READ(kel_quads, "kel", kQuads, 3);
+READ_FAST_OBJ(fast_obj_quads, kQuads);
+READ_RAPIDOBJ(rapidobj_quads, kQuads);
+READ(tinyobj_quads, "tinyobj", kQuads, 2);
+BENCHMARK(growthBenchmark)->ArgName("side")->Arg(345)->Arg(487)->Arg(689)->Arg(975)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
-    if (argc == 4 && strcmp(argv[1], "--peak") == 0) {
-        Reader read = readers.at(argv[2]);
-        if (read) read(argv[3]);
+    bool once = argc == 4 && strcmp(argv[1], "--once") == 0;
+    if (argc == 3 && strcmp(argv[1], "--huge") == 0) return hugeRun(argv[2]);
+    if (argc == 2 && strcmp(argv[1], "--generate") == 0) {
+        for (int kind = kTriangles; kind <= kQuads; kind++) generate(Kind(kind));
+        printf("%s\n", benchDir().c_str());
+        return 0;
+    }
+    if (once || (argc == 4 && strcmp(argv[1], "--peak") == 0)) {
+        auto found = readers.find(argv[2]);
+        if (found == readers.end()) {
+            fprintf(stderr, "bench_obj: no reader %s in this build\n", argv[2]);
+            return 2;
+        }
+        size_t triangles = found->second ? found->second(argv[3]) : 0;
+        if (once && triangles == 0) {
+            fprintf(stderr, "bench_obj: %s read no triangles from %s\n", argv[2], argv[3]);
+            return 1;
+        }
+        if (once) printf("%zu ", triangles);
         // VmHWM starts afresh with the program; getrusage's high-water mark
         // would carry the forking benchmark's over the exec.
         long kib = -1;
@@ -227,6 +496,12 @@ int main(int argc, char** argv) {
         printf("%ld\n", kib);
         return 0;
     }
+#if !defined(ORVANDEL_HAVE_FAST_OBJ)
+    printf("fast_obj: not built in (configure with -DORVANDEL_FAST_OBJ_DIR=<its folder>)\n");
+#endif
+#if !defined(ORVANDEL_HAVE_RAPIDOBJ)
+    printf("rapidobj: not built in (configure with -DORVANDEL_RAPIDOBJ_DIR=<its folder>)\n");
+#endif
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

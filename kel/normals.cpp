@@ -7,9 +7,19 @@
 
 #include "kel/kel_internal.h"
 
+#if defined(__SSE2__) && !defined(KEL_NO_SIMD)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 float dot(const float* u, const float* v) { return u[0] * v[0] + u[1] * v[1] + u[2] * v[2]; }
+
+void cross(const float* u, const float* v, float* n) {
+    n[0] = u[1] * v[2] - u[2] * v[1];
+    n[1] = u[2] * v[0] - u[0] * v[2];
+    n[2] = u[0] * v[1] - u[1] * v[0];
+}
 
 // Brings the largest component of v to 1 when its squared length under- or
 // overflows, so the length becomes representable. False for a zero or
@@ -30,9 +40,18 @@ inline void normalize(float* v) {
     // The single-precision root of a float is the double-precision root
     // rounded to single precision: the same value, computed faster.
     float l = std::sqrt(s);
+#if defined(__SSE2__) && !defined(KEL_NO_SIMD)
+    // The three quotients in one instruction; each lane is the same IEEE
+    // division as the scalar one.
+    __m128 q = _mm_div_ps(_mm_setr_ps(v[0], v[1], v[2], 0.0f), _mm_set1_ps(l));
+    v[0] = _mm_cvtss_f32(q);
+    v[1] = _mm_cvtss_f32(_mm_shuffle_ps(q, q, 1));
+    v[2] = _mm_cvtss_f32(_mm_shuffle_ps(q, q, 2));
+#else
     v[0] /= l;
     v[1] /= l;
     v[2] /= l;
+#endif
 }
 
 // malloc for tables that are written before they are read; out of memory
@@ -54,9 +73,7 @@ void kelCross(const float* u, const float* v, float* n) {
     assert(u);
     assert(v);
     assert(n);
-    n[0] = u[1] * v[2] - u[2] * v[1];
-    n[1] = u[2] * v[0] - u[0] * v[2];
-    n[2] = u[0] * v[1] - u[1] * v[0];
+    cross(u, v, n);
 }
 
 void kelNormalize(float* v) {
@@ -86,7 +103,7 @@ void kelFacetNormals(KelModel* model) {
         float u[3] = {p1[0] - p0[0], p1[1] - p0[1], p1[2] - p0[2]};
         float v[3] = {p2[0] - p0[0], p2[1] - p0[1], p2[2] - p0[2]};
         float* n = &model->facetnorms[3 * (size_t(t) + 1)];
-        kelCross(u, v, n);
+        cross(u, v, n);
         normalize(n);
     }
 }

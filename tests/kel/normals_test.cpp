@@ -170,6 +170,33 @@ TEST(KelVertexNormals, SmoothSurfaceGivesOneNormalPerUsedVertexInVertexOrder) {
     kelDelete(m);
 }
 
+TEST(KelVertexNormals, AVertexInManyTrianglesKeepsListOrderAtEveryCorner) {
+    // Vertex 1 is in 40 triangles, each with its own two outer vertices:
+    // even triangles face +z, odd ones +x. The head (triangle 39) faces +x,
+    // so at 30 degrees the odd ones average to normal 1 and the even ones
+    // take copies 2 to 21 from triangle 38 down; the outer vertices follow.
+    std::vector<Vec3> vertices = {{0, 0, 0}};
+    std::vector<Tri> triangles;
+    for (unsigned j = 0; j < 40; j++) {
+        vertices.push_back(j % 2 ? Vec3{0, 1, 0} : Vec3{1, 0, 0});
+        vertices.push_back(j % 2 ? Vec3{0, 0, 1} : Vec3{0, 1, 0});
+        triangles.push_back({1, 2 + 2 * j, 3 + 2 * j});
+    }
+    KelModel* m = makeModel(vertices, triangles);
+    kelFacetNormals(m);
+    kelVertexNormals(m, 30);
+    ASSERT_EQ(101u, m->numnormals);
+    EXPECT_EQ(Vec3({1, 0, 0}), entry(m->normals, 1));
+    for (unsigned i = 2; i <= 21; i++) EXPECT_EQ(Vec3({0, 0, 1}), entry(m->normals, i));
+    for (unsigned j = 0; j < 40; j++) {
+        unsigned first = j % 2 ? 1 : 2 + (38 - j) / 2;
+        EXPECT_EQ(Tri({first, 22 + 2 * j, 23 + 2 * j}),
+                  Tri({m->triangles[j].nindices[0], m->triangles[j].nindices[1], m->triangles[j].nindices[2]}))
+            << j;
+    }
+    kelDelete(m);
+}
+
 TEST(KelVertexNormals, RepeatedCallGivesTheSameResult) {
     KelModel* m = makeModel({{0, 0, 0}, {0, 1, 0}, {1, 0, 0}, {0, 0, 1}, {1, 1, 1}},
                             {{1, 3, 2}, {1, 2, 4}, {2, 3, 5}, {3, 4, 5}});
