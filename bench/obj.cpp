@@ -142,11 +142,17 @@ void generate(Kind kind, int side = kGrid) {
 
 // --- The readers, each returning its triangle count -------------------------------
 
-// kel with `threads` reading threads, 0 for its default. The reader takes
-// no thread count yet, so both runs read with one.
+// kel with `threads` reading threads, 0 for its default (every core).
 KelModel* loadKel(const char* path, unsigned threads) {
-    (void)threads;
-    return kelReadOBJ(path);
+    KelReadOptions options = {};
+    options.threads = threads;
+    KelError error;
+    KelModel* model = kelLoadOBJ(path, &options, &error);
+    if (!model) {
+        fprintf(stderr, "bench_obj: %s\n", error.message);
+        exit(1);
+    }
+    return model;
 }
 
 size_t readKelThreads(const char* path, unsigned threads) {

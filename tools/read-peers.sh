@@ -18,7 +18,7 @@ bench=$build/bench/bench_obj
 dir=$("$bench" --generate | tail -1)
 files="grid_vtn_v1.obj grid_v_v1.obj grid_quads_v1.obj"
 # kel reader, peer reader: the kel reader names the thread count compared.
-pairings="kel1:fast_obj kel1:rapidobj1 kel:rapidobj kel1:tinyobj"
+pairings="kel1:fast_obj kel:fast_obj kel1:rapidobj1 kel:rapidobj kel1:tinyobj"
 
 # One process: "seconds peak_KiB", or nothing when the reader is not built in.
 run() {
