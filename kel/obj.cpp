@@ -641,10 +641,9 @@ void scanRange(const ObjReader& r, Range& range, bool reports) {
     kelCloseChunks(&t.chunks);
 }
 
-// One thread of a pass: takes the next range (first pass) or chunk (second
-// pass) until none is left or the read is cancelled. The calling thread
-// (`reports`) also reports progress.
-void fillChunks(const ObjReader& r, bool reports);
+// One thread of the first pass: takes the next range until none is left or
+// the read is cancelled. The calling thread (`reports`) also reports
+// progress.
 void scanRanges(const ObjReader& r, Range* ranges, size_t count, bool reports) {
     for (size_t i; (i = r.shared->next++) < count && !r.shared->cancelled;) scanRange(r, ranges[i], reports);
 }
@@ -805,7 +804,8 @@ bool firstPass(ObjReader& r) {
 }
 
 // Every table zero-filled: numbers that fail to parse and index kinds a
-// face does not carry read as 0.
+// face does not carry read as 0. The vertex and triangle tables are always
+// made; the others only when the file has entries for them.
 bool allocateTables(ObjReader& r) {
     KelModel* m = r.model;
     struct {
@@ -818,9 +818,10 @@ bool allocateTables(ObjReader& r) {
         {reinterpret_cast<void**>(&m->texcoords), m->numtexcoords ? 2 * (size_t(m->numtexcoords) + 1) : 0,
          sizeof(float)},
     };
-    for (auto& t : tables) {
-        if (t.count == 0 && t.table != reinterpret_cast<void**>(&m->triangles)) continue;
-        if (!(*t.table = kelTryAlloc(t.count, t.size))) return kelSetMemoryError(r.error, t.count, t.size), false;
+    for (size_t i = 0; i < sizeof tables / sizeof tables[0]; i++) {
+        if (i >= 2 && tables[i].count == 0) continue;
+        if (!(*tables[i].table = kelTryAlloc(tables[i].count, tables[i].size)))
+            return kelSetMemoryError(r.error, tables[i].count, tables[i].size), false;
     }
     return true;
 }
@@ -871,6 +872,9 @@ bool loadChunk(ObjReader& t, size_t index) {
     return true;
 }
 
+// One thread of the second pass: takes the next chunk until none is left,
+// the read is cancelled, or the chunks left come after one that failed.
+// The calling thread (`reports`) also reports progress.
 void fillChunks(const ObjReader& r, bool reports) {
     Shared* shared = r.shared;
     KelError error = {};

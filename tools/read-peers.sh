@@ -44,8 +44,8 @@ label() {
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 echo "# $(uname -n), $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), $(date -u '+%Y-%m-%d %H:%M UTC'), load $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "# $pairs paired whole-process runs (kel first); medians; ratio = peer time / kel time"
-printf '| %s | %s | %s | %s | %s | %s | %s |\n' file MB reader "median s" "MB/s" "peak MiB" "kel/peer"
+echo "# $pairs paired whole-process runs (kel first); medians"
+printf '| %s | %s | %s | %s | %s | %s | %s |\n' file MB reader "median s" "MB/s" "peak MiB" "kel time / peer time (below 1: kel faster)"
 echo "|---|---|---|---|---|---|---|"
 for file in $files; do
     path=$dir/$file
@@ -78,7 +78,7 @@ for file in $files; do
         us=$(cut -d' ' -f1 "$tmp/$k.$p.peer" | median)
         kib=$(cut -d' ' -f2 "$tmp/$k.$p.peer" | median)
         kus=$(cut -d' ' -f1 "$tmp/$k.$p.kel" | median)
-        awk -v f="$file" -v mb="$mb" -v r="$(label "$p")" -v us="$us" -v kib="$kib" -v kus="$kus" \
-            'BEGIN {printf "| %s | %s | %s | %.3f | %.0f | %.0f | %.2f |\n", f, mb, r, us / 1e6, mb / (us / 1e6), kib / 1024, us / kus}'
+        awk -v f="$file" -v mb="$mb" -v r="$(label "$p")" -v us="$us" -v kib="$kib" -v kus="$kus" -v k="$(label "$k")" \
+            'BEGIN {printf "| %s | %s | %s | %.3f | %.0f | %.0f | %.2f (%s) |\n", f, mb, r, us / 1e6, mb / (us / 1e6), kib / 1024, kus / us, k}'
     done
 done
