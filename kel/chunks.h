@@ -71,8 +71,6 @@ bool kelNextChunk(KelChunks* chunks);
 bool kelReadChunkAt(KelChunks* chunks, unsigned long long offset, size_t size);
 // Starts the input again from its first byte.
 void kelRewindChunks(KelChunks* chunks);
-// The input offset just past the chunk handed out.
-inline unsigned long long kelChunkEnd(const KelChunks* chunks) { return chunks->offset + chunks->split; }
 // The line number of `at`, a position in the chunk handed out; counted
 // only when asked (for an error message), which re-reads the input before
 // the chunk.
