@@ -173,6 +173,7 @@ void putColouredVertices(Out* out, const float* vertices, const float* colors, u
         *p++ = '\n';
         done(out, p);
     }
+    if (out->progress) out->progress->done += count;
 }
 
 // A material's map statement, "<keyword> <name>\n", when it has that map.
