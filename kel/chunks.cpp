@@ -157,6 +157,38 @@ unsigned long long kelFindStatementStart(const KelChunks* input, unsigned long l
     }
 }
 
+// Makes the buffer hold `capacity` input bytes and the padding; false
+// (chunks->error set) when out of memory.
+static bool growBuffer(KelChunks* c, size_t capacity) {
+    char* grown = static_cast<char*>(kelTryRealloc(c->data, capacity + kelTextPadding));
+    if (!grown) {
+        c->error = KEL_ERROR_MEMORY;
+        return false;
+    }
+    c->data = grown;
+    c->capacity = capacity;
+    return true;
+}
+
+// Hands out [data, data + split): zeroes the padding and the byte at split
+// (kept in `saved`), and at the input's start skips a UTF-8 byte-order mark
+// or refuses a UTF-16 one. False when refused.
+static bool handOut(KelChunks* c) {
+    memset(c->data + c->size, 0, kelTextPadding);
+    c->saved = c->data[c->split];
+    c->data[c->split] = '\0';
+    c->start = 0;
+    if (c->offset == 0 && c->split >= 2) {
+        const unsigned char* b = reinterpret_cast<const unsigned char*>(c->data);
+        if ((b[0] == 0xFF && b[1] == 0xFE) || (b[0] == 0xFE && b[1] == 0xFF)) {
+            c->error = KEL_ERROR_ENCODING;
+            return false;
+        }
+        if (c->split >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) c->start = 3;
+    }
+    return true;
+}
+
 bool kelNextChunk(KelChunks* c) {
     if (c->error) return false;
     if (c->split) {
@@ -184,65 +216,27 @@ bool kelNextChunk(KelChunks* c) {
         }
         if (c->seekable && (c->split = findSplit(c->data, c->size)) != 0) break;
         want = 2 * c->size;
-        if (want <= c->capacity) continue;
-        char* grown = static_cast<char*>(kelTryRealloc(c->data, want + kelTextPadding));
-        if (!grown) {
-            c->error = KEL_ERROR_MEMORY;
-            return false;
-        }
-        c->data = grown;
-        c->capacity = want;
+        if (want > c->capacity && !growBuffer(c, want)) return false;
     }
-    memset(c->data + c->size, 0, kelTextPadding);
-    c->saved = c->data[c->split];
-    c->data[c->split] = '\0';
-    c->start = 0;
-    if (c->offset == 0 && c->split >= 2) {
-        const unsigned char* b = reinterpret_cast<const unsigned char*>(c->data);
-        if ((b[0] == 0xFF && b[1] == 0xFE) || (b[0] == 0xFE && b[1] == 0xFF)) {
-            c->error = KEL_ERROR_ENCODING;
-            return false;
-        }
-        if (c->split >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) c->start = 3;
-    }
-    return c->split != 0;
+    return handOut(c) && c->split != 0;
 }
 
 bool kelReadChunkAt(KelChunks* c, unsigned long long offset, size_t size) {
-    if (!c->data || c->capacity < size) {
-        char* grown = static_cast<char*>(kelTryRealloc(c->data, size + kelTextPadding));
-        if (!grown) {
-            c->error = KEL_ERROR_MEMORY;
+    if ((!c->data || c->capacity < size) && !growBuffer(c, size)) return false;
+    size_t got = 0;
+    while (got < size) {
+        long n = readAt(c, c->data + got, size - got, offset + got);
+        if (n < 0) {
+            c->error = KEL_ERROR_IO;
             return false;
         }
-        c->data = grown;
-        c->capacity = size;
+        if (n == 0) break;
+        got += size_t(n);
     }
-    size_t got = 0;
-    if (c->memory) {
-        size_t left = offset < c->memorySize ? size_t(c->memorySize - offset) : 0;
-        got = size < left ? size : left;
-        memcpy(c->data, c->memory + offset, got);
-    } else {
-        while (got < size) {
-            ssize_t n = pread(c->fd, c->data + got, size - got, off_t(offset + got));
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) {
-                c->error = KEL_ERROR_IO;
-                return false;
-            }
-            if (n == 0) break;
-            got += size_t(n);
-        }
-    }
-    memset(c->data + got, 0, kelTextPadding);
     c->offset = size_t(offset);
     c->size = c->split = got;
-    c->saved = '\0';
     c->eof = true;
-    const unsigned char* b = reinterpret_cast<const unsigned char*>(c->data);
-    c->start = offset == 0 && got >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF ? 3 : 0;
-    return true;
+    return handOut(c);
 }
 
 void kelRewindChunks(KelChunks* c) {
@@ -265,8 +259,7 @@ unsigned long kelLineAt(const KelChunks* input, unsigned long long offset) {
     char block[16384];
     for (unsigned long long done = 0; done < offset;) {
         size_t want = offset - done < sizeof block ? size_t(offset - done) : sizeof block;
-        ssize_t got = pread(input->fd, block, want, off_t(done));
-        if (got < 0 && errno == EINTR) continue;
+        long got = readAt(input, block, want, done);
         if (got <= 0) break;  // the count stays short: the message is all it serves
         line += countLines(block, size_t(got));
         done += size_t(got);

@@ -859,6 +859,8 @@ ObjReader threadReader(const ObjReader& r, KelError* error) {
     t.chunks.fd = r.chunks.fd;
     t.chunks.memory = r.chunks.memory;
     t.chunks.memorySize = r.chunks.memorySize;
+    t.chunks.total = t.chunks.limit = r.chunks.total;
+    t.chunks.seekable = true;
     return t;
 }
 
