@@ -4,7 +4,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -21,13 +20,6 @@ struct ToolRun {
     int status;
     std::string out, err;
 };
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 class KelTool : public testing::Test {
   protected:
@@ -50,7 +42,7 @@ class KelTool : public testing::Test {
         std::string command =
             "cd '" + dir.dir + "' && '" KEL_TOOL_PATH "' " + args + " >'" + out + "' 2>'" + err + "' </dev/null";
         int status = system(command.c_str());
-        ToolRun r = {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(out), slurp(err)};
+        ToolRun r = {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
         remove(out.c_str());
         remove(err.c_str());
         return r;
@@ -58,7 +50,7 @@ class KelTool : public testing::Test {
 
     // The lines of a written file that start with `prefix`.
     std::string lines(const std::string& name, const std::string& prefix) {
-        std::istringstream in(slurp(dir.path(name)));
+        std::istringstream in(readFile(dir.path(name)));
         std::string line, result;
         while (std::getline(in, line))
             if (line.compare(0, prefix.size(), prefix) == 0) result += line + "\n";
@@ -85,7 +77,7 @@ TEST_F(KelTool, HelpSucceedsAndBadUsageFailsWithTheUsage) {
         EXPECT_EQ("", r.out) << args;
     }
     // Nothing was written by the refused conversions.
-    EXPECT_EQ("", slurp(dir.path("out.obj")));
+    EXPECT_EQ("", readFile(dir.path("out.obj")));
 }
 
 TEST_F(KelTool, InfoDescribesTheModel) {
