@@ -22,6 +22,9 @@ KelGroup* kelTryAddGroup(KelModel* model, const char* name);
 // kelFindMaterial without its message: false when no material is named
 // `name` (*index untouched).
 bool kelLookupMaterial(const KelModel* model, const char* name, unsigned* index);
+// Frees a material table of `count` entries and the strings they own; a
+// null table is nothing to free.
+void kelFreeMaterials(KelMaterial* materials, unsigned count);
 // Replaces the model's material table with the one material "default";
 // false (the table unchanged) when out of memory.
 bool kelDefaultMaterials(KelModel* model);

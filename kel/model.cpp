@@ -41,6 +41,16 @@ unsigned kelFindMaterial(KelModel* model, const char* name) {
     return 0;
 }
 
+void kelFreeMaterials(KelMaterial* materials, unsigned count) {
+    if (!materials) return;
+    for (unsigned i = 0; i < count; i++) {
+        free(materials[i].name);
+        free(materials[i].diffuseMap);
+        free(materials[i].bumpMap);
+    }
+    free(materials);
+}
+
 void kelDelete(KelModel* model) {
     assert(model);
     free(model->pathname);
@@ -51,14 +61,7 @@ void kelDelete(KelModel* model) {
     free(model->facetnorms);
     free(model->colors);
     free(model->triangles);
-    if (model->materials) {
-        for (unsigned i = 0; i < model->nummaterials; i++) {
-            free(model->materials[i].name);
-            free(model->materials[i].diffuseMap);
-            free(model->materials[i].bumpMap);
-        }
-        free(model->materials);
-    }
+    kelFreeMaterials(model->materials, model->nummaterials);
     while (model->groups) {
         KelGroup* group = model->groups;
         model->groups = group->next;

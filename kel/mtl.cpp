@@ -20,16 +20,6 @@ static void setDefaults(KelMaterial* m) {
     *m = defaults;
 }
 
-static void freeMaterials(KelMaterial* materials, unsigned count) {
-    if (!materials) return;
-    for (unsigned i = 0; i < count; i++) {
-        free(materials[i].name);
-        free(materials[i].diffuseMap);
-        free(materials[i].bumpMap);
-    }
-    free(materials);
-}
-
 // A texture map statement after its keyword: the options that may come
 // before the file name are skipped, each with its values (-o, -s and -t take
 // one to three numbers), and the rest of the line, inner blanks kept and
@@ -91,7 +81,7 @@ static KelMaterial* newMaterials(unsigned count) {
 }
 
 static void replaceMaterials(KelModel* model, KelMaterial* materials, unsigned count) {
-    freeMaterials(model->materials, model->nummaterials);
+    kelFreeMaterials(model->materials, model->nummaterials);
     model->materials = materials;
     model->nummaterials = count;
 }
@@ -219,7 +209,7 @@ int kelLoadMTLChunks(KelModel* model, const char* name, size_t chunk, const KelR
         kelSetError(error, status, 0, "kelReadMTL() failed: can't open material file \"%s\".", path);
         break;
     }
-    if (status != KEL_OK) freeMaterials(materials, count);
+    if (status != KEL_OK) kelFreeMaterials(materials, count);
     free(path);
     return status;
 }
