@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+inline bool kelIsDigit(char c) { return unsigned(c - '0') < 10; }
+
 // The decimal digits at p, at most 8 of them, as a number; *length gets how
 // many there are (0 when p holds none). Loads 8 bytes at p, which the
 // padding after a chunk allows anywhere up to its end.
@@ -34,10 +36,10 @@ const char* kelParseFloatSlow(const char* p, const char* end, float* out);
 
 inline const char* kelParseFloat(const char* p, const char* end, float* out) {
     // Numbers as exporters write them ("-19.995046") are parsed here: an
-    // optional minus, up to 8 integer digits, up to 8 fraction digits, at
-    // most 15 digits in all, then white space or the end. With m the digits
-    // as an integer and k the fraction digits, the value is x = m / 10^k.
-    // Both m < 10^15 < 2^53 and 10^k are exact doubles, and
+    // optional minus, digits, optionally a point and at most 8 more digits,
+    // at most 15 digits in all, then white space or the end. With m the
+    // digits as an integer and k the fraction digits, the value is
+    // x = m / 10^k. Both m < 10^15 < 2^53 and 10^k are exact doubles, and
     // float(double(m) / 10^k) is the correctly rounded float, as strtof
     // gives: the double quotient is within 2^-53 x of x, and x is farther
     // than that from every float rounding boundary it is not on (on one, x
@@ -50,20 +52,26 @@ inline const char* kelParseFloat(const char* p, const char* end, float* out) {
     // k <= 8. The values lie between 1e-8 and 1e15: no subnormals, no
     // overflow. Anything else, or anything followed by more than white
     // space, takes the slow path.
+    //
+    // The digits are taken one at a time. Converting eight at once from a
+    // single load is fewer instructions, but the next load's address then
+    // waits on the count of digits; here the loop's branches are predicted
+    // and the next number's bytes are loaded early.
     static const double powers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
-    static const uint32_t tens[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
     const char* q = p + (p < end && *p == '-');
-    int count, fraction = 0;
-    uint64_t mantissa = kelDigits8(q, &count);
-    q += count;
-    if (*q == '.') {  // the padding makes q == end safe
-        uint32_t digits = kelDigits8(q + 1, &fraction);
-        q += 1 + fraction;
-        mantissa = mantissa * tens[fraction] + digits;
+    const char* digits = q;
+    uint64_t mantissa = 0;  // wraps on long runs, which the count sends to the slow path
+    for (; kelIsDigit(*q); q++) mantissa = mantissa * 10 + unsigned(*q - '0');  // the zero after a chunk stops it
+    int count = int(q - digits), fraction = 0;
+    if (*q == '.') {
+        const char* first = ++q;
+        for (; kelIsDigit(*q); q++) mantissa = mantissa * 10 + unsigned(*q - '0');
+        fraction = int(q - first);
     }
     // White space after the number is what isspace() takes in the C locale.
     bool followed = q < end && !(*q == ' ' || (*q >= '\t' && *q <= '\r'));
-    if (count + fraction == 0 || count + fraction > 15 || followed) return kelParseFloatSlow(p, end, out);
+    if (count + fraction == 0 || count + fraction > 15 || fraction > 8 || followed)
+        return kelParseFloatSlow(p, end, out);
     float value = float(double(int64_t(mantissa)) / powers[fraction]);
     *out = *p == '-' ? -value : value;
     return q;

@@ -153,14 +153,15 @@ inline const char* parseIndex(const char* p, const char* end, long long* out) {
     return p;
 }
 
-// parseIndex with the common case, an unsigned index of up to 7 digits,
-// read in one step.
+// parseIndex with the common case, an unsigned index of up to 9 digits,
+// read a digit at a time (see kelParseFloat for why not eight at once).
 inline const char* readIndex(const char* p, const char* end, long long* out) {
-    int length;
-    uint32_t value = kelDigits8(p, &length);  // the padding after a chunk allows the load
-    if (length > 0 && length < 8) {
+    const char* q = p;
+    unsigned value = 0;
+    for (; kelIsDigit(*q); q++) value = value * 10 + unsigned(*q - '0');  // the zero after a chunk stops it
+    if (q != p && q - p <= 9) {
         *out = value;
-        return p + length;
+        return q;
     }
     return parseIndex(p, end, out);
 }

@@ -19,7 +19,6 @@
 // (a "\r\n" pair included).
 
 inline bool kelIsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-inline bool kelIsDigit(char c) { return unsigned(c - '0') < 10; }
 
 // Whether the token [p, tokenEnd) is `word`.
 inline bool kelIsWord(const char* p, const char* tokenEnd, const char* word) {
