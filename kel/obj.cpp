@@ -135,8 +135,9 @@ inline bool startsIndex(const char* p, const char* end) {
 }
 
 // The integer at p (optional sign, digits), saturating far beyond any table
-// size. Returns p when there is none.
+// size. Returns p when there is none (*out then 0).
 inline const char* parseIndex(const char* p, const char* end, long long* out) {
+    *out = 0;
     if (!startsIndex(p, end)) return p;
     bool negative = *p == '-';
     if (!kelIsDigit(*p)) p++;
@@ -546,6 +547,103 @@ const char* materialStatement(ObjReader& r, const char* p, const char* tokenEnd,
     return kelSkipLine(wordEnd, r.end);
 }
 
+#if defined(__SSE2__) && !defined(KEL_NO_SIMD)
+// 64 bytes of text as bit masks, bit i standing for byte i.
+struct TextMasks {
+    uint64_t newlines;
+    uint64_t tokens;     // token starts: bytes that are not white space, after one that is
+    uint64_t nondigits;  // token starts that are not digits
+    bool spaceAtEnd;     // the last byte is white space
+};
+
+// The masks of the 64 bytes at p; `afterSpace` tells whether the byte
+// before p is white space.
+__attribute__((always_inline)) inline TextMasks textMasks(const char* p, bool afterSpace) {
+    uint64_t newlines = 0, space = 0, digits = 0;
+    for (int i = 0; i < 4; i++) {
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+        unsigned blank = inRange(b, '\t', 5) | unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(b, _mm_set1_epi8(' '))));
+        newlines |= uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(b, _mm_set1_epi8('\n'))))) << (16 * i);
+        space |= uint64_t(blank) << (16 * i);
+        digits |= uint64_t(inRange(b, '0', 10)) << (16 * i);
+    }
+    uint64_t tokens = ~space & ((space << 1) | uint64_t(afterSpace));
+    return {newlines, tokens, tokens & ~digits, bool(space >> 63)};
+}
+
+// The bits set in v (the build does not assume a popcnt instruction).
+inline unsigned bitCount(uint64_t v) {
+    v = v - ((v >> 1) & 0x5555555555555555ull);
+    v = (v & 0x3333333333333333ull) + ((v >> 2) & 0x3333333333333333ull);
+    v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return unsigned((v * 0x0101010101010101ull) >> 56);
+}
+
+// The first pass over the common statements, whole lines at a time: "v ",
+// "vt ", "vn ", comments, and faces whose references all start with a
+// digit and that do not go on to the next line. Line ends and token starts
+// come from the masks of 64 bytes at a time, so no line waits for the scan
+// of the one before it. p is a statement start (after white space); returns
+// the first statement left to the reader of single statements, which reads
+// it as it always would.
+const char* countLines(ObjReader& r, const char* p) {
+    enum { VERTEX, NORMAL, TEXCOORD, FACE, COMMENT };
+    const char* end = r.end;
+    const char* base = nullptr;  // the masks are those of [base, base + 64)
+    TextMasks masks = {};
+    unsigned counts[4] = {0, 0, 0, 0};  // vertices, normals, texture coordinates, triangles
+    for (;;) {
+        int kind;
+        if (p[0] == 'v' && p[1] == ' ')
+            kind = VERTEX;
+        else if (p[0] == 'v' && (p[1] == 'n' || p[1] == 't') && p[2] == ' ')
+            kind = p[1] == 'n' ? NORMAL : TEXCOORD;
+        else if (p[0] == 'f' && p[1] == ' ')
+            kind = FACE;
+        else if (p[0] == '#')
+            kind = COMMENT;
+        else
+            break;
+        // Windows follow each other 64 bytes apart, so the next one's masks
+        // do not wait for this line's end.
+        if (!base) masks = textMasks(base = p, true);
+        while (p - base >= 64) masks = textMasks(base += 64, masks.spaceAtEnd);
+        // Token starts up to the line end, not counting the keyword's.
+        uint64_t from = (~0ull << (p - base)) << 1;
+        unsigned tokens = 0;
+        uint64_t nondigits = 0;
+        const char* lineEnd = end;
+        for (;;) {
+            uint64_t newline = masks.newlines & from;
+            uint64_t before = newline ? (newline & (0 - newline)) - 1 : ~0ull;
+            tokens += bitCount(masks.tokens & from & before);
+            nondigits |= masks.nondigits & from & before;
+            if (newline) {
+                lineEnd = base + __builtin_ctzll(newline);
+                break;
+            }
+            if ((base += 64) >= end) break;
+            masks = textMasks(base, masks.spaceAtEnd);
+            from = ~0ull;
+        }
+        if (lineEnd >= end) break;  // the chunk's last line: no line end of its own
+        const char* next = lineEnd + 1;
+        if (kind == FACE) {
+            // A face goes on across white space while tokens start with a number.
+            if (nondigits || kelIsSpace(*next) || startsIndex(next, end) || *next == '-' || *next == '+') break;
+            counts[3] += tokens == 0 ? 0 : tokens < 3 ? 1 : tokens - 2;
+        } else if (kind != COMMENT) {
+            counts[kind]++;
+        }
+        p = next;
+    }
+    r.numvertices += counts[0], r.numnormals += counts[1], r.numtexcoords += counts[2];
+    r.model->numtriangles += counts[3];
+    r.span->count += counts[3];
+    return p;
+}
+#endif
+
 // The statements of one chunk, in either pass. Only "mtllib" and "usemtl" are matched whole; the others by
 // their first letter ("v" by its first two).
 void readStatements(ObjReader& r, bool fill) {
@@ -554,6 +652,9 @@ void readStatements(ObjReader& r, bool fill) {
     // A statement that ends the read returns `end`; after an index error the
     // rest of the chunk is still scanned, and only the first error is kept.
     while (p < end) {
+#if defined(__SSE2__) && !defined(KEL_NO_SIMD)
+        if (!fill && (p = kelSkipSpace(countLines(r, p), end)) >= end) break;
+#endif
         // Keywords are mostly one letter followed by a blank.
         const char* tokenEnd = kelIsSpace(p[1]) ? p + 1 : kelTokenEnd(p + 1, end);
         switch (*p) {

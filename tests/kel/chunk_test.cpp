@@ -2,8 +2,8 @@
 // on. Every chunk size, down to one byte, must give the model that a read in
 // one go gives: faces and numbers (a vertex colour among them) across line
 // ends at a boundary, long comments, "\r\n" line ends, lines that begin with
-// "inf" or "nan", map names with blanks, and a face longer than any small
-// chunk.
+// "inf" or "nan", map names with blanks, and faces longer than any small
+// chunk, on one line or many.
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -30,7 +30,10 @@ std::string awkwardObj() {
     obj += "f -4//-1\r\n-3//-1 -2//-1\ng second\nusemtl blue\r\nf 1 2\n3\n";
     obj += "# " + std::string(300, 'c') + "\n#" + std::string(5000, '#') + "\ng  first\nf";
     for (int i = 0; i < 400; i++) obj += (i % 10 ? " " : "\n") + std::to_string(i % 4 + 1);  // on 40 lines
-    obj += "\ng last\r\nf 1 2 3";  // no line end at the end of the file
+    obj += "\nf";  // one line of 40 references, longer than 64 bytes
+    for (int i = 0; i < 40; i++) obj += " " + std::to_string(i % 4 + 1) + "/1";
+    obj += "\nf 1 2\t3\n\n 4\n";  // a tab, then the face goes on after a blank line
+    obj += "g last\r\nf 1 2 3";   // no line end at the end of the file
     return obj;
 }
 
@@ -54,7 +57,7 @@ TEST(KelChunks, EveryChunkSizeGivesTheModelOfOneRead) {
     EXPECT_EQ(whole->colors[3 * 4 + 0], 0.25f);
     EXPECT_EQ(whole->colors[3 * 4 + 2], 1.0f);
     EXPECT_EQ(whole->texcoords[2 * 1 + 1], 0.5f);
-    ASSERT_EQ(whole->numtriangles, 3u + 1u + 1u + 398u + 1u);
+    ASSERT_EQ(whole->numtriangles, 3u + 1u + 1u + 398u + 38u + 2u + 1u);
     EXPECT_EQ(vIdx(whole, 0), (Corners{4, 3, 2}));
     EXPECT_EQ(tIdx(whole, 2), (Corners{1, 1, 1}));
     EXPECT_EQ(vIdx(whole, 3), (Corners{1, 2, 3}));
@@ -62,7 +65,7 @@ TEST(KelChunks, EveryChunkSizeGivesTheModelOfOneRead) {
     EXPECT_EQ(groupNames(whole), (std::vector<std::string>{" last", " second", "  first", "default"}));
     EXPECT_EQ(whole->groups->next->numtriangles, 1u);
     EXPECT_EQ(whole->groups->next->material, 2u);
-    EXPECT_EQ(whole->groups->next->next->numtriangles, 3u + 1u + 398u);
+    EXPECT_EQ(whole->groups->next->next->numtriangles, 3u + 1u + 398u + 38u + 2u);
     ASSERT_EQ(whole->nummaterials, 3u);
     EXPECT_EQ(whole->materials[0].diffuse[2], 0.3f);
     EXPECT_EQ(whole->materials[1].shininess, 64.0f);
