@@ -261,22 +261,16 @@ void storeTriangle(ObjReader& r, FaceForm form, const unsigned a[3], const unsig
 }
 
 #if defined(__SSE2__) && !defined(KEL_NO_SIMD)
-// Bytes of b in [lo, lo + n) as a 16-bit mask.
-inline unsigned inRange(__m128i b, char lo, int n) {
-    __m128i shifted = _mm_xor_si128(_mm_sub_epi8(b, _mm_set1_epi8(lo)), _mm_set1_epi8(char(0x80)));
-    return unsigned(_mm_movemask_epi8(_mm_cmplt_epi8(shifted, _mm_set1_epi8(char(n ^ 0x80)))));
-}
-
 // Counts the tokens of [p, lineEnd), p at the start of one, 16 bytes at a
 // time; false when one of them does not begin with a digit.
 bool countDigitTokens(const char* p, const char* lineEnd, unsigned* count) {
     unsigned n = 0, afterSpace = 1;
     for (; p < lineEnd; p += 16) {
         __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));  // padded text
-        unsigned space = inRange(b, '\t', 5) | unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(b, _mm_set1_epi8(' '))));
+        unsigned space = kelInRange(b, '\t', 5) | unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(b, _mm_set1_epi8(' '))));
         unsigned valid = lineEnd - p >= 16 ? 0xffffu : (1u << (lineEnd - p)) - 1;
         unsigned starts = ~space & ((space << 1) | afterSpace) & valid;
-        if (starts & ~inRange(b, '0', 10)) return false;
+        if (starts & ~kelInRange(b, '0', 10)) return false;
         starts = starts - ((starts >> 1) & 0x5555u);
         starts = (starts & 0x3333u) + ((starts >> 2) & 0x3333u);
         starts = (starts + (starts >> 4)) & 0x0F0Fu;
@@ -548,29 +542,6 @@ const char* materialStatement(ObjReader& r, const char* p, const char* tokenEnd,
 }
 
 #if defined(__SSE2__) && !defined(KEL_NO_SIMD)
-// 64 bytes of text as bit masks, bit i standing for byte i.
-struct TextMasks {
-    uint64_t newlines;
-    uint64_t tokens;     // token starts: bytes that are not white space, after one that is
-    uint64_t nondigits;  // token starts that are not digits
-    bool spaceAtEnd;     // the last byte is white space
-};
-
-// The masks of the 64 bytes at p; `afterSpace` tells whether the byte
-// before p is white space.
-__attribute__((always_inline)) inline TextMasks textMasks(const char* p, bool afterSpace) {
-    uint64_t newlines = 0, space = 0, digits = 0;
-    for (int i = 0; i < 4; i++) {
-        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
-        unsigned blank = inRange(b, '\t', 5) | unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(b, _mm_set1_epi8(' '))));
-        newlines |= uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(b, _mm_set1_epi8('\n'))))) << (16 * i);
-        space |= uint64_t(blank) << (16 * i);
-        digits |= uint64_t(inRange(b, '0', 10)) << (16 * i);
-    }
-    uint64_t tokens = ~space & ((space << 1) | uint64_t(afterSpace));
-    return {newlines, tokens, tokens & ~digits, bool(space >> 63)};
-}
-
 // The bits set in v (the build does not assume a popcnt instruction).
 inline unsigned bitCount(uint64_t v) {
     v = v - ((v >> 1) & 0x5555555555555555ull);
@@ -586,11 +557,12 @@ inline unsigned bitCount(uint64_t v) {
 // of the one before it. p is a statement start (after white space); returns
 // the first statement left to the reader of single statements, which reads
 // it as it always would.
-const char* countLines(ObjReader& r, const char* p) {
+template <KelTextMasks (*masksAt)(const char*, bool)>
+__attribute__((always_inline)) inline const char* countLinesWith(ObjReader& r, const char* p) {
     enum { VERTEX, NORMAL, TEXCOORD, FACE, COMMENT };
     const char* end = r.end;
     const char* base = nullptr;  // the masks are those of [base, base + 64)
-    TextMasks masks = {};
+    KelTextMasks masks = {};
     unsigned counts[4] = {0, 0, 0, 0};  // vertices, normals, texture coordinates, triangles
     for (;;) {
         int kind;
@@ -606,8 +578,8 @@ const char* countLines(ObjReader& r, const char* p) {
             break;
         // Windows follow each other 64 bytes apart, so the next one's masks
         // do not wait for this line's end.
-        if (!base) masks = textMasks(base = p, true);
-        while (p - base >= 64) masks = textMasks(base += 64, masks.spaceAtEnd);
+        if (!base) masks = masksAt(base = p, true);
+        while (p - base >= 64) masks = masksAt(base += 64, masks.spaceAtEnd);
         // Token starts up to the line end, not counting the keyword's.
         uint64_t from = (~0ull << (p - base)) << 1;
         unsigned tokens = 0;
@@ -623,7 +595,7 @@ const char* countLines(ObjReader& r, const char* p) {
                 break;
             }
             if ((base += 64) >= end) break;
-            masks = textMasks(base, masks.spaceAtEnd);
+            masks = masksAt(base, masks.spaceAtEnd);
             from = ~0ull;
         }
         if (lineEnd >= end) break;  // the chunk's last line: no line end of its own
@@ -641,6 +613,17 @@ const char* countLines(ObjReader& r, const char* p) {
     r.model->numtriangles += counts[3];
     r.span->count += counts[3];
     return p;
+}
+
+__attribute__((target("avx2"))) const char* countLinesAvx2(ObjReader& r, const char* p) {
+    return countLinesWith<kelTextMasksAvx2>(r, p);
+}
+
+// Processors with AVX2 (most x86-64 ones since 2013) take the masks 32
+// bytes at a time: the first pass then takes about a third less time.
+const char* countLines(ObjReader& r, const char* p) {
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2 ? countLinesAvx2(r, p) : countLinesWith<kelTextMasks>(r, p);
 }
 #endif
 

@@ -11,7 +11,7 @@
 #include "kel/number.h"
 
 #if defined(__SSE2__) && !defined(KEL_NO_SIMD)
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 // --- Scanning [p, end) --------------------------------------------------------
@@ -85,5 +85,61 @@ inline const char* kelReadNumbers(const char* p, const char* end, float* out, in
     }
     return kelSkipLine(last, end);
 }
+
+#if defined(__SSE2__) && !defined(KEL_NO_SIMD)
+// --- Text as bit masks ------------------------------------------------------------
+
+// Bytes of b in [lo, lo + n) as a 16-bit mask.
+inline unsigned kelInRange(__m128i b, char lo, int n) {
+    __m128i shifted = _mm_xor_si128(_mm_sub_epi8(b, _mm_set1_epi8(lo)), _mm_set1_epi8(char(0x80)));
+    return unsigned(_mm_movemask_epi8(_mm_cmplt_epi8(shifted, _mm_set1_epi8(char(n ^ 0x80)))));
+}
+
+// 64 bytes of text as bit masks, bit i standing for byte i.
+struct KelTextMasks {
+    uint64_t newlines;
+    uint64_t tokens;     // token starts: bytes that are not white space, after one that is
+    uint64_t nondigits;  // token starts that are not digits
+    bool spaceAtEnd;     // the last byte is white space
+};
+
+// The masks of the 64 bytes at p, 16 at a time; `afterSpace` tells whether
+// the byte before p is white space.
+__attribute__((always_inline)) inline KelTextMasks kelTextMasks(const char* p, bool afterSpace) {
+    uint64_t newlines = 0, space = 0, digits = 0;
+    for (int i = 0; i < 4; i++) {
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+        unsigned blank = kelInRange(b, '\t', 5) | unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(b, _mm_set1_epi8(' '))));
+        newlines |= uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(b, _mm_set1_epi8('\n'))))) << (16 * i);
+        space |= uint64_t(blank) << (16 * i);
+        digits |= uint64_t(kelInRange(b, '0', 10)) << (16 * i);
+    }
+    uint64_t tokens = ~space & ((space << 1) | uint64_t(afterSpace));
+    return {newlines, tokens, tokens & ~digits, bool(space >> 63)};
+}
+
+// The same masks 32 bytes at a time, for callers compiled for AVX2 (check
+// __builtin_cpu_supports("avx2") first).
+__attribute__((target("avx2"), always_inline)) inline uint64_t kelMask32(__m256i m) {
+    return uint64_t(uint32_t(_mm256_movemask_epi8(m)));
+}
+
+__attribute__((target("avx2"), always_inline)) inline uint64_t kelInRange32(__m256i b, char lo, int n) {
+    __m256i shifted = _mm256_xor_si256(_mm256_sub_epi8(b, _mm256_set1_epi8(lo)), _mm256_set1_epi8(char(0x80)));
+    return kelMask32(_mm256_cmpgt_epi8(_mm256_set1_epi8(char(n ^ 0x80)), shifted));
+}
+
+__attribute__((target("avx2"))) inline KelTextMasks kelTextMasksAvx2(const char* p, bool afterSpace) {
+    uint64_t newlines = 0, space = 0, digits = 0;
+    for (int i = 0; i < 2; i++) {
+        __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * i));
+        newlines |= kelMask32(_mm256_cmpeq_epi8(b, _mm256_set1_epi8('\n'))) << (32 * i);
+        space |= (kelInRange32(b, '\t', 5) | kelMask32(_mm256_cmpeq_epi8(b, _mm256_set1_epi8(' ')))) << (32 * i);
+        digits |= kelInRange32(b, '0', 10) << (32 * i);
+    }
+    uint64_t tokens = ~space & ((space << 1) | uint64_t(afterSpace));
+    return {newlines, tokens, tokens & ~digits, bool(space >> 63)};
+}
+#endif
 
 #endif  // KEL_SCAN_H
