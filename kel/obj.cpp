@@ -602,7 +602,7 @@ __attribute__((always_inline)) inline const char* countLinesWith(ObjReader& r, c
         const char* next = lineEnd + 1;
         if (kind == FACE) {
             // A face goes on across white space while tokens start with a number.
-            if (nondigits || kelIsSpace(*next) || startsIndex(next, end) || *next == '-' || *next == '+') break;
+            if (nondigits || kelIsSpace(*next) || kelIsDigit(*next) || *next == '-' || *next == '+') break;
             counts[3] += tokens == 0 ? 0 : tokens < 3 ? 1 : tokens - 2;
         } else if (kind != COMMENT) {
             counts[kind]++;
