@@ -260,28 +260,6 @@ void storeTriangle(ObjReader& r, FaceForm form, const unsigned a[3], const unsig
     span->group->triangles[span->first + span->filled++] = r.triangle++;
 }
 
-#if defined(__SSE2__) && !defined(KEL_NO_SIMD)
-// Counts the tokens of [p, lineEnd), p at the start of one, 16 bytes at a
-// time; false when one of them does not begin with a digit.
-bool countDigitTokens(const char* p, const char* lineEnd, unsigned* count) {
-    unsigned n = 0, afterSpace = 1;
-    for (; p < lineEnd; p += 16) {
-        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));  // padded text
-        unsigned space = kelInRange(b, '\t', 5) | unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(b, _mm_set1_epi8(' '))));
-        unsigned valid = lineEnd - p >= 16 ? 0xffffu : (1u << (lineEnd - p)) - 1;
-        unsigned starts = ~space & ((space << 1) | afterSpace) & valid;
-        if (starts & ~kelInRange(b, '0', 10)) return false;
-        starts = starts - ((starts >> 1) & 0x5555u);
-        starts = (starts & 0x3333u) + ((starts >> 2) & 0x3333u);
-        starts = (starts + (starts >> 4)) & 0x0F0Fu;
-        n += (starts + (starts >> 8)) & 0x1Fu;
-        afterSpace = (space >> 15) & 1;
-    }
-    *count += n;
-    return true;
-}
-#endif
-
 // A face: references, each one token, read across white space of any kind
 // until a token that does not begin with a number (not consumed: its
 // position is returned). N references make a fan of N - 2 triangles; one or
@@ -291,23 +269,12 @@ const char* faceStatement(ObjReader& r, const char* p, bool fill) {
     const char* end = r.end;
     p = kelSkipSpace(p, end);
     if (!fill) {
+        // The common face lines are counted by countLines; the rest one token at a time.
         unsigned references = 0;
-        const char* slowUntil = p;  // a line where a token needs a closer look
         for (; startsIndex(p, end); p = kelSkipSpace(p, end)) {
-#if defined(__SSE2__) && !defined(KEL_NO_SIMD)
-            if (p >= slowUntil) {
-                const char* lineEnd = kelLineEnd(p, end);
-                if (countDigitTokens(p, lineEnd, &references)) {
-                    p = lineEnd;
-                    continue;
-                }
-                slowUntil = lineEnd;
-            }
-#endif
             p = kelTokenEnd(p, end);
             references++;
         }
-        (void)slowUntil;
         unsigned triangles = references == 0 ? 0 : references < 3 ? 1 : references - 2;
         r.model->numtriangles += triangles;
         r.span->count += triangles;
