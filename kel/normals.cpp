@@ -54,6 +54,65 @@ inline void normalize(float* v) {
 #endif
 }
 
+// The facet normal of triangle t into its entry of model->facetnorms, and
+// t + 1 into the triangle's findex.
+inline void facetNormal(KelModel* model, unsigned t) {
+    KelTriangle* triangle = &model->triangles[t];
+    // Stored only when it changes: a repeated call then leaves the triangle
+    // table clean in the cache, with nothing to write back.
+    if (triangle->findex != t + 1) triangle->findex = t + 1;
+    const float* p0 = &model->vertices[3 * size_t(triangle->vindices[0])];
+    const float* p1 = &model->vertices[3 * size_t(triangle->vindices[1])];
+    const float* p2 = &model->vertices[3 * size_t(triangle->vindices[2])];
+    float u[3] = {p1[0] - p0[0], p1[1] - p0[1], p1[2] - p0[2]};
+    float v[3] = {p2[0] - p0[0], p2[1] - p0[1], p2[2] - p0[2]};
+    float* n = &model->facetnorms[3 * (size_t(t) + 1)];
+    cross(u, v, n);
+    normalize(n);
+}
+
+#if defined(__SSE2__) && !defined(KEL_NO_SIMD)
+// The point at p as (x, y, z, 0), loading nothing past p[2].
+inline __m128 loadPoint(const float* p) {
+    __m128 xy = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+    return _mm_movelh_ps(xy, _mm_load_ss(p + 2));
+}
+
+// facetNormal for triangles t to t + 3 at once, lane by lane the same
+// operations and so the same results. False, with no normal written, when
+// one of them has a squared length of zero or infinity, which only
+// facetNormal rescales.
+inline bool facetNormals4(KelModel* model, unsigned t) {
+    KelTriangle* triangles = &model->triangles[t];
+    __m128 p[3][4];  // corner k of triangle i as (x, y, z, 0)
+    for (int i = 0; i < 4; i++) {
+        if (triangles[i].findex != t + i + 1) triangles[i].findex = t + i + 1;
+        for (int k = 0; k < 3; k++) p[k][i] = loadPoint(&model->vertices[3 * size_t(triangles[i].vindices[k])]);
+    }
+    // Each corner's rows become its x, y and z in the four triangles.
+    for (int k = 0; k < 3; k++) _MM_TRANSPOSE4_PS(p[k][0], p[k][1], p[k][2], p[k][3]);
+    __m128 ux = _mm_sub_ps(p[1][0], p[0][0]), uy = _mm_sub_ps(p[1][1], p[0][1]), uz = _mm_sub_ps(p[1][2], p[0][2]);
+    __m128 vx = _mm_sub_ps(p[2][0], p[0][0]), vy = _mm_sub_ps(p[2][1], p[0][1]), vz = _mm_sub_ps(p[2][2], p[0][2]);
+    __m128 nx = _mm_sub_ps(_mm_mul_ps(uy, vz), _mm_mul_ps(uz, vy));
+    __m128 ny = _mm_sub_ps(_mm_mul_ps(uz, vx), _mm_mul_ps(ux, vz));
+    __m128 nz = _mm_sub_ps(_mm_mul_ps(ux, vy), _mm_mul_ps(uy, vx));
+    __m128 s = _mm_add_ps(_mm_add_ps(_mm_mul_ps(nx, nx), _mm_mul_ps(ny, ny)), _mm_mul_ps(nz, nz));
+    __m128 extreme = _mm_or_ps(_mm_cmpeq_ps(s, _mm_setzero_ps()), _mm_cmpeq_ps(s, _mm_set1_ps(INFINITY)));
+    if (_mm_movemask_ps(extreme)) return false;
+    __m128 l = _mm_sqrt_ps(s);
+    __m128 n0 = _mm_div_ps(nx, l), n1 = _mm_div_ps(ny, l), n2 = _mm_div_ps(nz, l), n3 = _mm_setzero_ps();
+    _MM_TRANSPOSE4_PS(n0, n1, n2, n3);  // now triangle i's normal is ni, as (x, y, z, 0)
+    // Stored as x0 y0 z0 x1, y1 z1 x2 y2, z2 x3 y3 z3.
+    float* out = &model->facetnorms[3 * (size_t(t) + 1)];
+    __m128 z0x1 = _mm_shuffle_ps(n0, n1, _MM_SHUFFLE(0, 0, 2, 2));
+    __m128 z2x3 = _mm_shuffle_ps(n2, n3, _MM_SHUFFLE(0, 0, 2, 2));
+    _mm_storeu_ps(out, _mm_shuffle_ps(n0, z0x1, _MM_SHUFFLE(2, 0, 1, 0)));
+    _mm_storeu_ps(out + 4, _mm_shuffle_ps(n1, n2, _MM_SHUFFLE(1, 0, 2, 1)));
+    _mm_storeu_ps(out + 8, _mm_shuffle_ps(z2x3, n3, _MM_SHUFFLE(2, 1, 2, 0)));
+    return true;
+}
+#endif
+
 // malloc for tables that are written before they are read; out of memory
 // takes kelAlloc's way out.
 void* uninitialized(size_t count, size_t size) {
@@ -91,21 +150,13 @@ void kelFacetNormals(KelModel* model) {
         model->numfacetnorms = model->numtriangles;
         model->facetnorms = static_cast<float*>(kelAlloc(size_t(model->numfacetnorms) + 1, 3 * sizeof(float)));
     }
-    const float* vertices = model->vertices;
-    for (unsigned t = 0; t < model->numtriangles; t++) {
-        KelTriangle* triangle = &model->triangles[t];
-        // Stored only when it changes: a repeated call then leaves the
-        // triangle table clean in the cache, with nothing to write back.
-        if (triangle->findex != t + 1) triangle->findex = t + 1;
-        const float* p0 = &vertices[3 * size_t(triangle->vindices[0])];
-        const float* p1 = &vertices[3 * size_t(triangle->vindices[1])];
-        const float* p2 = &vertices[3 * size_t(triangle->vindices[2])];
-        float u[3] = {p1[0] - p0[0], p1[1] - p0[1], p1[2] - p0[2]};
-        float v[3] = {p2[0] - p0[0], p2[1] - p0[1], p2[2] - p0[2]};
-        float* n = &model->facetnorms[3 * (size_t(t) + 1)];
-        cross(u, v, n);
-        normalize(n);
-    }
+    unsigned t = 0;
+#if defined(__SSE2__) && !defined(KEL_NO_SIMD)
+    for (; t + 4 <= model->numtriangles; t += 4)
+        if (!facetNormals4(model, t))
+            for (unsigned i = t; i < t + 4; i++) facetNormal(model, i);
+#endif
+    for (; t < model->numtriangles; t++) facetNormal(model, t);
 }
 
 namespace {

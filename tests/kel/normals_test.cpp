@@ -51,12 +51,39 @@ TEST(KelFacetNormals, OnePerTriangleFacingCounterClockwiseCorners) {
     kelDelete(m);
 }
 
-TEST(KelFacetNormals, DegenerateTriangleGivesZeroNotNaN) {
-    // Collinear, and coincident corners.
-    KelModel* m = makeModel({{0, 0, 0}, {1, 1, 1}, {2, 2, 2}}, {{1, 2, 3}, {1, 1, 1}});
+TEST(KelFacetNormals, DegenerateTinyAndHugeTrianglesAmongOrdinaryOnes) {
+    // Collinear and coincident corners give a zero normal, not NaN; lengths
+    // whose squares under- or overflow still give unit normals. Triangles
+    // are taken in fours, so each kind stands at every place in a four and
+    // in the last, short one; the reference is computed in double precision.
+    const std::vector<Vec3> points = {{0, 0, 0},      {1, 1, 1},       {2, 2, 2},     {1, 0, 0},
+                                      {0, 1, 0},      {0.3f, 0.7f, 2}, {-1, 2, 0.5f}, {0, 3e-15f, 0},
+                                      {0, 0, 4e-15f}, {3e18f, 0, 0},   {0, -4e18f, 0}};
+    const std::vector<Tri> kinds = {{1, 2, 3}, {1, 1, 1}, {1, 8, 9}, {1, 10, 11}, {4, 6, 7}, {7, 5, 6}, {1, 4, 5}};
+    std::vector<Tri> triangles;
+    for (size_t i = 0; i < 4 * kinds.size() + 3; i++) triangles.push_back(kinds[(i * 3) % kinds.size()]);
+    KelModel* m = makeModel(points, triangles);
     kelFacetNormals(m);
-    EXPECT_EQ(Vec3({0, 0, 0}), entry(m->facetnorms, 1));
-    EXPECT_EQ(Vec3({0, 0, 0}), entry(m->facetnorms, 2));
+    kelFacetNormals(m);  // again, into the same table
+    ASSERT_EQ(triangles.size(), m->numfacetnorms);
+    for (unsigned t = 0; t < triangles.size(); t++) {
+        SCOPED_TRACE(t);
+        EXPECT_EQ(t + 1, m->triangles[t].findex);
+        const Vec3& a = points[triangles[t][0] - 1];
+        const Vec3& b = points[triangles[t][1] - 1];
+        const Vec3& c = points[triangles[t][2] - 1];
+        double u[3] = {double(b[0]) - a[0], double(b[1]) - a[1], double(b[2]) - a[2]};
+        double v[3] = {double(c[0]) - a[0], double(c[1]) - a[1], double(c[2]) - a[2]};
+        double n[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
+        double l = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+        Vec3 got = entry(m->facetnorms, t + 1);
+        for (int k = 0; k < 3; k++) {
+            if (l == 0)
+                EXPECT_EQ(0.0f, got[k]);
+            else
+                EXPECT_NEAR(n[k] / l, got[k], 1e-6);
+        }
+    }
     kelDelete(m);
 }
 
