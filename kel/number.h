@@ -72,7 +72,11 @@ inline const char* kelParseFloat(const char* p, const char* end, float* out) {
     bool followed = q < end && !(*q == ' ' || (*q >= '\t' && *q <= '\r'));
     if (count + fraction == 0 || count + fraction > 15 || fraction > 8 || followed)
         return kelParseFloatSlow(p, end, out);
-    float value = float(double(int64_t(mantissa)) / powers[fraction]);
+    // Up to 2^24, m and 10^k (k <= 8) are exact floats too, and the one
+    // correctly rounded float division is faster than the double one.
+    static const float floatPowers[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f};
+    float value = mantissa <= (1u << 24) ? float(int32_t(mantissa)) / floatPowers[fraction]
+                                         : float(double(int64_t(mantissa)) / powers[fraction]);
     *out = *p == '-' ? -value : value;
     return q;
 }
