@@ -18,13 +18,15 @@ void* kelTryAlloc(size_t count, size_t size) {
     if (size == 0) size = 1;
     if (count > SIZE_MAX / size || failHere()) return nullptr;
     void* p = calloc(count, size);
-    // Large tables fill page by page as they are read: ask for huge pages.
-    size_t bytes = count * size;
-    if (p && bytes >= (size_t(8) << 20)) {
-        uintptr_t start = (uintptr_t(p) + 4095) & ~uintptr_t(4095), stop = (uintptr_t(p) + bytes) & ~uintptr_t(4095);
-        madvise(reinterpret_cast<void*>(start), stop - start, MADV_HUGEPAGE);
-    }
+    if (p) kelAdviseHugePages(p, count * size);
     return p;
+}
+
+void kelAdviseHugePages(void* block, size_t bytes) {
+    if (bytes < (size_t(8) << 20)) return;
+    uintptr_t start = (uintptr_t(block) + 4095) & ~uintptr_t(4095);
+    uintptr_t stop = (uintptr_t(block) + bytes) & ~uintptr_t(4095);
+    madvise(reinterpret_cast<void*>(start), stop - start, MADV_HUGEPAGE);
 }
 
 void* kelTryRealloc(void* block, size_t size) { return failHere() ? nullptr : realloc(block, size ? size : 1); }

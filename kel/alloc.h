@@ -16,6 +16,10 @@
 // caller owns it and frees it with free(). Loads use this and report
 // KEL_ERROR_MEMORY; large tables are advised to use huge pages.
 void* kelTryAlloc(size_t count, size_t size);
+// Asks for huge pages for a block of `bytes` from malloc when it is large
+// (8 MiB or more): a table filled page by page then takes far fewer page
+// faults. Smaller blocks are left as they are.
+void kelAdviseHugePages(void* block, size_t bytes);
 // realloc to `size` bytes; null (the old block untouched) when it fails.
 void* kelTryRealloc(void* block, size_t size);
 // A heap copy of the first `length` bytes at `text`, NUL-terminated, or null.

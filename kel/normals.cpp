@@ -117,6 +117,7 @@ inline bool facetNormals4(KelModel* model, unsigned t) {
 // takes kelAlloc's way out.
 void* uninitialized(size_t count, size_t size) {
     void* p = malloc(count * size);
+    if (p) kelAdviseHugePages(p, count * size);
     return p ? p : kelAlloc(count, size);
 }
 
