@@ -13,6 +13,13 @@
 // triangle counts, the material in force where it starts) lets the second
 // pass fill the chunks in any order, each into its own part of every table,
 // so the model is the same, bit for bit, on any number of threads.
+//
+// A read on one thread takes one pass instead, the second pass's reading
+// with tables that grow as they fill. What that pass cannot read as the two
+// would (an index to an entry further on, a library named after a material
+// was used, texture coordinates or normals only after faces that name them,
+// any error) makes it stop; the input is then read again in two passes, so
+// the model, or the error, is the same either way.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -91,7 +98,8 @@ struct Shared {
     std::atomic<size_t> firstError{SIZE_MAX};  // the chunk of `error`
     std::atomic<unsigned long long> done{0};   // input bytes read, both passes together
     std::atomic<bool> cancelled{false};
-    KelError error;  // the error of the earliest chunk that failed, under lock
+    unsigned long long shown = 0;  // the last progress reported: a read in two passes after one restarts `done`
+    KelError error;                // the error of the earliest chunk that failed, under lock
 };
 
 // A reader of one pass, or of the second pass's chunks on one thread.
@@ -118,6 +126,12 @@ struct ObjReader {
     ChunkPlan* current;              // the chunk being read
     unsigned material;               // current material (second pass)
     bool libraryMissing;             // an optional library could not be opened: usemtl takes "default"
+    // One pass (see onePass): the tables grow, and vertexEnd, normalEnd,
+    // texcoordEnd, triangleEnd and each span's count are their room.
+    bool onePass;
+    bool needsTwoPasses;  // the one pass met what only two passes read as they should
+    bool usedMaterial;    // a usemtl was read
+    bool unresolved;      // a face named texture coordinates or normals while there were none
 };
 
 unsigned long lineOf(const ObjReader& r, const char* at) { return kelChunkLine(&r.chunks, at); }
@@ -249,8 +263,14 @@ inline Corner resolveReference(ObjReader& r, const Reference& ref, FaceForm form
     c.v = resolve(r, ref, 0, r.numvertices, m->numvertices);
     bool texture = (form & FORM_VT) && ref.at[1];
     bool normal = ref.at[2] && form == (ref.at[1] ? FORM_VTN : FORM_VN);
-    if (texture && m->numtexcoords) c.t = resolve(r, ref, 1, r.numtexcoords, m->numtexcoords);
-    if (normal && m->numnormals) c.n = resolve(r, ref, 2, r.numnormals, m->numnormals);
+    if (texture && m->numtexcoords)
+        c.t = resolve(r, ref, 1, r.numtexcoords, m->numtexcoords);
+    else if (texture)
+        r.unresolved = true;
+    if (normal && m->numnormals)
+        c.n = resolve(r, ref, 2, r.numnormals, m->numnormals);
+    else if (normal)
+        r.unresolved = true;
     return c;
 }
 
@@ -258,10 +278,16 @@ inline Corner resolveReference(ObjReader& r, const Reference& ref, FaceForm form
 // Each takes the position after its keyword and returns where the next
 // statement may start; `fill` chooses the pass.
 
+bool growTriangles(ObjReader& r);
+
 __attribute__((always_inline)) inline void storeTriangle(ObjReader& r, FaceForm form, Corner a, Corner b, Corner c) {
-    // Never full, unless the file changed after the first pass.
+    // Never full in the second pass, unless the file changed after the
+    // first; in one pass, full until grown.
     GroupSpan* span = r.span;
-    if (r.triangle == r.triangleEnd || !span || span->filled == span->count) return;
+    if (r.triangle == r.triangleEnd || !span || span->filled == span->count) {
+        if (!r.onePass || !growTriangles(r)) return;
+        span = r.span;
+    }
     KelTriangle* t = &r.model->triangles[r.triangle];
     t->vindices[0] = a.v, t->vindices[1] = b.v, t->vindices[2] = c.v;
     if (form & FORM_VT) t->tindices[0] = a.t, t->tindices[1] = b.t, t->tindices[2] = c.t;
@@ -290,6 +316,12 @@ const char* faceStatement(ObjReader& r, const char* p, bool fill) {
         return p;
     }
     if (!startsIndex(p, end)) return p;
+    if (r.onePass) {
+        // Indices are checked against the entries read so far: one further
+        // on makes an error, and the read goes on in two passes.
+        KelModel* m = r.model;
+        m->numvertices = r.numvertices, m->numnormals = r.numnormals, m->numtexcoords = r.numtexcoords;
+    }
     Corner first = {0, 0, 0}, previous = {0, 0, 0}, current = {0, 0, 0};
     Reference ref;
     FaceForm form, ignored;
@@ -314,7 +346,7 @@ float* makeColors(ObjReader& r) {
     std::lock_guard<std::mutex> hold(r.shared->lock);
     float* colors = r.shared->colors.load(std::memory_order_relaxed);
     if (colors) return colors;
-    size_t floats = 3 * (size_t(r.model->numvertices) + 1);
+    size_t floats = 3 * (size_t(r.onePass ? r.vertexEnd : r.model->numvertices) + 1);
     if (!(colors = static_cast<float*>(kelTryAlloc(floats, sizeof(float))))) {
         kelSetMemoryError(r.error, floats, sizeof(float));
         return nullptr;
@@ -359,6 +391,64 @@ const char* vertexNumbers(ObjReader& r, const char* p, float* xyz, unsigned inde
     return kelSkipLine(last, end);
 }
 
+// One pass: doubles the room of the table whose count is `read` (its
+// entries `width` floats), and of the colours with the vertices. False,
+// with the error set, when out of memory.
+bool growEntries(ObjReader& r, const unsigned* read, int width) {
+    KelModel* m = r.model;
+    float** table = read == &r.numvertices ? &m->vertices : read == &r.numnormals ? &m->normals : &m->texcoords;
+    unsigned* room = read == &r.numvertices ? &r.vertexEnd : read == &r.numnormals ? &r.normalEnd : &r.texcoordEnd;
+    size_t more = *room ? 2 * size_t(*room) : 1024;
+    if (more > 0xFFFFFFFEu) more = 0xFFFFFFFEu;  // the counts are unsigned
+    if (more == *room) return kelSetMemoryError(r.error, more + 1, width * sizeof(float)), false;
+    size_t bytes = (more + 1) * width * sizeof(float);
+    size_t old = *table ? (size_t(*room) + 1) * width * sizeof(float) : 0;
+    float* grown = static_cast<float*>(kelTryRealloc(*table, bytes));
+    if (!grown) return kelSetMemoryError(r.error, more + 1, width * sizeof(float)), false;
+    kelAdviseHugePages(grown, bytes);
+    memset(reinterpret_cast<char*>(grown) + old, 0, bytes - old);  // zero-filled, as the tables of two passes are
+    *table = grown;
+    float* colors = r.shared->colors.load(std::memory_order_relaxed);
+    if (table == &m->vertices && colors) {
+        if (!(colors = static_cast<float*>(kelTryRealloc(colors, bytes))))
+            return kelSetMemoryError(r.error, more + 1, 3 * sizeof(float)), false;
+        for (size_t i = 3 * (size_t(*room) + 1); i < 3 * (more + 1); i++) colors[i] = 1;
+        r.shared->colors.store(colors, std::memory_order_relaxed);
+    }
+    *room = unsigned(more);
+    return true;
+}
+
+// One pass: doubles the room of the triangle table, or of the current
+// group's triangle list, whichever is full. False, with the error set, when
+// out of memory.
+bool growTriangles(ObjReader& r) {
+    KelModel* m = r.model;
+    if (r.triangle == r.triangleEnd) {
+        size_t more = r.triangleEnd ? 2 * size_t(r.triangleEnd) : 1024;
+        if (more > 0xFFFFFFFFu) more = 0xFFFFFFFFu;
+        if (more == r.triangleEnd) return kelSetMemoryError(r.error, more + 1, sizeof(KelTriangle)), false;
+        void* grown = kelTryRealloc(m->triangles, more * sizeof(KelTriangle));
+        if (!grown) return kelSetMemoryError(r.error, more, sizeof(KelTriangle)), false;
+        kelAdviseHugePages(grown, more * sizeof(KelTriangle));
+        m->triangles = static_cast<KelTriangle*>(grown);
+        memset(m->triangles + r.triangleEnd, 0, (more - r.triangleEnd) * sizeof(KelTriangle));
+        r.triangleEnd = unsigned(more);
+    }
+    GroupSpan* span = r.span;
+    if (span->filled == span->count) {
+        size_t more = span->count ? 2 * size_t(span->count) : 64;
+        if (more > 0xFFFFFFFFu) more = 0xFFFFFFFFu;
+        if (more == span->count) return kelSetMemoryError(r.error, more + 1, sizeof(unsigned)), false;
+        void* grown = kelTryRealloc(span->group->triangles, more * sizeof(unsigned));
+        if (!grown) return kelSetMemoryError(r.error, more, sizeof(unsigned)), false;
+        kelAdviseHugePages(grown, more * sizeof(unsigned));
+        span->group->triangles = static_cast<unsigned*>(grown);
+        span->count = unsigned(more);
+    }
+    return true;
+}
+
 // "v", "vn" and "vt": the first pass counts them, the second reads their
 // numbers; any other statement that starts with 'v' ends the read.
 const char* vertexStatement(ObjReader& r, const char* p, const char* tokenEnd, bool fill) {
@@ -384,6 +474,7 @@ const char* vertexStatement(ObjReader& r, const char* p, const char* tokenEnd, b
         ++*read;
         return kelSkipLine(tokenEnd, r.end);
     }
+    if (*read == room && r.onePass) return growEntries(r, read, width) ? vertexStatement(r, p, tokenEnd, true) : r.end;
     // Whatever follows the numbers on the line of the last one is dropped,
     // as the first pass drops the rest of the line.
     float scratch[3];
@@ -420,11 +511,24 @@ GroupSpan* spanOf(ObjReader& r, KelGroup* group, bool fill) {
     return span;
 }
 
+// One pass: the span of `group`, which stands for its whole triangle list
+// (first 0, count its room): found, or added; null when memory runs out
+// (with the error set).
+GroupSpan* groupSpan(ObjReader& r, KelGroup* group) {
+    Plan* plan = r.plan;
+    for (size_t i = plan->numspans; i-- > 0;)
+        if (plan->spans[i].group == group) return &plan->spans[i];
+    if (!makeRoom(&plan->spans, plan->numspans, &plan->spansCapacity, r.error)) return nullptr;
+    GroupSpan* span = &plan->spans[plan->numspans++];
+    *span = GroupSpan{group, 0, 0, 0, 0, false};
+    return span;
+}
+
 // "g": the group's name is the whole rest of the line, the blanks after the
 // keyword included, without the line end ("\n" or "\r\n"). The name is
 // NUL-terminated in place for the lookup and the byte put back afterwards.
 // The first pass creates the group; the second makes it current and gives
-// it the current material.
+// it the current material; one pass does both.
 const char* groupStatement(ObjReader& r, const char* tokenEnd, bool fill) {
     char* p = const_cast<char*>(tokenEnd);
     char* lineEnd = const_cast<char*>(kelSkipLine(p, r.end));
@@ -433,7 +537,14 @@ const char* groupStatement(ObjReader& r, const char* tokenEnd, bool fill) {
     while (lineEnd > p && lineEnd[-1] == '\r') lineEnd--;
     char saved = *lineEnd;
     *lineEnd = '\0';
-    if (fill) {
+    if (fill && r.onePass) {
+        KelGroup* group = kelTryAddGroup(r.model, p);
+        if (!group) kelSetMemoryError(r.error, 1, sizeof(KelGroup));
+        if (!(r.span = group ? groupSpan(r, group) : nullptr))
+            next = r.end;
+        else
+            r.span->material = r.material, r.span->assigned = true;
+    } else if (fill) {
         KelGroup* group = kelFindGroup(r.model, p);
         r.span = group ? spanOf(r, group, true) : nullptr;
         if (r.span) r.span->material = r.material, r.span->assigned = true;
@@ -469,6 +580,7 @@ bool loadLibrary(ObjReader& r, const LibraryNote& note) {
     r.libraryMissing = false;
     if (status == KEL_OK) return true;
     if (status == KEL_ERROR_LIBRARY && r.options->optionalLibrary) {
+        if (r.onePass) return r.needsTwoPasses = true, false;  // the warning is theirs to print
         printf("kelReadOBJ() warning: %s; every material is \"default\".\n", libraryError.message);
         r.libraryMissing = true;
         if (kelDefaultMaterials(m)) return true;
@@ -477,6 +589,14 @@ bool loadLibrary(ObjReader& r, const LibraryNote& note) {
     libraryError.line = status == KEL_ERROR_MEMORY ? 0 : kelLineAt(&r.chunks, note.offset);
     *r.error = libraryError;
     return false;
+}
+
+// One pass: reads the library named at `at` at once. The materials a usemtl
+// already looked up may not be the ones it gives, so after one the read goes
+// on in two passes. False when the read ends here.
+bool oneLibrary(ObjReader& r, char* name, const char* at) {
+    if (r.usedMaterial) return r.needsTwoPasses = true, false;
+    return loadLibrary(r, LibraryNote{name, r.chunks.offset + size_t(at - r.chunks.data)});
 }
 
 // "usemtl": the first pass keeps the name of each chunk's last one (it gives
@@ -490,31 +610,35 @@ void useMaterial(ObjReader& r, const char* name, size_t length, bool fill) {
         r.current->lastMaterial = copy;
         return;
     }
+    r.usedMaterial = true;
     r.material = 0;
     if (!r.libraryMissing && !kelLookupMaterial(r.model, name, &r.material)) r.current->unknownMaterial = true;
     if (r.span) r.span->material = r.material, r.span->assigned = true;
 }
 
-// "mtllib" (first pass) and "usemtl": the first word after the keyword names
+// "mtllib" (first pass or one pass) and "usemtl": the first word after the keyword names
 // the library or material; the name is NUL-terminated in place while it is
 // used. Other statements that start with 'm' or 'u' are skipped.
 const char* materialStatement(ObjReader& r, const char* p, const char* tokenEnd, bool fill) {
-    bool library = !fill && kelIsWord(p, tokenEnd, "mtllib");
+    bool library = (!fill || r.onePass) && kelIsWord(p, tokenEnd, "mtllib");
     bool use = kelIsWord(p, tokenEnd, "usemtl");
     const char* wordEnd = tokenEnd;
     const char* word = tokenEnd;
     if (library || use) word = kelLineWord(tokenEnd, r.end, &wordEnd);
+    bool goOn = true;
     if (word != wordEnd) {
         char* name = const_cast<char*>(word);
         char saved = *wordEnd;
         name[wordEnd - word] = '\0';
-        if (library)
+        if (library && r.onePass)
+            goOn = oneLibrary(r, name, p);
+        else if (library)
             noteLibrary(r, name, size_t(wordEnd - word), p);
         else
             useMaterial(r, name, size_t(wordEnd - word), fill);
         name[wordEnd - word] = saved;
     }
-    return kelSkipLine(wordEnd, r.end);
+    return goOn ? kelSkipLine(wordEnd, r.end) : r.end;
 }
 
 #if defined(__SSE2__) && !defined(KEL_NO_SIMD)
@@ -634,7 +758,10 @@ void readStatements(ObjReader& r, bool fill) {
 bool keepGoing(const ObjReader& r, unsigned long long done) {
     if (!r.options->progress) return true;
     unsigned long long total = 2 * r.chunks.total;
-    if (r.options->progress(r.options->user, done < total ? done : total, total) == 0) return true;
+    if (done > total) done = total;
+    if (done < r.shared->shown) done = r.shared->shown;  // two passes after one start counting again
+    r.shared->shown = done;
+    if (r.options->progress(r.options->user, done, total) == 0) return true;
     r.shared->cancelled = true;
     return false;
 }
@@ -983,8 +1110,19 @@ void reportUnknownMaterials(const ObjReader& r) {
     free(t.chunks.data);
 }
 
-// Second pass: fills the chunks on as many threads as help, then gives
-// each group the material its last chunk gave it.
+// The end of a read: each group gets the material the read last gave it,
+// the message of each usemtl that named no material is printed, and the
+// end reported.
+bool finishRead(ObjReader& r) {
+    for (size_t i = 0; i < r.plan->numspans; i++) {
+        const GroupSpan& span = r.plan->spans[i];
+        if (span.assigned) span.group->material = span.material;
+    }
+    reportUnknownMaterials(r);
+    return keepGoing(r, 2 * r.chunks.total);
+}
+
+// Second pass: fills the chunks on as many threads as help.
 bool secondPass(ObjReader& r) {
     Shared* shared = r.shared;
     shared->next = 0;
@@ -992,12 +1130,120 @@ bool secondPass(ObjReader& r) {
     r.model->colors = shared->colors;
     if (shared->firstError != SIZE_MAX) *r.error = shared->error;
     if (r.error->code != KEL_OK || shared->cancelled) return false;
+    return finishRead(r);
+}
+
+// `*block` cut to `bytes` (a cut that fails keeps the larger block).
+template <typename T>
+void fit(T** block, size_t bytes) {
+    if (void* cut = realloc(*block, bytes)) *block = static_cast<T*>(cut);
+}
+
+// One pass: each table cut to its count, as the two passes make it: normals
+// and texture coordinates only when entries were read, and a triangle list
+// for every group. False, with the error set, when out of memory.
+bool fitTables(ObjReader& r) {
+    KelModel* m = r.model;
+    m->numvertices = r.numvertices, m->numnormals = r.numnormals, m->numtexcoords = r.numtexcoords;
+    m->numtriangles = r.triangle;
+    fit(&m->vertices, 3 * (size_t(m->numvertices) + 1) * sizeof(float));
+    if (m->colors) fit(&m->colors, 3 * (size_t(m->numvertices) + 1) * sizeof(float));
+    fit(&m->triangles, (m->numtriangles ? m->numtriangles : 1) * sizeof(KelTriangle));
+    if (!m->numnormals) free(m->normals), m->normals = nullptr;
+    if (!m->numtexcoords) free(m->texcoords), m->texcoords = nullptr;
+    if (m->normals) fit(&m->normals, 3 * (size_t(m->numnormals) + 1) * sizeof(float));
+    if (m->texcoords) fit(&m->texcoords, 2 * (size_t(m->numtexcoords) + 1) * sizeof(float));
     for (size_t i = 0; i < r.plan->numspans; i++) {
-        const GroupSpan& span = r.plan->spans[i];
-        if (span.assigned) span.group->material = span.material;
+        GroupSpan& span = r.plan->spans[i];
+        span.group->numtriangles = span.filled;
+        if (span.filled) fit(&span.group->triangles, span.filled * sizeof(unsigned));
     }
-    reportUnknownMaterials(r);
-    return keepGoing(r, 2 * r.chunks.total);
+    for (KelGroup* g = m->groups; g; g = g->next)
+        if (!g->triangles && !(g->triangles = static_cast<unsigned*>(kelTryAlloc(1, sizeof(unsigned)))))
+            return kelSetMemoryError(r.error, 1, sizeof(unsigned)), false;
+    return true;
+}
+
+// One pass: every table made with room for more than input of this size
+// usually holds (a vertex line or a triangle takes 16 bytes or more), so
+// that they seldom grow. Large tables come straight from the system, and
+// their pages that are never written cost nothing. False, with the error
+// set, when out of memory.
+bool reserveTables(ObjReader& r) {
+    KelModel* m = r.model;
+    size_t entries = size_t(r.chunks.total / 16 < (1u << 27) ? r.chunks.total / 16 : (1u << 27)) + 1024;
+    struct {
+        void** table;
+        unsigned* room;
+        size_t count, size;
+    } tables[] = {
+        {reinterpret_cast<void**>(&m->vertices), &r.vertexEnd, entries + 1, 3 * sizeof(float)},
+        {reinterpret_cast<void**>(&m->normals), &r.normalEnd, entries + 1, 3 * sizeof(float)},
+        {reinterpret_cast<void**>(&m->texcoords), &r.texcoordEnd, entries + 1, 2 * sizeof(float)},
+        {reinterpret_cast<void**>(&m->triangles), &r.triangleEnd, entries, sizeof(KelTriangle)},
+    };
+    for (auto& t : tables) {
+        if (!(*t.table = kelTryAlloc(t.count, t.size))) return kelSetMemoryError(r.error, t.count, t.size), false;
+        *t.room = unsigned(entries);
+    }
+    return true;
+}
+
+// One pass, for a read on one thread: the second pass's reading, chunk by
+// chunk in file order, into tables that grow as they fill, so the input is
+// read once and nothing is counted first. False when the read ends early:
+// an error, a cancel, or what only two passes read as they should
+// (r.needsTwoPasses).
+bool onePass(ObjReader& r) {
+    KelModel* m = r.model;
+    Plan* plan = r.plan;
+    r.onePass = true;
+    KelGroup* group = kelTryAddGroup(m, "default");
+    if (!group) return kelSetMemoryError(r.error, 1, sizeof(KelGroup)), false;
+    if (!(r.span = groupSpan(r, group)) || !reserveTables(r)) return false;
+    while (kelNextChunk(&r.chunks)) {
+        // Where each chunk lies, to find its usemtl statements again for
+        // their messages.
+        if (!makeRoom(&plan->chunks, plan->numchunks, &plan->chunksCapacity, r.error)) return false;
+        r.current = &plan->chunks[plan->numchunks++];
+        *r.current = ChunkPlan{r.chunks.offset, r.chunks.split, 0, 0, 0, 0, 0, 0, nullptr, 0, false};
+        r.begin = r.chunks.data + r.chunks.start;
+        r.end = r.chunks.data + r.chunks.split;
+        readStatements(r, true);
+        if (r.error->code != KEL_OK || r.needsTwoPasses) return false;
+        if (!keepGoing(r, r.shared->done += 2 * r.chunks.split)) return false;  // the work of both passes
+    }
+    if (r.chunks.error) return inputError(r, r.chunks.error), false;
+    // Faces that named texture coordinates or normals before there were any
+    // read them as 0, which two passes do only when there are none at all.
+    if (r.unresolved && (r.numtexcoords || r.numnormals)) return r.needsTwoPasses = true, false;
+    m->colors = r.shared->colors;
+    return fitTables(r) && finishRead(r);
+}
+
+// Both passes.
+bool twoPasses(ObjReader& r) { return firstPass(r) && allocateTables(r) && secondPass(r); }
+
+// A new, empty model named as the input; null (the error set) when out of
+// memory.
+KelModel* newModel(ObjReader& r) {
+    KelModel* model = static_cast<KelModel*>(kelTryAlloc(1, sizeof(KelModel)));
+    if (model && !(model->pathname = kelTryCopyName(r.name, strlen(r.name)))) free(model), model = nullptr;
+    if (!model) kelSetMemoryError(r.error, 1, sizeof(KelModel));
+    return model;
+}
+
+// Frees what a read built and its plan held.
+void discardRead(KelModel* model, Plan* plan, Shared* shared) {
+    if (model) {
+        model->colors = shared->colors;
+        kelDelete(model);
+    }
+    shared->colors = nullptr;
+    for (size_t i = 0; i < plan->numchunks; i++) free(plan->chunks[i].lastMaterial);
+    free(plan->chunks);
+    free(plan->spans);
+    *plan = Plan{};
 }
 
 // Reads the opened input into a new model; null on failure, with nothing
@@ -1007,24 +1253,37 @@ KelModel* readObj(ObjReader& r) {
     Shared shared;
     r.plan = &plan;
     r.shared = &shared;
-    KelModel* model = static_cast<KelModel*>(kelTryAlloc(1, sizeof(KelModel)));
-    if (model && !(model->pathname = kelTryCopyName(r.name, strlen(r.name)))) free(model), model = nullptr;
-    if (!model) {
-        kelSetMemoryError(r.error, 1, sizeof(KelModel));
-    } else {
+    KelModel* model = newModel(r);
+    bool read = false;
+    if (model && threadCount(r, size_t(r.chunks.total / (r.chunk ? r.chunk : 1)) + 1) == 1) {
         r.model = model;
-        if (!(firstPass(r) && allocateTables(r) && secondPass(r))) {
-            if (shared.cancelled)
-                kelSetError(r.error, KEL_ERROR_CANCELLED, 0, "kelReadOBJ() cancelled reading \"%s\".", r.name);
-            model->colors = shared.colors;
-            kelDelete(model);
-            model = nullptr;
+        ObjReader start = r;
+        read = onePass(r);
+        if (!read && !shared.cancelled && (r.needsTwoPasses || r.error->code != KEL_ERROR_MEMORY)) {
+            // Read again in two passes, into a new model; progress goes on
+            // from where it stands.
+            discardRead(model, &plan, &shared);
+            shared.done = 0;
+            KelChunks chunks = r.chunks;
+            r = start;
+            r.chunks = chunks;
+            kelRewindChunks(&r.chunks);
+            *r.error = {};
+            r.model = model = newModel(r);
+            read = model && twoPasses(r);
         }
+    } else if (model) {
+        r.model = model;
+        read = twoPasses(r);
+    }
+    if (!read) {
+        if (shared.cancelled)
+            kelSetError(r.error, KEL_ERROR_CANCELLED, 0, "kelReadOBJ() cancelled reading \"%s\".", r.name);
+        discardRead(model, &plan, &shared);
+        model = nullptr;
     }
     kelCloseChunks(&r.chunks);
-    for (size_t i = 0; i < plan.numchunks; i++) free(plan.chunks[i].lastMaterial);
-    free(plan.chunks);
-    free(plan.spans);
+    discardRead(nullptr, &plan, &shared);
     return model;
 }
 
