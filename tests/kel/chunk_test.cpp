@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "kel/kel_internal.h"
 #include "kel_files.h"
@@ -148,6 +149,86 @@ TEST(KelChunks, AFileThatCannotSeekIsReadOnce) {
     expectSameModel(piped, whole);
     kelDelete(piped);
     kelDelete(whole);
+}
+
+// A read on one thread takes one pass into tables that grow; a read on two
+// takes two passes into tables made to measure. Each file must give both the
+// same model, or the same error, and print the same messages; the one pass
+// must report progress that never goes back, even when it has to read the
+// file again in two passes.
+TEST(KelChunks, OnePassReadsAsTwoPassesDo) {
+    TempDir dir;
+    dir.write("m.mtl", kMtl);
+    dir.write("other.mtl", "newmtl x\nKd 0 1 0\n");
+    auto repeat = [](const std::string& text, int n) {
+        std::string all;
+        for (int i = 0; i < n; i++) all += text;
+        return all;
+    };
+    std::string fan = "f";
+    for (int i = 0; i < 60000; i++) fan += i % 4 ? " 1" : "\n2";
+    struct Case {
+        const char* what;
+        std::string obj;
+        int optionalLibrary;
+    } cases[] = {
+        // More entries than the tables are first made for, so each grows.
+        {"short vertex lines, some with colours", repeat("v 1 2 3\nv 4 5 6 0.5 0.25 1\n", 15000) + "f 1 2 3\n", 0},
+        {"short normal lines", "v 1 2 3\n" + repeat("vn 0 0 1\n", 30000) + "f 1//1 1//2 1//30000\n", 0},
+        {"short texture-coordinate lines", "v 1 2 3\n" + repeat("vt 1 0\n", 40000) + "f 1/1 1/2 1/40000\n", 0},
+        {"a fan of 60000 references", "v 0 0 0\nv 1 0 0\n" + fan + "\n", 0},
+        // What only two passes read as they should.
+        {"an index to a vertex further on", "f 1 2 3\nv 0 0 0\nv 1 0 0\nv 0 1 0\n", 0},
+        {"a material used before its library", "usemtl red\nv 0 0 0\nf 1 1 1\nmtllib m.mtl\n", 0},
+        {"a second library after a material",
+         "mtllib m.mtl\nusemtl blue\nv 0 0 0\nf 1 1 1\nmtllib other.mtl\nusemtl x\nusemtl red\nf 1 1 1\n", 0},
+        {"texture coordinates after faces that name them", "v 0 0 0\nf 1/1 1/1 1/1\nvt 0.5 0.25\n", 0},
+        {"normals after faces that name them", "v 0 0 0\nf 1//1 1//1 1//1\nvn 0 0 1\n", 0},
+        {"a missing library that may be missing, then an index further on",
+         "mtllib none.mtl\nusemtl red\nv 0 0 0\nf 1 1 2\nv 1 1 1\n", 1},
+        {"an index error, then a statement error", "v 0 0 0\nf 1 2 3\nvx 1\n", 0},
+        {"an index error past the first chunk", repeat("v 0 0 0\nf 1 1 1\n", 500) + "f 1 2 9999\n", 0},
+        {"materials that are not there", "mtllib m.mtl\nv 0 0 0\nusemtl gone\nf 1 1 1\nusemtl lost\nf 1 1 1\n", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string path = dir.write("m.obj", c.obj);
+        KelReadOptions options = {};
+        options.optionalLibrary = c.optionalLibrary;
+        std::vector<unsigned long long> progress;
+        options.user = &progress;
+        options.progress = [](void* user, unsigned long long done, unsigned long long total) {
+            auto* seen = static_cast<std::vector<unsigned long long>*>(user);
+            EXPECT_TRUE(seen->empty() || done >= seen->back());
+            EXPECT_EQ(total, seen->empty() ? total : seen->at(0));
+            if (seen->empty()) seen->push_back(total);
+            seen->push_back(done);
+            return 0;
+        };
+        options.threads = 1;
+        KelError onePassError, twoPassError;
+        testing::internal::CaptureStdout();
+        KelModel* one = kelLoadOBJ(path.c_str(), &options, &onePassError);
+        std::string onePassOutput = testing::internal::GetCapturedStdout();
+        if (one) {
+            EXPECT_EQ(progress.back(), progress.at(0));  // done reaches total
+        }
+        options.threads = 2;
+        options.progress = nullptr;
+        testing::internal::CaptureStdout();
+        KelModel* two = kelLoadOBJChunks(path.c_str(), 8, &options, &twoPassError);  // many chunks: two passes
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), onePassOutput);
+        ASSERT_EQ(one != nullptr, two != nullptr) << onePassError.message << twoPassError.message;
+        if (one) {
+            expectSameModel(one, two);
+            kelDelete(one);
+            kelDelete(two);
+        } else {
+            EXPECT_EQ(onePassError.code, twoPassError.code);
+            EXPECT_EQ(onePassError.line, twoPassError.line);
+            EXPECT_STREQ(onePassError.message, twoPassError.message);
+        }
+    }
 }
 
 TEST(KelChunks, ErrorsNameTheLineAcrossChunks) {
