@@ -40,4 +40,39 @@ inline void checkLoad(const KelModel* m, const KelError& error) {
     if (m) checkModel(m);
 }
 
+// Whether two loads gave the same model, bit for bit: tables, groups,
+// materials and the library's name.
+inline bool sameBytes(const void* a, const void* b, size_t n) { return n == 0 || (a && b && memcmp(a, b, n) == 0); }
+
+inline bool sameText(const char* a, const char* b) { return a == b || (a && b && strcmp(a, b) == 0); }
+
+inline bool sameModel(const KelModel* a, const KelModel* b) {
+    if (a->numvertices != b->numvertices || a->numnormals != b->numnormals || a->numtexcoords != b->numtexcoords ||
+        a->numtriangles != b->numtriangles || a->numgroups != b->numgroups || a->nummaterials != b->nummaterials ||
+        (a->colors == nullptr) != (b->colors == nullptr) || !sameText(a->mtllibname, b->mtllibname))
+        return false;
+    size_t entries = size_t(a->numvertices) + 1;
+    if (!sameBytes(a->vertices, b->vertices, 3 * entries * sizeof(float)) ||
+        (a->colors && !sameBytes(a->colors, b->colors, 3 * entries * sizeof(float))) ||
+        (a->numnormals && !sameBytes(a->normals, b->normals, 3 * (size_t(a->numnormals) + 1) * sizeof(float))) ||
+        (a->numtexcoords &&
+         !sameBytes(a->texcoords, b->texcoords, 2 * (size_t(a->numtexcoords) + 1) * sizeof(float))) ||
+        !sameBytes(a->triangles, b->triangles, a->numtriangles * sizeof(KelTriangle)))
+        return false;
+    for (const KelGroup *g = a->groups, *h = b->groups; g; g = g->next, h = h->next)
+        if (!sameText(g->name, h->name) || g->numtriangles != h->numtriangles || g->material != h->material ||
+            !sameBytes(g->triangles, h->triangles, g->numtriangles * sizeof(unsigned)))
+            return false;
+    for (unsigned i = 0; i < a->nummaterials; i++) {
+        const KelMaterial &m = a->materials[i], &n = b->materials[i];
+        if (!sameText(m.name, n.name) || !sameText(m.diffuseMap, n.diffuseMap) || !sameText(m.bumpMap, n.bumpMap) ||
+            !sameBytes(m.diffuse, n.diffuse, sizeof m.diffuse) || !sameBytes(m.ambient, n.ambient, sizeof m.ambient) ||
+            !sameBytes(m.specular, n.specular, sizeof m.specular) ||
+            !sameBytes(&m.shininess, &n.shininess, sizeof m.shininess) ||
+            !sameBytes(&m.dissolve, &n.dissolve, sizeof m.dissolve))
+            return false;
+    }
+    return true;
+}
+
 #endif  // ORVANDEL_FUZZ_MODEL_CHECK_H

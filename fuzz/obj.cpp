@@ -2,7 +2,9 @@
 // OBJ file whose material library ("fuzz.mtl", handed over by the library
 // callback) is fixed, checked and freed. The read goes through chunks of 1 to
 // 37 bytes, chosen by the input's size, so that chunk boundaries fall
-// everywhere a statement can stand, on one to three threads.
+// everywhere a statement can stand: once on one thread, in one pass, and
+// once on two or three, in two passes. Both must give the same model, or the
+// same error.
 #include <cstdint>
 #include <cstring>
 
@@ -29,13 +31,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     KelReadOptions options = {};
     options.library = library;
     options.optionalLibrary = size % 2;
-    options.threads = 1 + unsigned(size / 2 % 3);
-    KelError error;
-    KelModel* model = kelLoadOBJFromMemoryChunks(data, size, "fuzz.obj", 1 + size % 37, &options, &error);
+    size_t chunk = 1 + size % 37;
+    KelError error, twoPassError;
+    options.threads = 1;
+    KelModel* model = kelLoadOBJFromMemoryChunks(data, size, "fuzz.obj", chunk, &options, &error);
     checkLoad(model, error);
+    options.threads = 2 + unsigned(size % 2);
+    KelModel* twoPass = kelLoadOBJFromMemoryChunks(data, size, "fuzz.obj", chunk, &options, &twoPassError);
+    checkLoad(twoPass, twoPassError);
     // Bytes in memory cannot change between the passes: an input error here
     // means the first pass counted what the second did not fill.
-    if (error.code == KEL_ERROR_IO) __builtin_trap();
+    if (twoPassError.code == KEL_ERROR_IO) __builtin_trap();
+    if ((model == nullptr) != (twoPass == nullptr) || (model && !sameModel(model, twoPass))) __builtin_trap();
+    if (!model && (error.code != twoPassError.code || error.line != twoPassError.line ||
+                   strcmp(error.message, twoPassError.message) != 0))
+        __builtin_trap();
     if (model) kelDelete(model);
+    if (twoPass) kelDelete(twoPass);
     return 0;
 }
