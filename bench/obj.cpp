@@ -14,8 +14,9 @@
 // resident memory in KiB: the unit of tools/read-peers.sh's whole-process
 // runs. --generate writes the three files (when missing) and prints their
 // folder. --huge DIR writes a file of more than 4 GiB in DIR (about 4.5 GB;
-// check the free space first), reads it with kel, checks what it read and
-// removes it: by hand only, never in a benchmark run.
+// check the free space first), reads it with kel on every core and on one
+// thread, checks what each read and removes it: by hand only, never in a
+// benchmark run.
 #include <benchmark/benchmark.h>
 #include <sys/stat.h>
 #include <sys/sysinfo.h>
@@ -407,33 +408,46 @@ int hugeRun(const char* dir) {
         remove(path.c_str());
         return 1;
     }
-    auto start = std::chrono::steady_clock::now();
-    KelModel* m = kelReadOBJ(path.c_str());
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    remove(path.c_str());
-    // Counts, every 997th vertex and the last, every triangle.
+    // Read on every core (two passes), then on one thread (one pass).
     long failures = 0;
-    if (m->numvertices != kHugeVertices || m->numtriangles != kHugeTriangles) failures++;
-    auto checkVertex = [&](unsigned i) {
-        char text[3][16];
-        hugeNumbers(i, text[0], text[1], text[2]);
-        for (int k = 0; k < 3; k++) {
-            float expect = strtof(text[k], nullptr);
-            if (memcmp(&expect, &m->vertices[3 * size_t(i) + k], sizeof expect) != 0) failures++;
+    for (unsigned threads : {0u, 1u}) {
+        KelReadOptions options = {};
+        options.threads = threads;
+        KelError error;
+        auto start = std::chrono::steady_clock::now();
+        KelModel* m = kelLoadOBJ(path.c_str(), &options, &error);
+        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (!m) {
+            fprintf(stderr, "bench_obj: %s\n", error.message);
+            failures++;
+            continue;
         }
-    };
-    if (failures == 0) {
-        for (unsigned i = 1; i <= kHugeVertices; i += 997) checkVertex(i);
-        checkVertex(kHugeVertices);
+        // Counts, every 997th vertex and the last, every triangle.
+        long wrong = 0;
+        if (m->numvertices != kHugeVertices || m->numtriangles != kHugeTriangles) wrong++;
+        auto checkVertex = [&](unsigned i) {
+            char text[3][16];
+            hugeNumbers(i, text[0], text[1], text[2]);
+            for (int k = 0; k < 3; k++) {
+                float expect = strtof(text[k], nullptr);
+                if (memcmp(&expect, &m->vertices[3 * size_t(i) + k], sizeof expect) != 0) wrong++;
+            }
+        };
+        if (wrong == 0) {
+            for (unsigned i = 1; i <= kHugeVertices; i += 997) checkVertex(i);
+            checkVertex(kHugeVertices);
+        }
+        for (unsigned t = 0; wrong == 0 && t < kHugeTriangles; t++) {
+            unsigned corners[3];
+            hugeCorners(t, corners);
+            if (memcmp(corners, m->triangles[t].vindices, sizeof corners) != 0) wrong++;
+        }
+        printf("read with threads = %u in %.1f s (%.0f MB/s): %u vertices, %u triangles, %s\n", threads, seconds,
+               double(bytes) / 1e6 / seconds, m->numvertices, m->numtriangles, wrong ? "WRONG" : "checked");
+        failures += wrong;
+        kelDelete(m);
     }
-    for (unsigned t = 0; failures == 0 && t < kHugeTriangles; t++) {
-        unsigned corners[3];
-        hugeCorners(t, corners);
-        if (memcmp(corners, m->triangles[t].vindices, sizeof corners) != 0) failures++;
-    }
-    printf("read in %.1f s (%.0f MB/s): %u vertices, %u triangles, %s\n", seconds, double(bytes) / 1e6 / seconds,
-           m->numvertices, m->numtriangles, failures ? "WRONG" : "checked");
-    kelDelete(m);
+    remove(path.c_str());
     return failures ? 1 : 0;
 }
 

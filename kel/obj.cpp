@@ -372,7 +372,11 @@ const char* vertexNumbers(ObjReader& r, const char* p, float* xyz, unsigned inde
         if (after == q) break;
         last = after;
     }
-    if (*last == '\n') return last + 1;  // most vertices: the line ends right after z
+    if (*last == '\n' && n == 3) return last + 1;  // most vertices: the line ends right after z
+    // A number missing reads as 0. The tables of two passes are zero-filled,
+    // but those of one pass grow without being cleared, and clearing each
+    // entry before it is read costs more than this.
+    for (int k = n; k < 3; k++) xyz[k] = 0;
     float rgb[4];
     int extra = 0;
     for (; n == 3 && extra < 4; extra++) {
@@ -392,8 +396,9 @@ const char* vertexNumbers(ObjReader& r, const char* p, float* xyz, unsigned inde
 }
 
 // One pass: doubles the room of the table whose count is `read` (its
-// entries `width` floats), and of the colours with the vertices. False,
-// with the error set, when out of memory.
+// entries `width` floats; the new room is not cleared, as every entry read
+// is written whole), and of the colours with the vertices. False, with the
+// error set, when out of memory.
 bool growEntries(ObjReader& r, const unsigned* read, int width) {
     KelModel* m = r.model;
     float** table = read == &r.numvertices ? &m->vertices : read == &r.numnormals ? &m->normals : &m->texcoords;
@@ -402,11 +407,9 @@ bool growEntries(ObjReader& r, const unsigned* read, int width) {
     if (more > 0xFFFFFFFEu) more = 0xFFFFFFFEu;  // the counts are unsigned
     if (more == *room) return kelSetMemoryError(r.error, more + 1, width * sizeof(float)), false;
     size_t bytes = (more + 1) * width * sizeof(float);
-    size_t old = *table ? (size_t(*room) + 1) * width * sizeof(float) : 0;
     float* grown = static_cast<float*>(kelTryRealloc(*table, bytes));
     if (!grown) return kelSetMemoryError(r.error, more + 1, width * sizeof(float)), false;
     kelAdviseHugePages(grown, bytes);
-    memset(reinterpret_cast<char*>(grown) + old, 0, bytes - old);  // zero-filled, as the tables of two passes are
     *table = grown;
     float* colors = r.shared->colors.load(std::memory_order_relaxed);
     if (table == &m->vertices && colors) {
@@ -480,7 +483,10 @@ const char* vertexStatement(ObjReader& r, const char* p, const char* tokenEnd, b
     float scratch[3];
     float* entry = *read < room ? &table[width * ++*read] : scratch;
     if (length == 1) return vertexNumbers(r, tokenEnd, entry, entry == scratch ? 0 : *read);
-    return kelReadNumbers(tokenEnd, r.end, entry, width);
+    int numbers;
+    p = kelReadNumbers(tokenEnd, r.end, entry, width, &numbers);
+    for (; numbers < width; numbers++) entry[numbers] = 0;  // see vertexNumbers
+    return p;
 }
 
 // Makes room for one more entry after the `count` of a growing array; false

@@ -72,17 +72,20 @@ const char* kelLineWord(const char* p, const char* end, const char** wordEnd);
 
 // The numbers of a vertex, colour or shininess statement: reads up to n
 // numbers, each after any white space, stopping at the first that does not
-// parse (its slot keeps its value). Returns the position just past the line
-// on which the last number read stands (the line of p when none was read),
-// so whatever follows the numbers on that line is dropped.
-inline const char* kelReadNumbers(const char* p, const char* end, float* out, int n) {
+// parse (its slot keeps its value; *read, when given, gets how many were
+// read). Returns the position just past the line on which the last number
+// read stands (the line of p when none was read), so whatever follows the
+// numbers on that line is dropped.
+inline const char* kelReadNumbers(const char* p, const char* end, float* out, int n, int* read = nullptr) {
     const char* last = p;
-    for (int i = 0; i < n; i++) {
+    int i = 0;
+    for (; i < n; i++) {
         const char* q = kelSkipSpace(last, end);
         const char* after = kelParseFloat(q, end, &out[i]);
         if (after == q) break;
         last = after;
     }
+    if (read) *read = i;
     return kelSkipLine(last, end);
 }
 

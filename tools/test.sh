@@ -63,7 +63,9 @@ banner 2 "Unit tests under ASan and UBSan (build-asan/)"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORVANDEL_TESTS=ON -DORVANDEL_SANITIZE=ON \
   -DORVANDEL_WERROR=ON >/dev/null
 quiet_watch cmake --build build-asan --target unit_tests -j "$jobs"
-(cd build-asan && export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 &&
+# Memory from malloc is filled with 0xbe, however large, so that nothing
+# counts on it being zero.
+(cd build-asan && export ASAN_OPTIONS=detect_leaks=1:max_malloc_fill_size=1073741824 UBSAN_OPTIONS=print_stacktrace=1 &&
   quiet_watch ctest -L unit -j "$jobs" --output-on-failure)
 
 banner 3 "Unit tests built with clang-14, no SIMD, under TSan (build-tsan/)"

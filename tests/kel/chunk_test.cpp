@@ -173,9 +173,10 @@ TEST(KelChunks, OnePassReadsAsTwoPassesDo) {
         int optionalLibrary;
     } cases[] = {
         // More entries than the tables are first made for, so each grows.
-        {"short vertex lines, some with colours", repeat("v 1 2 3\nv 4 5 6 0.5 0.25 1\n", 15000) + "f 1 2 3\n", 0},
-        {"short normal lines", "v 1 2 3\n" + repeat("vn 0 0 1\n", 30000) + "f 1//1 1//2 1//30000\n", 0},
-        {"short texture-coordinate lines", "v 1 2 3\n" + repeat("vt 1 0\n", 40000) + "f 1/1 1/2 1/40000\n", 0},
+        // Some entries lack numbers, which read as 0 however the table grew.
+        {"short vertex lines, some with colours", repeat("v 1 2 3\nv 4 5 6 0.5 0.25 1\nv 7\n", 10000) + "f 1 2 3\n", 0},
+        {"short normal lines", "v 1 2 3\n" + repeat("vn 0 0 1\nvn 1\n", 15000) + "f 1//1 1//2 1//30000\n", 0},
+        {"short texture-coordinate lines", "v 1 2 3\n" + repeat("vt 1 0\nvt\n", 20000) + "f 1/1 1/2 1/40000\n", 0},
         {"a fan of 60000 references", "v 0 0 0\nv 1 0 0\n" + fan + "\n", 0},
         // What only two passes read as they should.
         {"an index to a vertex further on", "f 1 2 3\nv 0 0 0\nv 1 0 0\nv 0 1 0\n", 0},
