@@ -81,11 +81,13 @@ quiet_watch cmake --build build-fuzz --target fuzzers -j "$jobs"
 
 # Runs fuzz_NAME over a copy of its seed corpus and prints one result line;
 # on a failure, the end of its log, and leaves build-fuzz/fuzz-NAME.failed.
+# ASan fills the memory malloc gives, as in the unit tests.
 fuzz() {
   local name=$1
   mkdir -p "build-fuzz/corpus-$name"
   cp -f fuzz/corpus/"$name"/* "build-fuzz/corpus-$name"/ 2>/dev/null || true
-  if (cd build-fuzz && "./fuzz/fuzz_$name" -max_total_time="$fuzz_seconds" -close_fd_mask=3 \
+  if (cd build-fuzz && ASAN_OPTIONS=max_malloc_fill_size=1073741824 "./fuzz/fuzz_$name" \
+        -max_total_time="$fuzz_seconds" -close_fd_mask=3 \
         "corpus-$name" >"fuzz-$name.log" 2>&1); then
     echo "   fuzz_$name: $(grep -E '^(#[0-9]+|Done)' "build-fuzz/fuzz-$name.log" | tail -n 1)"
   else
