@@ -137,6 +137,9 @@ struct KelError {
 
 struct KelReadOptions {
     // Threads that read: 0 for as many as help, 1 for the calling thread only.
+    // One thread reads the input once, into tables that grow; several read
+    // it twice, counting first, and fill the tables together. The model is
+    // the same either way.
     unsigned threads;
     // Nonzero: a material library that cannot be opened is a warning on
     // stdout; the model then has the "default" material only and every
