@@ -20,6 +20,8 @@
 // was used, texture coordinates or normals only after faces that name them,
 // any error) makes it stop; the input is then read again in two passes, so
 // the model, or the error, is the same either way.
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -1173,11 +1175,16 @@ bool fitTables(ObjReader& r) {
 // One pass: every table made with room for more than input of this size
 // usually holds (a vertex line or a triangle takes 16 bytes or more), so
 // that they seldom grow. Large tables come straight from the system, and
-// their pages that are never written cost nothing. False, with the error
+// their pages that are never written cost nothing; still, no table asks for
+// more than a sixteenth of the machine's memory, which the system grants
+// even where it refuses room it could never back. False, with the error
 // set, when out of memory.
 bool reserveTables(ObjReader& r) {
     KelModel* m = r.model;
-    size_t entries = size_t(r.chunks.total / 16 < (1u << 27) ? r.chunks.total / 16 : (1u << 27)) + 1024;
+    long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
+    unsigned long long memory = pages > 0 && pageSize > 0 ? (unsigned long long)pages * pageSize : 1ull << 30;
+    unsigned long long most = memory / 16 / sizeof(KelTriangle);
+    size_t entries = size_t(r.chunks.total / 16 < most ? r.chunks.total / 16 : most) + 1024;
     struct {
         void** table;
         unsigned* room;
