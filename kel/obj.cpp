@@ -397,61 +397,58 @@ const char* vertexNumbers(ObjReader& r, const char* p, float* xyz, unsigned inde
     return kelSkipLine(last, end);
 }
 
-// One pass: doubles the room of the table whose count is `read` (its
-// entries `width` floats; the new room is not cleared, as every entry read
-// is written whole), and of the colours with the vertices. False, with the
-// error set, when out of memory.
-bool growEntries(ObjReader& r, const unsigned* read, int width) {
-    KelModel* m = r.model;
-    float** table = read == &r.numvertices ? &m->vertices : read == &r.numnormals ? &m->normals : &m->texcoords;
-    unsigned* room = read == &r.numvertices ? &r.vertexEnd : read == &r.numnormals ? &r.normalEnd : &r.texcoordEnd;
-    size_t more = *room ? 2 * size_t(*room) : 1024;
+// One pass: doubles the room of a table of `*room` entries of `size` bytes
+// (and an entry 0 when `oneBased`), or makes room for `least` in an empty
+// one. The new room is not cleared. False, with the error set, when out of
+// memory or past the largest count the model holds. Kept out of line, so
+// that the statement readers around the rare growth stay small.
+[[gnu::noinline]] bool doubleRoom(ObjReader& r, void** table, unsigned* room, size_t size, bool oneBased,
+                                  size_t least) {
+    size_t more = *room ? 2 * size_t(*room) : least;
     if (more > 0xFFFFFFFEu) more = 0xFFFFFFFEu;  // the counts are unsigned
-    if (more == *room) return kelSetMemoryError(r.error, more + 1, width * sizeof(float)), false;
-    size_t bytes = (more + 1) * width * sizeof(float);
-    float* grown = static_cast<float*>(kelTryRealloc(*table, bytes));
-    if (!grown) return kelSetMemoryError(r.error, more + 1, width * sizeof(float)), false;
-    kelAdviseHugePages(grown, bytes);
+    size_t count = more + oneBased;
+    void* grown = more > *room ? kelTryRealloc(*table, count * size) : nullptr;
+    if (!grown) return kelSetMemoryError(r.error, count, size), false;
+    kelAdviseHugePages(grown, count * size);
     *table = grown;
-    float* colors = r.shared->colors.load(std::memory_order_relaxed);
-    if (table == &m->vertices && colors) {
-        if (!(colors = static_cast<float*>(kelTryRealloc(colors, bytes))))
-            return kelSetMemoryError(r.error, more + 1, 3 * sizeof(float)), false;
-        for (size_t i = 3 * (size_t(*room) + 1); i < 3 * (more + 1); i++) colors[i] = 1;
-        r.shared->colors.store(colors, std::memory_order_relaxed);
-    }
     *room = unsigned(more);
     return true;
 }
 
-// One pass: doubles the room of the triangle table, or of the current
-// group's triangle list, whichever is full. False, with the error set, when
-// out of memory.
-bool growTriangles(ObjReader& r) {
+// One pass: doubles the room of the table whose count is `read` (its
+// entries `width` floats, each written whole as it is read), and of the
+// colours with the vertices. False, with the error set, when out of memory.
+bool growEntries(ObjReader& r, const unsigned* read, int width) {
     KelModel* m = r.model;
-    if (r.triangle == r.triangleEnd) {
-        size_t more = r.triangleEnd ? 2 * size_t(r.triangleEnd) : 1024;
-        if (more > 0xFFFFFFFFu) more = 0xFFFFFFFFu;
-        if (more == r.triangleEnd) return kelSetMemoryError(r.error, more + 1, sizeof(KelTriangle)), false;
-        void* grown = kelTryRealloc(m->triangles, more * sizeof(KelTriangle));
-        if (!grown) return kelSetMemoryError(r.error, more, sizeof(KelTriangle)), false;
-        kelAdviseHugePages(grown, more * sizeof(KelTriangle));
-        m->triangles = static_cast<KelTriangle*>(grown);
-        memset(m->triangles + r.triangleEnd, 0, (more - r.triangleEnd) * sizeof(KelTriangle));
-        r.triangleEnd = unsigned(more);
-    }
-    GroupSpan* span = r.span;
-    if (span->filled == span->count) {
-        size_t more = span->count ? 2 * size_t(span->count) : 64;
-        if (more > 0xFFFFFFFFu) more = 0xFFFFFFFFu;
-        if (more == span->count) return kelSetMemoryError(r.error, more + 1, sizeof(unsigned)), false;
-        void* grown = kelTryRealloc(span->group->triangles, more * sizeof(unsigned));
-        if (!grown) return kelSetMemoryError(r.error, more, sizeof(unsigned)), false;
-        kelAdviseHugePages(grown, more * sizeof(unsigned));
-        span->group->triangles = static_cast<unsigned*>(grown);
-        span->count = unsigned(more);
+    float** table = read == &r.numvertices ? &m->vertices : read == &r.numnormals ? &m->normals : &m->texcoords;
+    unsigned* room = read == &r.numvertices ? &r.vertexEnd : read == &r.numnormals ? &r.normalEnd : &r.texcoordEnd;
+    unsigned before = *room;
+    if (!doubleRoom(r, reinterpret_cast<void**>(table), room, width * sizeof(float), true, 1024)) return false;
+    float* colors = r.shared->colors.load(std::memory_order_relaxed);
+    if (table == &m->vertices && colors) {
+        size_t floats = 3 * (size_t(*room) + 1);
+        if (!(colors = static_cast<float*>(kelTryRealloc(colors, floats * sizeof(float)))))
+            return kelSetMemoryError(r.error, floats, sizeof(float)), false;
+        for (size_t i = 3 * (size_t(before) + 1); i < floats; i++) colors[i] = 1;
+        r.shared->colors.store(colors, std::memory_order_relaxed);
     }
     return true;
+}
+
+// One pass: doubles the room of the triangle table (clearing what it adds,
+// as faces do not write every index), or of the current group's triangle
+// list, whichever is full. False, with the error set, when out of memory.
+bool growTriangles(ObjReader& r) {
+    KelModel* m = r.model;
+    unsigned before = r.triangleEnd;
+    if (r.triangle == r.triangleEnd) {
+        if (!doubleRoom(r, reinterpret_cast<void**>(&m->triangles), &r.triangleEnd, sizeof(KelTriangle), false, 1024))
+            return false;
+        memset(m->triangles + before, 0, (r.triangleEnd - before) * sizeof(KelTriangle));
+    }
+    GroupSpan* span = r.span;
+    return span->filled < span->count ||
+           doubleRoom(r, reinterpret_cast<void**>(&span->group->triangles), &span->count, sizeof(unsigned), false, 64);
 }
 
 // "v", "vn" and "vt": the first pass counts them, the second reads their
