@@ -1181,6 +1181,7 @@ bool reserveTables(ObjReader& r) {
     long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
     unsigned long long memory = pages > 0 && pageSize > 0 ? (unsigned long long)pages * pageSize : 1ull << 30;
     unsigned long long most = memory / 16 / sizeof(KelTriangle);
+    if (most > (1ull << 30)) most = 1ull << 30;  // counts are unsigned
     size_t entries = size_t(r.chunks.total / 16 < most ? r.chunks.total / 16 : most) + 1024;
     struct {
         void** table;
