@@ -852,6 +852,12 @@ unsigned threadCount(const ObjReader& r, size_t pieces) {
     return want ? want : 1;
 }
 
+// The threads that read the whole input: one per range of the first pass,
+// and one alone for a read in one pass.
+unsigned inputThreads(const ObjReader& r) {
+    return threadCount(r, size_t(r.chunks.total / (r.chunk ? r.chunk : 1)) + 1);
+}
+
 // Runs `work(r, reports)` on `threads` threads, the calling thread among
 // them (the one that reports); fewer when a thread cannot be started. Once
 // its own share is done, the calling thread goes on reporting progress
@@ -958,7 +964,7 @@ bool firstPass(ObjReader& r) {
     unsigned long long total = r.chunks.total;
     Range ranges[kMaxThreads] = {};
     size_t count = 0;
-    unsigned threads = threadCount(r, size_t(total / (r.chunk ? r.chunk : 1)) + 1);
+    unsigned threads = inputThreads(r);
     for (unsigned i = 0; i < threads; i++) {
         unsigned long long begin = i ? kelFindStatementStart(&r.chunks, total / threads * i) : 0;
         if (count && begin <= ranges[count - 1].begin) continue;
@@ -1266,7 +1272,7 @@ KelModel* readObj(ObjReader& r) {
     r.shared = &shared;
     KelModel* model = newModel(r);
     bool read = false;
-    if (model && threadCount(r, size_t(r.chunks.total / (r.chunk ? r.chunk : 1)) + 1) == 1) {
+    if (model && inputThreads(r) == 1) {
         r.model = model;
         ObjReader start = r;
         read = onePass(r);
