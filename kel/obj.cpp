@@ -92,11 +92,22 @@ struct Range {
     unsigned long long errorOffset;  // where that error stands
 };
 
+// The second pass's chunks, split into one run per thread, each [front,
+// back). A thread fills its own run front to back; once it is empty, it
+// takes from the back of the longest run left. So each thread writes the
+// tables in a stretch of its own: threads that filled neighbouring chunks,
+// and so the same new pages, slowed each other down by up to a fifth.
+struct ChunkRuns {
+    size_t front[kMaxThreads], back[kMaxThreads];
+    unsigned count;
+};
+
 // What the threads of both passes share.
 struct Shared {
     std::mutex lock;
     std::atomic<float*> colors{nullptr};       // made at the first vertex colour, under lock
-    std::atomic<size_t> next{0};               // the next range to read, or chunk to fill
+    std::atomic<size_t> next{0};               // the next range to read (first pass)
+    ChunkRuns runs = {};                       // the chunks left to fill (second pass), under lock
     std::atomic<size_t> firstError{SIZE_MAX};  // the chunk of `error`
     std::atomic<unsigned long long> done{0};   // input bytes read, both passes together
     std::atomic<bool> cancelled{false};
@@ -858,10 +869,10 @@ unsigned inputThreads(const ObjReader& r) {
     return threadCount(r, size_t(r.chunks.total / (r.chunk ? r.chunk : 1)) + 1);
 }
 
-// Runs `work(r, reports)` on `threads` threads, the calling thread among
-// them (the one that reports); fewer when a thread cannot be started. Once
-// its own share is done, the calling thread goes on reporting progress
-// until the others are done too.
+// Runs `work(r, thread)` on `threads` threads numbered from 0, the calling
+// thread (0, the one that reports) among them; fewer when a thread cannot
+// be started. Once its own share is done, the calling thread goes on
+// reporting progress until the others are done too.
 template <typename Work>
 void onThreads(const ObjReader& r, unsigned threads, Work work) {
     std::thread helpers[kMaxThreads];
@@ -869,15 +880,15 @@ void onThreads(const ObjReader& r, unsigned threads, Work work) {
     unsigned started = 0;
     for (; started + 1 < threads; started++) {
         try {
-            helpers[started] = std::thread([&r, &work, &finished] {
-                work(r, false);
+            helpers[started] = std::thread([&r, &work, &finished, started] {
+                work(r, started + 1);
                 finished++;
             });
         } catch (...) {
             break;
         }
     }
-    work(r, true);
+    work(r, 0u);
     while (r.options->progress && finished < started && keepGoing(r, r.shared->done))
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     for (unsigned i = 0; i < started; i++) helpers[i].join();
@@ -973,8 +984,9 @@ bool firstPass(ObjReader& r) {
         ranges[count++].begin = begin;
     }
     ranges[count - 1].end = total;
-    onThreads(r, threads < count ? threads : unsigned(count),
-              [&ranges, count](const ObjReader& reader, bool reports) { scanRanges(reader, ranges, count, reports); });
+    onThreads(
+        r, threads < count ? threads : unsigned(count),
+        [&ranges, count](const ObjReader& reader, unsigned thread) { scanRanges(reader, ranges, count, thread == 0); });
     bool merged = !r.shared->cancelled && mergeRanges(r, ranges, count);
     for (size_t i = 0; i < count; i++) freeRange(ranges[i]);
     if (!merged) return false;
@@ -1073,15 +1085,28 @@ bool loadChunk(ObjReader& t, size_t index) {
     return true;
 }
 
-// One thread of the second pass: takes the next chunk until none is left,
-// the read is cancelled, or the chunks left come after one that failed.
-// The calling thread (`reports`) also reports progress.
-void fillChunks(const ObjReader& r, bool reports) {
+// The next chunk for `thread` to fill (see ChunkRuns), or SIZE_MAX when
+// none is left.
+size_t takeChunk(Shared* shared, unsigned thread) {
+    std::lock_guard<std::mutex> hold(shared->lock);
+    ChunkRuns& runs = shared->runs;
+    if (runs.front[thread] < runs.back[thread]) return runs.front[thread]++;
+    unsigned longest = 0;
+    for (unsigned k = 1; k < runs.count; k++)
+        if (runs.back[k] - runs.front[k] > runs.back[longest] - runs.front[longest]) longest = k;
+    return runs.front[longest] < runs.back[longest] ? --runs.back[longest] : SIZE_MAX;
+}
+
+// One thread of the second pass: fills chunks until none is left or the
+// read is cancelled, skipping those after one that failed. Thread 0, the
+// calling thread, also reports progress.
+void fillChunks(const ObjReader& r, unsigned thread) {
     Shared* shared = r.shared;
     KelError error = {};
     ObjReader t = threadReader(r, &error);
-    for (size_t i; (i = shared->next++) < r.plan->numchunks;) {
-        if (shared->cancelled || i > shared->firstError) break;
+    for (size_t i; (i = takeChunk(shared, thread)) != SIZE_MAX;) {
+        if (shared->cancelled) break;
+        if (i > shared->firstError) continue;
         if (loadChunk(t, i)) fillChunk(t, i);
         if (error.code != KEL_OK) {
             std::lock_guard<std::mutex> hold(shared->lock);
@@ -1089,7 +1114,7 @@ void fillChunks(const ObjReader& r, bool reports) {
             error = {};
         }
         unsigned long long done = shared->done += r.plan->chunks[i].size;
-        if (reports && !keepGoing(r, done)) break;
+        if (thread == 0 && !keepGoing(r, done)) break;
     }
     free(t.chunks.data);
 }
@@ -1136,8 +1161,14 @@ bool finishRead(ObjReader& r) {
 // Second pass: fills the chunks on as many threads as help.
 bool secondPass(ObjReader& r) {
     Shared* shared = r.shared;
-    shared->next = 0;
-    onThreads(r, threadCount(r, r.plan->numchunks), fillChunks);
+    unsigned threads = threadCount(r, r.plan->numchunks);
+    size_t chunks = r.plan->numchunks;
+    shared->runs.count = threads;
+    for (unsigned k = 0; k < threads; k++) {
+        shared->runs.front[k] = chunks * k / threads;
+        shared->runs.back[k] = chunks * (k + 1) / threads;
+    }
+    onThreads(r, threads, fillChunks);
     r.model->colors = shared->colors;
     if (shared->firstError != SIZE_MAX) *r.error = shared->error;
     if (r.error->code != KEL_OK || shared->cancelled) return false;
