@@ -70,10 +70,12 @@ TEST_F(ObjTest, PolygonsBecomeFansAndFacesRunAcrossLineEnds) {
 TEST_F(ObjTest, ReferencesAreWholeTokensAndShortOnesKeepEarlierMembers) {
     read(std::string(kQuad) + "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\nvt 5 5\nvt 6 6\nvt 7 7\n" +
          "vn 0 0 1\nvn 0 1 0\n"
-         "f 1/7/ 2/6/ 3/5/\n"                // trailing slashes: vertex and texture coordinate
-         "f 1/1/1 2/2/2 3 4/4\n"             // short references keep the previous members
-         "f 1/1/1 2/2/2 3/3/2 -1/-1/-1\n");  // relative indices
-    ASSERT_EQ(model->numtriangles, 1u + 2u + 2u);
+         "f 1/7/ 2/6/ 3/5/\n"              // trailing slashes: vertex and texture coordinate
+         "f 1/1/1 2/2/2 3 4/4\n"           // short references keep the previous members
+         "f 1/1/1 2/2/2 3/3/2 -1/-1/-1\n"  // relative indices
+         // indices of 7 to 10 digits
+         "f 0000001/00000007/000000001 00000002/000000006/0000000002 000000003/0000000005/0000001\n");
+    ASSERT_EQ(model->numtriangles, 1u + 2u + 2u + 1u);
     EXPECT_EQ(vIdx(model, 0), (Corners{1, 2, 3}));
     EXPECT_EQ(tIdx(model, 0), (Corners{7, 6, 5}));
     EXPECT_EQ(nIdx(model, 0), (Corners{0, 0, 0}));
@@ -86,6 +88,9 @@ TEST_F(ObjTest, ReferencesAreWholeTokensAndShortOnesKeepEarlierMembers) {
     EXPECT_EQ(vIdx(model, 4), (Corners{1, 3, 5}));
     EXPECT_EQ(tIdx(model, 4), (Corners{1, 3, 7}));
     EXPECT_EQ(nIdx(model, 4), (Corners{1, 2, 2}));
+    EXPECT_EQ(vIdx(model, 5), (Corners{1, 2, 3}));
+    EXPECT_EQ(tIdx(model, 5), (Corners{7, 6, 5}));
+    EXPECT_EQ(nIdx(model, 5), (Corners{1, 2, 1}));
 }
 
 TEST_F(ObjTest, RelativeIndicesCountBackFromTheLatestEntry) {
