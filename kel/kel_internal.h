@@ -19,6 +19,29 @@ unsigned kelCheckMode(const KelModel* model, unsigned mode, const char* const wa
 
 // kelAddGroup that returns null (adding nothing) when out of memory.
 KelGroup* kelTryAddGroup(KelModel* model, const char* name);
+// kelTryAddGroup for a name no group of the model has: the group added
+// without searching the model's list.
+KelGroup* kelTryNewGroup(KelModel* model, const char* name);
+
+// A hash index of groups by name. Each slot holds a group (null when the
+// slot is empty), and a value and a stamp for the index's user (the OBJ
+// reader keeps there the span of the group in a chunk, and that chunk).
+struct KelGroupSlot {
+    KelGroup* group;
+    size_t hash;  // of the group's name
+    size_t value, stamp;
+};
+struct KelGroupIndex {
+    KelGroupSlot* slots;  // owned; free with kelFreeGroupIndex
+    size_t capacity, count;
+};
+// Makes room for one more group, so that the slot kelGroupSlot gives next
+// may be filled (then count one more). False when out of memory.
+bool kelReserveGroupSlot(KelGroupIndex* index);
+// The slot of the group named `name`, or the empty slot where it would go;
+// null while the index has no room at all. Slots move when room is made.
+KelGroupSlot* kelGroupSlot(const KelGroupIndex* index, const char* name);
+void kelFreeGroupIndex(KelGroupIndex* index);
 // kelFindMaterial without its message: false when no material is named
 // `name` (*index untouched).
 bool kelLookupMaterial(const KelModel* model, const char* name, unsigned* index);

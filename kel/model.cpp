@@ -15,8 +15,11 @@ KelGroup* kelFindGroup(KelModel* model, const char* name) {
 
 KelGroup* kelTryAddGroup(KelModel* model, const char* name) {
     KelGroup* group = kelFindGroup(model, name);
-    if (group) return group;
-    group = static_cast<KelGroup*>(kelTryAlloc(1, sizeof(KelGroup)));
+    return group ? group : kelTryNewGroup(model, name);
+}
+
+KelGroup* kelTryNewGroup(KelModel* model, const char* name) {
+    KelGroup* group = static_cast<KelGroup*>(kelTryAlloc(1, sizeof(KelGroup)));
     if (!group) return nullptr;
     if (!(group->name = kelTryCopyName(name, strlen(name)))) {
         free(group);

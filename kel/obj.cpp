@@ -87,6 +87,7 @@ struct Range {
     Plan plan;
     LibraryNote* libraries;  // owned
     size_t numlibraries, librariesCapacity;
+    KelGroupIndex groups;            // `local`'s groups
     KelGroup* last;                  // the group in force at its end (a group of `local`), or null
     KelError error;                  // its first error
     unsigned long long errorOffset;  // where that error stands
@@ -136,9 +137,13 @@ struct ObjReader {
     unsigned triangle, triangleEnd;  // the chunk's next and end triangle slots (second pass)
     KelGroup* group;                 // current group (first pass; null for the one in force where the range starts)
     GroupSpan* span;                 // current group's span in the chunk; null for one the first pass did not see
-    ChunkPlan* current;              // the chunk being read
-    unsigned material;               // current material (second pass)
-    bool libraryMissing;             // an optional library could not be opened: usemtl takes "default"
+    // The model's groups by name, each with its span in the chunk that last
+    // named it; in the second pass, the groups this thread has met.
+    KelGroupIndex* groups;
+    size_t spansMet;      // the chunk's spans whose groups the second pass has met
+    ChunkPlan* current;   // the chunk being read
+    unsigned material;    // current material (second pass)
+    bool libraryMissing;  // an optional library could not be opened: usemtl takes "default"
     // One pass (see onePass): the tables grow, and vertexEnd, normalEnd,
     // texcoordEnd, triangleEnd and each span's count are their room.
     bool onePass;
@@ -513,32 +518,80 @@ bool makeRoom(T** array, size_t count, size_t* capacity, KelError* error) {
     return true;
 }
 
-// The span of `group` in the chunk being read: found, or added in the first
-// pass; null when the second pass finds none (the file changed) or memory
-// runs out (with the error set).
-GroupSpan* spanOf(ObjReader& r, KelGroup* group, bool fill) {
+// The slot of the group named `name` in r.groups, the group made (newest
+// first in the model's list) when the model has none of that name; null,
+// with the error set, when out of memory.
+KelGroupSlot* namedGroup(ObjReader& r, const char* name) {
+    KelGroupIndex* index = r.groups;
+    if (!kelReserveGroupSlot(index))
+        return kelSetMemoryError(r.error, 2 * index->capacity, sizeof(KelGroupSlot)), nullptr;
+    KelGroupSlot* slot = kelGroupSlot(index, name);
+    if (!slot->group) {
+        if (!(slot->group = kelTryNewGroup(r.model, name)))
+            return kelSetMemoryError(r.error, 1, sizeof(KelGroup)), nullptr;
+        index->count++;
+    }
+    return slot;
+}
+
+// Adds a span for `group` to the chunk being read (first pass); null, with
+// the error set, when out of memory.
+GroupSpan* addSpan(ObjReader& r, KelGroup* group) {
     Plan* plan = r.plan;
-    GroupSpan* spans = plan->spans + r.current->firstSpan;
-    for (size_t i = 0; i < r.current->numSpans; i++)
-        if (spans[i].group == group) return &spans[i];
-    if (fill || !makeRoom(&plan->spans, plan->numspans, &plan->spansCapacity, r.error)) return nullptr;
+    if (!makeRoom(&plan->spans, plan->numspans, &plan->spansCapacity, r.error)) return nullptr;
     GroupSpan* span = &plan->spans[plan->numspans++];
     *span = GroupSpan{group, 0, 0, 0, 0, false};
     r.current->numSpans++;
     return span;
 }
 
-// One pass: the span of `group`, which stands for its whole triangle list
-// (first 0, count its room): found, or added; null when memory runs out
-// (with the error set).
-GroupSpan* groupSpan(ObjReader& r, KelGroup* group) {
+// The stamp of a slot whose span lies in the chunk being read.
+size_t chunkStamp(const ObjReader& r) { return size_t(r.current - r.plan->chunks) + 1; }
+
+// First pass: the span of the group in `slot` in the chunk being read,
+// found or added; null, with the error set, when out of memory.
+GroupSpan* spanOf(ObjReader& r, KelGroupSlot* slot) {
+    size_t stamp = chunkStamp(r);
+    if (slot->stamp != stamp) {
+        if (!addSpan(r, slot->group)) return nullptr;
+        slot->value = r.plan->numspans - 1;
+        slot->stamp = stamp;
+    }
+    return &r.plan->spans[slot->value];
+}
+
+// Second pass: the span of the group named `name` in the chunk being read.
+// A group the chunk has not named before has the chunk's next span, as the
+// first pass added them in the order it met their groups. Null when the
+// file changed since, or memory runs out (with the error set).
+GroupSpan* metSpan(ObjReader& r, const char* name) {
     Plan* plan = r.plan;
-    for (size_t i = plan->numspans; i-- > 0;)
-        if (plan->spans[i].group == group) return &plan->spans[i];
-    if (!makeRoom(&plan->spans, plan->numspans, &plan->spansCapacity, r.error)) return nullptr;
-    GroupSpan* span = &plan->spans[plan->numspans++];
-    *span = GroupSpan{group, 0, 0, 0, 0, false};
+    const ChunkPlan* c = r.current;
+    size_t stamp = chunkStamp(r);
+    if (!kelReserveGroupSlot(r.groups))
+        return kelSetMemoryError(r.error, 2 * r.groups->capacity, sizeof(KelGroupSlot)), nullptr;
+    KelGroupSlot* slot = kelGroupSlot(r.groups, name);
+    if (slot->group && slot->stamp == stamp) return &plan->spans[slot->value];
+    GroupSpan* span = &plan->spans[c->firstSpan + r.spansMet];
+    if (r.spansMet == c->numSpans || strcmp(span->group->name, name) != 0) return nullptr;
+    if (!slot->group) slot->group = span->group, r.groups->count++;
+    slot->value = c->firstSpan + r.spansMet++;
+    slot->stamp = stamp;
     return span;
+}
+
+// One pass: the span of the group in `slot`, which stands for its whole
+// triangle list (first 0, count its room): found, or added; null when
+// memory runs out (with the error set).
+GroupSpan* groupSpan(ObjReader& r, KelGroupSlot* slot) {
+    Plan* plan = r.plan;
+    if (!slot->stamp) {
+        if (!makeRoom(&plan->spans, plan->numspans, &plan->spansCapacity, r.error)) return nullptr;
+        plan->spans[plan->numspans] = GroupSpan{slot->group, 0, 0, 0, 0, false};
+        slot->value = plan->numspans++;
+        slot->stamp = 1;
+    }
+    return &plan->spans[slot->value];
 }
 
 // "g": the group's name is the whole rest of the line, the blanks after the
@@ -555,21 +608,18 @@ const char* groupStatement(ObjReader& r, const char* tokenEnd, bool fill) {
     char saved = *lineEnd;
     *lineEnd = '\0';
     if (fill && r.onePass) {
-        KelGroup* group = kelTryAddGroup(r.model, p);
-        if (!group) kelSetMemoryError(r.error, 1, sizeof(KelGroup));
-        if (!(r.span = group ? groupSpan(r, group) : nullptr))
+        KelGroupSlot* slot = namedGroup(r, p);
+        if (!(r.span = slot ? groupSpan(r, slot) : nullptr))
             next = r.end;
         else
             r.span->material = r.material, r.span->assigned = true;
     } else if (fill) {
-        KelGroup* group = kelFindGroup(r.model, p);
-        r.span = group ? spanOf(r, group, true) : nullptr;
+        r.span = metSpan(r, p);
         if (r.span) r.span->material = r.material, r.span->assigned = true;
-    } else if (!(r.group = kelTryAddGroup(r.model, p))) {
-        kelSetMemoryError(r.error, 1, sizeof(KelGroup));
-        next = r.end;
-    } else if (!(r.span = spanOf(r, r.group, false))) {
-        next = r.end;
+    } else {
+        KelGroupSlot* slot = namedGroup(r, p);
+        if (slot) r.group = slot->group;
+        if (!slot || !(r.span = spanOf(r, slot))) next = r.end;
     }
     *lineEnd = saved;
     return next;
@@ -812,7 +862,11 @@ bool planChunk(ObjReader& r) {
                            nullptr,
                            0,
                            false};
-    return (r.span = spanOf(r, r.group, false)) != nullptr;
+    // Its first span is the group in force where it starts.
+    if (!(r.span = addSpan(r, r.group))) return false;
+    if (KelGroupSlot* slot = r.group ? kelGroupSlot(r.groups, r.group->name) : nullptr)
+        slot->value = plan->numspans - 1, slot->stamp = chunkStamp(r);
+    return true;
 }
 
 // The first pass over one range, on the thread that took it: counts and
@@ -824,6 +878,7 @@ void scanRange(const ObjReader& r, Range& range, bool reports) {
     t.range = &range;
     t.plan = &range.plan;
     t.group = nullptr;
+    t.groups = &range.groups;
     t.errorOffset = range.begin;
     if (!(t.model = range.local = static_cast<KelModel*>(kelTryAlloc(1, sizeof(KelModel)))))
         return kelSetMemoryError(t.error, 1, sizeof(KelModel));
@@ -911,16 +966,15 @@ bool appendPlan(ObjReader& r, Range& range, KelGroup* carried, const unsigned ba
         size_t count = c.numSpans;
         c.numSpans = 0;
         for (size_t k = 0; k < count; k++) {
-            KelGroup* group = spans[k].group ? kelFindGroup(r.model, spans[k].group->name) : carried;
-            GroupSpan* span = plan->spans + c.firstSpan;
-            while (span < plan->spans + plan->numspans && span->group != group) span++;
-            if (span == plan->spans + plan->numspans) {
+            KelGroupSlot* slot = kelGroupSlot(r.groups, (spans[k].group ? spans[k].group : carried)->name);
+            if (slot->stamp != plan->numchunks) {  // the group's first span in this chunk
                 if (!makeRoom(&plan->spans, plan->numspans, &plan->spansCapacity, r.error)) return false;
-                span = &plan->spans[plan->numspans++];
-                *span = GroupSpan{group, 0, 0, 0, 0, false};
+                plan->spans[plan->numspans] = GroupSpan{slot->group, 0, 0, 0, 0, false};
+                slot->value = plan->numspans++;
+                slot->stamp = plan->numchunks;
                 c.numSpans++;
             }
-            span->count += spans[k].count;
+            plan->spans[slot->value].count += spans[k].count;
         }
     }
     return true;
@@ -931,8 +985,9 @@ bool appendPlan(ObjReader& r, Range& range, KelGroup* carried, const unsigned ba
 // created in the order they first appear, the plan of every chunk.
 bool mergeRanges(ObjReader& r, Range* ranges, size_t count) {
     KelModel* m = r.model;
-    KelGroup* carried = kelTryAddGroup(m, "default");
-    if (!carried) return kelSetMemoryError(r.error, 1, sizeof(KelGroup)), false;
+    KelGroupSlot* first = namedGroup(r, "default");
+    if (!first) return false;
+    KelGroup* carried = first->group;
     unsigned base[4] = {0, 0, 0, 0};
     for (size_t i = 0; i < count; i++) {
         Range& range = ranges[i];
@@ -941,15 +996,14 @@ bool mergeRanges(ObjReader& r, Range* ranges, size_t count) {
             if (!loadLibrary(r, range.libraries[k])) return false;
         }
         if (range.error.code != KEL_OK) return *r.error = range.error, false;
-        // The range's groups, oldest first.
-        for (KelGroup* done = nullptr; done != range.local->groups;) {
-            KelGroup* g = range.local->groups;
-            while (g->next != done) g = g->next;
-            if (!kelTryAddGroup(m, g->name)) return kelSetMemoryError(r.error, 1, sizeof(KelGroup)), false;
-            done = g;
-        }
+        // The range's groups, oldest first: its list, newest first, turned round.
+        KelGroup* oldest = nullptr;
+        for (KelGroup *g = range.local->groups, *next; g; g = next) next = g->next, g->next = oldest, oldest = g;
+        range.local->groups = oldest;
+        for (KelGroup* g = oldest; g; g = g->next)
+            if (!namedGroup(r, g->name)) return false;
         if (!appendPlan(r, range, carried, base)) return false;
-        if (range.last) carried = kelFindGroup(m, range.last->name);
+        if (range.last) carried = kelGroupSlot(r.groups, range.last->name)->group;
         base[0] += range.local->numvertices, base[1] += range.local->numnormals;
         base[2] += range.local->numtexcoords, base[3] += range.local->numtriangles;
     }
@@ -959,6 +1013,7 @@ bool mergeRanges(ObjReader& r, Range* ranges, size_t count) {
 
 void freeRange(Range& range) {
     if (range.local) kelDelete(range.local);
+    kelFreeGroupIndex(&range.groups);
     for (size_t i = 0; i < range.plan.numchunks; i++) free(range.plan.chunks[i].lastMaterial);
     free(range.plan.chunks);
     free(range.plan.spans);
@@ -1053,6 +1108,11 @@ void fillChunk(ObjReader& r, size_t index) {
     r.triangle = c->triangles, r.triangleEnd = next ? next->triangles : m->numtriangles;
     r.material = c->material;
     r.span = &plan->spans[c->firstSpan];
+    r.spansMet = 1;
+    if (!kelReserveGroupSlot(r.groups)) return kelSetMemoryError(r.error, 2 * r.groups->capacity, sizeof(KelGroupSlot));
+    KelGroupSlot* slot = kelGroupSlot(r.groups, r.span->group->name);
+    if (!slot->group) slot->group = r.span->group, r.groups->count++;
+    slot->value = c->firstSpan, slot->stamp = index + 1;
     readStatements(r, true);
     bool complete = r.numvertices == r.vertexEnd && r.numnormals == r.normalEnd && r.numtexcoords == r.texcoordEnd &&
                     r.triangle == r.triangleEnd;
@@ -1105,6 +1165,8 @@ void fillChunks(const ObjReader& r, unsigned thread) {
     Shared* shared = r.shared;
     KelError error = {};
     ObjReader t = threadReader(r, &error);
+    KelGroupIndex met = {};
+    t.groups = &met;
     for (size_t i; (i = takeChunk(shared, thread)) != SIZE_MAX;) {
         if (shared->cancelled) break;
         if (i > shared->firstError) continue;
@@ -1117,6 +1179,7 @@ void fillChunks(const ObjReader& r, unsigned thread) {
         unsigned long long done = shared->done += r.plan->chunks[i].size;
         if (thread == 0 && !keepGoing(r, done)) break;
     }
+    kelFreeGroupIndex(&met);
     free(t.chunks.data);
 }
 
@@ -1247,9 +1310,8 @@ bool onePass(ObjReader& r) {
     KelModel* m = r.model;
     Plan* plan = r.plan;
     r.onePass = true;
-    KelGroup* group = kelTryAddGroup(m, "default");
-    if (!group) return kelSetMemoryError(r.error, 1, sizeof(KelGroup)), false;
-    if (!(r.span = groupSpan(r, group)) || !reserveTables(r)) return false;
+    KelGroupSlot* first = namedGroup(r, "default");
+    if (!first || !(r.span = groupSpan(r, first)) || !reserveTables(r)) return false;
     while (kelNextChunk(&r.chunks)) {
         // Where each chunk lies, to find its usemtl statements again for
         // their messages.
@@ -1300,8 +1362,10 @@ void discardRead(KelModel* model, Plan* plan, Shared* shared) {
 KelModel* readObj(ObjReader& r) {
     Plan plan = {};
     Shared shared;
+    KelGroupIndex groups = {};
     r.plan = &plan;
     r.shared = &shared;
+    r.groups = &groups;
     KelModel* model = newModel(r);
     bool read = false;
     if (model && inputThreads(r) == 1) {
@@ -1312,6 +1376,7 @@ KelModel* readObj(ObjReader& r) {
             // Read again in two passes, into a new model; progress goes on
             // from where it stands.
             discardRead(model, &plan, &shared);
+            kelFreeGroupIndex(&groups);
             shared.done = 0;
             KelChunks chunks = r.chunks;
             r = start;
@@ -1333,6 +1398,7 @@ KelModel* readObj(ObjReader& r) {
     }
     kelCloseChunks(&r.chunks);
     discardRead(nullptr, &plan, &shared);
+    kelFreeGroupIndex(&groups);
     return model;
 }
 

@@ -232,6 +232,41 @@ TEST(KelChunks, OnePassReadsAsTwoPassesDo) {
     }
 }
 
+// Thousands of groups, then every seventh named again, twice running:
+// every read, however split, gives each group its triangles in file order
+// and lists the groups newest first.
+TEST(KelChunks, ThousandsOfGroupsKeepTheirTrianglesAcrossChunksAndThreads) {
+    TempDir dir;
+    const unsigned n = 3000;
+    std::string obj = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+    for (unsigned i = 0; i < n; i++) obj += "g part" + std::to_string(i) + "\nf 1 2 3\n";
+    for (unsigned i = n - 1; i < n; i -= 7)
+        obj += "g part" + std::to_string(i) + "\nf 1 2 3\ng part" + std::to_string(i) + "\nf 1 2 3\n";
+    std::string path = dir.write("m.obj", obj);
+    KelReadOptions options = {};
+    for (size_t chunk : {size_t(64), size_t(4096), kelChunkSize})
+        for (unsigned threads = 1; threads <= 4; threads++) {
+            SCOPED_TRACE("chunk " + std::to_string(chunk) + " threads " + std::to_string(threads));
+            options.threads = threads;
+            KelModel* m = kelLoadOBJChunks(path.c_str(), chunk, &options, nullptr);
+            ASSERT_NE(m, nullptr);
+            ASSERT_EQ(m->numgroups, n + 1);
+            const KelGroup* g = m->groups;
+            for (unsigned i = n - 1; i < n; i--, g = g->next) {
+                ASSERT_EQ(std::string(g->name), " part" + std::to_string(i));  // the name keeps its blank
+                std::vector<unsigned> expected = {1 + i};
+                if ((n - 1 - i) % 7 == 0) {
+                    unsigned k = (n - 1 - i) / 7;
+                    expected.insert(expected.end(), {n + 1 + 2 * k, n + 2 + 2 * k});
+                }
+                ASSERT_EQ(std::vector<unsigned>(g->triangles, g->triangles + g->numtriangles), expected);
+            }
+            EXPECT_STREQ(g->name, "default");
+            EXPECT_EQ(g->numtriangles, 1u);
+            kelDelete(m);
+        }
+}
+
 TEST(KelChunks, ErrorsNameTheLineAcrossChunks) {
     TempDir dir;
     std::string obj = "v 0 0 0\nv 1 0 0\nv 1 1 0\n";
