@@ -23,25 +23,27 @@ KelGroup* kelTryAddGroup(KelModel* model, const char* name);
 // without searching the model's list.
 KelGroup* kelTryNewGroup(KelModel* model, const char* name);
 
-// A hash index of groups by name. Each slot holds a group (null when the
-// slot is empty), and a value and a stamp for the index's user (the OBJ
-// reader keeps there the span of the group in a chunk, and that chunk).
-struct KelGroupSlot {
+// A hash index by name. Each slot holds a name (null when the slot is
+// empty; not owned), and for the index's user a group and a value and a
+// stamp (the OBJ reader keeps there a group, its span in a chunk and that
+// chunk; or a material's index).
+struct KelNameSlot {
+    const char* name;
+    size_t hash;  // of the name
     KelGroup* group;
-    size_t hash;  // of the group's name
     size_t value, stamp;
 };
-struct KelGroupIndex {
-    KelGroupSlot* slots;  // owned; free with kelFreeGroupIndex
+struct KelNameIndex {
+    KelNameSlot* slots;  // owned; free with kelFreeNameIndex
     size_t capacity, count;
 };
-// Makes room for one more group, so that the slot kelGroupSlot gives next
-// may be filled (then count one more). False when out of memory.
-bool kelReserveGroupSlot(KelGroupIndex* index);
-// The slot of the group named `name`, or the empty slot where it would go;
-// null while the index has no room at all. Slots move when room is made.
-KelGroupSlot* kelGroupSlot(const KelGroupIndex* index, const char* name);
-void kelFreeGroupIndex(KelGroupIndex* index);
+// Makes room for one more name, so that the slot kelNameSlot gives next may
+// be filled (then count one more). False when out of memory.
+bool kelReserveNameSlot(KelNameIndex* index);
+// The slot of `name`, or the empty slot where it would go; null while the
+// index has no room at all. Slots move when room is made.
+KelNameSlot* kelNameSlot(const KelNameIndex* index, const char* name);
+void kelFreeNameIndex(KelNameIndex* index);
 // kelFindMaterial without its message: false when no material is named
 // `name` (*index untouched).
 bool kelLookupMaterial(const KelModel* model, const char* name, unsigned* index);

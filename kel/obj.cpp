@@ -87,7 +87,7 @@ struct Range {
     Plan plan;
     LibraryNote* libraries;  // owned
     size_t numlibraries, librariesCapacity;
-    KelGroupIndex groups;            // `local`'s groups
+    KelNameIndex groups;             // `local`'s groups
     KelGroup* last;                  // the group in force at its end (a group of `local`), or null
     KelError error;                  // its first error
     unsigned long long errorOffset;  // where that error stands
@@ -139,11 +139,12 @@ struct ObjReader {
     GroupSpan* span;                 // current group's span in the chunk; null for one the first pass did not see
     // The model's groups by name, each with its span in the chunk that last
     // named it; in the second pass, the groups this thread has met.
-    KelGroupIndex* groups;
-    size_t spansMet;      // the chunk's spans whose groups the second pass has met
-    ChunkPlan* current;   // the chunk being read
-    unsigned material;    // current material (second pass)
-    bool libraryMissing;  // an optional library could not be opened: usemtl takes "default"
+    KelNameIndex* groups;
+    KelNameIndex* materials;  // the model's material table by name
+    size_t spansMet;          // the chunk's spans whose groups the second pass has met
+    ChunkPlan* current;       // the chunk being read
+    unsigned material;        // current material (second pass)
+    bool libraryMissing;      // an optional library could not be opened: usemtl takes "default"
     // One pass (see onePass): the tables grow, and vertexEnd, normalEnd,
     // texcoordEnd, triangleEnd and each span's count are their room.
     bool onePass;
@@ -521,14 +522,15 @@ bool makeRoom(T** array, size_t count, size_t* capacity, KelError* error) {
 // The slot of the group named `name` in r.groups, the group made (newest
 // first in the model's list) when the model has none of that name; null,
 // with the error set, when out of memory.
-KelGroupSlot* namedGroup(ObjReader& r, const char* name) {
-    KelGroupIndex* index = r.groups;
-    if (!kelReserveGroupSlot(index))
-        return kelSetMemoryError(r.error, 2 * index->capacity, sizeof(KelGroupSlot)), nullptr;
-    KelGroupSlot* slot = kelGroupSlot(index, name);
-    if (!slot->group) {
+KelNameSlot* namedGroup(ObjReader& r, const char* name) {
+    KelNameIndex* index = r.groups;
+    if (!kelReserveNameSlot(index))
+        return kelSetMemoryError(r.error, 2 * index->capacity, sizeof(KelNameSlot)), nullptr;
+    KelNameSlot* slot = kelNameSlot(index, name);
+    if (!slot->name) {
         if (!(slot->group = kelTryNewGroup(r.model, name)))
             return kelSetMemoryError(r.error, 1, sizeof(KelGroup)), nullptr;
+        slot->name = slot->group->name;
         index->count++;
     }
     return slot;
@@ -550,7 +552,7 @@ size_t chunkStamp(const ObjReader& r) { return size_t(r.current - r.plan->chunks
 
 // First pass: the span of the group in `slot` in the chunk being read,
 // found or added; null, with the error set, when out of memory.
-GroupSpan* spanOf(ObjReader& r, KelGroupSlot* slot) {
+GroupSpan* spanOf(ObjReader& r, KelNameSlot* slot) {
     size_t stamp = chunkStamp(r);
     if (slot->stamp != stamp) {
         if (!addSpan(r, slot->group)) return nullptr;
@@ -568,13 +570,13 @@ GroupSpan* metSpan(ObjReader& r, const char* name) {
     Plan* plan = r.plan;
     const ChunkPlan* c = r.current;
     size_t stamp = chunkStamp(r);
-    if (!kelReserveGroupSlot(r.groups))
-        return kelSetMemoryError(r.error, 2 * r.groups->capacity, sizeof(KelGroupSlot)), nullptr;
-    KelGroupSlot* slot = kelGroupSlot(r.groups, name);
-    if (slot->group && slot->stamp == stamp) return &plan->spans[slot->value];
+    if (!kelReserveNameSlot(r.groups))
+        return kelSetMemoryError(r.error, 2 * r.groups->capacity, sizeof(KelNameSlot)), nullptr;
+    KelNameSlot* slot = kelNameSlot(r.groups, name);
+    if (slot->name && slot->stamp == stamp) return &plan->spans[slot->value];
     GroupSpan* span = &plan->spans[c->firstSpan + r.spansMet];
     if (r.spansMet == c->numSpans || strcmp(span->group->name, name) != 0) return nullptr;
-    if (!slot->group) slot->group = span->group, r.groups->count++;
+    if (!slot->name) slot->name = span->group->name, slot->group = span->group, r.groups->count++;
     slot->value = c->firstSpan + r.spansMet++;
     slot->stamp = stamp;
     return span;
@@ -583,7 +585,7 @@ GroupSpan* metSpan(ObjReader& r, const char* name) {
 // One pass: the span of the group in `slot`, which stands for its whole
 // triangle list (first 0, count its room): found, or added; null when
 // memory runs out (with the error set).
-GroupSpan* groupSpan(ObjReader& r, KelGroupSlot* slot) {
+GroupSpan* groupSpan(ObjReader& r, KelNameSlot* slot) {
     Plan* plan = r.plan;
     if (!slot->stamp) {
         if (!makeRoom(&plan->spans, plan->numspans, &plan->spansCapacity, r.error)) return nullptr;
@@ -608,7 +610,7 @@ const char* groupStatement(ObjReader& r, const char* tokenEnd, bool fill) {
     char saved = *lineEnd;
     *lineEnd = '\0';
     if (fill && r.onePass) {
-        KelGroupSlot* slot = namedGroup(r, p);
+        KelNameSlot* slot = namedGroup(r, p);
         if (!(r.span = slot ? groupSpan(r, slot) : nullptr))
             next = r.end;
         else
@@ -617,7 +619,7 @@ const char* groupStatement(ObjReader& r, const char* tokenEnd, bool fill) {
         r.span = metSpan(r, p);
         if (r.span) r.span->material = r.material, r.span->assigned = true;
     } else {
-        KelGroupSlot* slot = namedGroup(r, p);
+        KelNameSlot* slot = namedGroup(r, p);
         if (slot) r.group = slot->group;
         if (!slot || !(r.span = spanOf(r, slot))) next = r.end;
     }
@@ -634,6 +636,30 @@ void noteLibrary(ObjReader& r, const char* name, size_t length, const char* at) 
     range->libraries[range->numlibraries++] = {copy, r.chunks.offset + size_t(at - r.chunks.data)};
 }
 
+// Indexes the model's material table by name, the first material of a
+// name standing for it as in kelLookupMaterial. False, with the error set,
+// when out of memory.
+bool indexMaterials(ObjReader& r) {
+    KelNameIndex* index = r.materials;
+    const KelModel* m = r.model;
+    kelFreeNameIndex(index);
+    for (unsigned i = 0; i < m->nummaterials; i++) {
+        if (!kelReserveNameSlot(index))
+            return kelSetMemoryError(r.error, 2 * index->capacity, sizeof(KelNameSlot)), false;
+        KelNameSlot* slot = kelNameSlot(index, m->materials[i].name);
+        if (!slot->name) slot->name = m->materials[i].name, slot->value = i, index->count++;
+    }
+    return true;
+}
+
+// kelLookupMaterial through r.materials.
+bool lookupMaterial(const ObjReader& r, const char* name, unsigned* index) {
+    const KelNameSlot* slot = kelNameSlot(r.materials, name);
+    if (!slot || !slot->name) return false;
+    *index = unsigned(slot->value);
+    return true;
+}
+
 // Reads the library a note names. A library that cannot be opened is an
 // error, or with optionalLibrary a warning that leaves the model with only
 // the "default" material. False when the read ends here.
@@ -645,12 +671,12 @@ bool loadLibrary(ObjReader& r, const LibraryNote& note) {
     KelError libraryError = {};
     int status = kelLoadMTLChunks(m, m->mtllibname, r.chunk, r.options, &libraryError);
     r.libraryMissing = false;
-    if (status == KEL_OK) return true;
+    if (status == KEL_OK) return indexMaterials(r);
     if (status == KEL_ERROR_LIBRARY && r.options->optionalLibrary) {
         if (r.onePass) return r.needsTwoPasses = true, false;  // the warning is theirs to print
         printf("kelReadOBJ() warning: %s; every material is \"default\".\n", libraryError.message);
         r.libraryMissing = true;
-        if (kelDefaultMaterials(m)) return true;
+        if (kelDefaultMaterials(m)) return indexMaterials(r);
         return kelSetMemoryError(r.error, 1, sizeof(KelMaterial)), false;
     }
     libraryError.line = status == KEL_ERROR_MEMORY ? 0 : kelLineAt(&r.chunks, note.offset);
@@ -679,7 +705,7 @@ void useMaterial(ObjReader& r, const char* name, size_t length, bool fill) {
     }
     r.usedMaterial = true;
     r.material = 0;
-    if (!r.libraryMissing && !kelLookupMaterial(r.model, name, &r.material)) r.current->unknownMaterial = true;
+    if (!r.libraryMissing && !lookupMaterial(r, name, &r.material)) r.current->unknownMaterial = true;
     if (r.span) r.span->material = r.material, r.span->assigned = true;
 }
 
@@ -864,7 +890,7 @@ bool planChunk(ObjReader& r) {
                            false};
     // Its first span is the group in force where it starts.
     if (!(r.span = addSpan(r, r.group))) return false;
-    if (KelGroupSlot* slot = r.group ? kelGroupSlot(r.groups, r.group->name) : nullptr)
+    if (KelNameSlot* slot = r.group ? kelNameSlot(r.groups, r.group->name) : nullptr)
         slot->value = plan->numspans - 1, slot->stamp = chunkStamp(r);
     return true;
 }
@@ -966,7 +992,7 @@ bool appendPlan(ObjReader& r, Range& range, KelGroup* carried, const unsigned ba
         size_t count = c.numSpans;
         c.numSpans = 0;
         for (size_t k = 0; k < count; k++) {
-            KelGroupSlot* slot = kelGroupSlot(r.groups, (spans[k].group ? spans[k].group : carried)->name);
+            KelNameSlot* slot = kelNameSlot(r.groups, (spans[k].group ? spans[k].group : carried)->name);
             if (slot->stamp != plan->numchunks) {  // the group's first span in this chunk
                 if (!makeRoom(&plan->spans, plan->numspans, &plan->spansCapacity, r.error)) return false;
                 plan->spans[plan->numspans] = GroupSpan{slot->group, 0, 0, 0, 0, false};
@@ -985,7 +1011,7 @@ bool appendPlan(ObjReader& r, Range& range, KelGroup* carried, const unsigned ba
 // created in the order they first appear, the plan of every chunk.
 bool mergeRanges(ObjReader& r, Range* ranges, size_t count) {
     KelModel* m = r.model;
-    KelGroupSlot* first = namedGroup(r, "default");
+    KelNameSlot* first = namedGroup(r, "default");
     if (!first) return false;
     KelGroup* carried = first->group;
     unsigned base[4] = {0, 0, 0, 0};
@@ -1003,7 +1029,7 @@ bool mergeRanges(ObjReader& r, Range* ranges, size_t count) {
         for (KelGroup* g = oldest; g; g = g->next)
             if (!namedGroup(r, g->name)) return false;
         if (!appendPlan(r, range, carried, base)) return false;
-        if (range.last) carried = kelGroupSlot(r.groups, range.last->name)->group;
+        if (range.last) carried = kelNameSlot(r.groups, range.last->name)->group;
         base[0] += range.local->numvertices, base[1] += range.local->numnormals;
         base[2] += range.local->numtexcoords, base[3] += range.local->numtriangles;
     }
@@ -1013,7 +1039,7 @@ bool mergeRanges(ObjReader& r, Range* ranges, size_t count) {
 
 void freeRange(Range& range) {
     if (range.local) kelDelete(range.local);
-    kelFreeGroupIndex(&range.groups);
+    kelFreeNameIndex(&range.groups);
     for (size_t i = 0; i < range.plan.numchunks; i++) free(range.plan.chunks[i].lastMaterial);
     free(range.plan.chunks);
     free(range.plan.spans);
@@ -1065,7 +1091,7 @@ bool firstPass(ObjReader& r) {
         ChunkPlan& c = plan->chunks[i];
         c.material = material;
         if (!c.lastMaterial) continue;
-        if (r.libraryMissing || !kelLookupMaterial(m, c.lastMaterial, &material)) material = 0;
+        if (r.libraryMissing || !lookupMaterial(r, c.lastMaterial, &material)) material = 0;
     }
     return true;
 }
@@ -1109,9 +1135,9 @@ void fillChunk(ObjReader& r, size_t index) {
     r.material = c->material;
     r.span = &plan->spans[c->firstSpan];
     r.spansMet = 1;
-    if (!kelReserveGroupSlot(r.groups)) return kelSetMemoryError(r.error, 2 * r.groups->capacity, sizeof(KelGroupSlot));
-    KelGroupSlot* slot = kelGroupSlot(r.groups, r.span->group->name);
-    if (!slot->group) slot->group = r.span->group, r.groups->count++;
+    if (!kelReserveNameSlot(r.groups)) return kelSetMemoryError(r.error, 2 * r.groups->capacity, sizeof(KelNameSlot));
+    KelNameSlot* slot = kelNameSlot(r.groups, r.span->group->name);
+    if (!slot->name) slot->name = r.span->group->name, slot->group = r.span->group, r.groups->count++;
     slot->value = c->firstSpan, slot->stamp = index + 1;
     readStatements(r, true);
     bool complete = r.numvertices == r.vertexEnd && r.numnormals == r.normalEnd && r.numtexcoords == r.texcoordEnd &&
@@ -1165,7 +1191,7 @@ void fillChunks(const ObjReader& r, unsigned thread) {
     Shared* shared = r.shared;
     KelError error = {};
     ObjReader t = threadReader(r, &error);
-    KelGroupIndex met = {};
+    KelNameIndex met = {};
     t.groups = &met;
     for (size_t i; (i = takeChunk(shared, thread)) != SIZE_MAX;) {
         if (shared->cancelled) break;
@@ -1179,7 +1205,7 @@ void fillChunks(const ObjReader& r, unsigned thread) {
         unsigned long long done = shared->done += r.plan->chunks[i].size;
         if (thread == 0 && !keepGoing(r, done)) break;
     }
-    kelFreeGroupIndex(&met);
+    kelFreeNameIndex(&met);
     free(t.chunks.data);
 }
 
@@ -1310,7 +1336,7 @@ bool onePass(ObjReader& r) {
     KelModel* m = r.model;
     Plan* plan = r.plan;
     r.onePass = true;
-    KelGroupSlot* first = namedGroup(r, "default");
+    KelNameSlot* first = namedGroup(r, "default");
     if (!first || !(r.span = groupSpan(r, first)) || !reserveTables(r)) return false;
     while (kelNextChunk(&r.chunks)) {
         // Where each chunk lies, to find its usemtl statements again for
@@ -1362,10 +1388,11 @@ void discardRead(KelModel* model, Plan* plan, Shared* shared) {
 KelModel* readObj(ObjReader& r) {
     Plan plan = {};
     Shared shared;
-    KelGroupIndex groups = {};
+    KelNameIndex groups = {}, materials = {};
     r.plan = &plan;
     r.shared = &shared;
     r.groups = &groups;
+    r.materials = &materials;
     KelModel* model = newModel(r);
     bool read = false;
     if (model && inputThreads(r) == 1) {
@@ -1376,7 +1403,8 @@ KelModel* readObj(ObjReader& r) {
             // Read again in two passes, into a new model; progress goes on
             // from where it stands.
             discardRead(model, &plan, &shared);
-            kelFreeGroupIndex(&groups);
+            kelFreeNameIndex(&groups);
+            kelFreeNameIndex(&materials);
             shared.done = 0;
             KelChunks chunks = r.chunks;
             r = start;
@@ -1398,7 +1426,8 @@ KelModel* readObj(ObjReader& r) {
     }
     kelCloseChunks(&r.chunks);
     discardRead(nullptr, &plan, &shared);
-    kelFreeGroupIndex(&groups);
+    kelFreeNameIndex(&groups);
+    kelFreeNameIndex(&materials);
     return model;
 }
 

@@ -232,14 +232,20 @@ TEST(KelChunks, OnePassReadsAsTwoPassesDo) {
     }
 }
 
-// Thousands of groups, then every seventh named again, twice running:
-// every read, however split, gives each group its triangles in file order
-// and lists the groups newest first.
+// Thousands of groups, each with a material of a hundred (one name twice in
+// the library: the first is the one used), then every seventh group named
+// again, twice running: every read, however split, gives each group its
+// triangles in file order and its last material, and lists the groups
+// newest first.
 TEST(KelChunks, ThousandsOfGroupsKeepTheirTrianglesAcrossChunksAndThreads) {
     TempDir dir;
+    std::string mtl;
+    for (int i = 0; i < 100; i++) mtl += "newmtl m" + std::to_string(i) + "\nKd 0.5 0.5 0.5\n";
+    dir.write("m.mtl", mtl + "newmtl m7\n");
     const unsigned n = 3000;
-    std::string obj = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
-    for (unsigned i = 0; i < n; i++) obj += "g part" + std::to_string(i) + "\nf 1 2 3\n";
+    std::string obj = "mtllib m.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+    for (unsigned i = 0; i < n; i++)
+        obj += "g part" + std::to_string(i) + "\nusemtl m" + std::to_string(i % 100) + "\nf 1 2 3\n";
     for (unsigned i = n - 1; i < n; i -= 7)
         obj += "g part" + std::to_string(i) + "\nf 1 2 3\ng part" + std::to_string(i) + "\nf 1 2 3\n";
     std::string path = dir.write("m.obj", obj);
@@ -255,11 +261,14 @@ TEST(KelChunks, ThousandsOfGroupsKeepTheirTrianglesAcrossChunksAndThreads) {
             for (unsigned i = n - 1; i < n; i--, g = g->next) {
                 ASSERT_EQ(std::string(g->name), " part" + std::to_string(i));  // the name keeps its blank
                 std::vector<unsigned> expected = {1 + i};
+                unsigned material = 1 + i % 100;  // after "default"
                 if ((n - 1 - i) % 7 == 0) {
                     unsigned k = (n - 1 - i) / 7;
                     expected.insert(expected.end(), {n + 1 + 2 * k, n + 2 + 2 * k});
+                    material = 1 + (n - 1) % 100;  // in force where the group is named again
                 }
                 ASSERT_EQ(std::vector<unsigned>(g->triangles, g->triangles + g->numtriangles), expected);
+                ASSERT_EQ(g->material, material);
             }
             EXPECT_STREQ(g->name, "default");
             EXPECT_EQ(g->numtriangles, 1u);

@@ -1,6 +1,7 @@
-// A hash index of groups by name, which the OBJ reader keeps beside a
-// model's list of groups and a plan's spans: searched one entry at a time,
-// they made files of many thousands of groups quadratic to read.
+// A hash index by name, which the OBJ reader keeps beside a model's list of
+// groups, a plan's spans and the material table: searched one entry at a
+// time, they made files of many thousands of groups or materials quadratic
+// to read.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -21,23 +22,23 @@ static size_t hashName(const char* name) {
 // The slot for `name` (of hash `hash`) among `capacity` (a power of two)
 // slots: its group's, or the empty one where it would go. Names are compared
 // only where the hashes match, so other groups are not read.
-static KelGroupSlot* probe(KelGroupSlot* slots, size_t capacity, const char* name, size_t hash) {
+static KelNameSlot* probe(KelNameSlot* slots, size_t capacity, const char* name, size_t hash) {
     for (size_t i = hash & (capacity - 1);; i = (i + 1) & (capacity - 1)) {
-        KelGroupSlot* slot = &slots[i];
-        if (!slot->group || (slot->hash == hash && strcmp(slot->group->name, name) == 0)) return slot;
+        KelNameSlot* slot = &slots[i];
+        if (!slot->name || (slot->hash == hash && strcmp(slot->name, name) == 0)) return slot;
     }
 }
 
-bool kelReserveGroupSlot(KelGroupIndex* index) {
+bool kelReserveNameSlot(KelNameIndex* index) {
     if (2 * (index->count + 1) <= index->capacity) return true;
     size_t capacity = index->capacity ? 2 * index->capacity : 64;
-    KelGroupSlot* slots = static_cast<KelGroupSlot*>(kelTryAlloc(capacity, sizeof(KelGroupSlot)));
+    KelNameSlot* slots = static_cast<KelNameSlot*>(kelTryAlloc(capacity, sizeof(KelNameSlot)));
     if (!slots) return false;
     for (size_t i = 0; i < index->capacity; i++) {
-        const KelGroupSlot& old = index->slots[i];
-        if (!old.group) continue;
+        const KelNameSlot& old = index->slots[i];
+        if (!old.name) continue;
         size_t at = old.hash & (capacity - 1);
-        while (slots[at].group) at = (at + 1) & (capacity - 1);
+        while (slots[at].name) at = (at + 1) & (capacity - 1);
         slots[at] = old;
     }
     free(index->slots);
@@ -46,15 +47,15 @@ bool kelReserveGroupSlot(KelGroupIndex* index) {
     return true;
 }
 
-KelGroupSlot* kelGroupSlot(const KelGroupIndex* index, const char* name) {
+KelNameSlot* kelNameSlot(const KelNameIndex* index, const char* name) {
     if (!index->capacity) return nullptr;
     size_t hash = hashName(name);
-    KelGroupSlot* slot = probe(index->slots, index->capacity, name, hash);
+    KelNameSlot* slot = probe(index->slots, index->capacity, name, hash);
     slot->hash = hash;  // the name's, should the slot be filled
     return slot;
 }
 
-void kelFreeGroupIndex(KelGroupIndex* index) {
+void kelFreeNameIndex(KelNameIndex* index) {
     free(index->slots);
-    *index = KelGroupIndex{};
+    *index = KelNameIndex{};
 }
