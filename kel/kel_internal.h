@@ -47,6 +47,8 @@ void kelFreeNameIndex(KelNameIndex* index);
 // kelFindMaterial without its message: false when no material is named
 // `name` (*index untouched).
 bool kelLookupMaterial(const KelModel* model, const char* name, unsigned* index);
+// kelFindMaterial's message for a name it does not find, on stdout.
+void kelMaterialNotFound(const char* name);
 // Frees a material table of `count` entries and the strings they own; a
 // null table is nothing to free.
 void kelFreeMaterials(KelMaterial* materials, unsigned count);

@@ -40,9 +40,11 @@ bool kelLookupMaterial(const KelModel* model, const char* name, unsigned* index)
 unsigned kelFindMaterial(KelModel* model, const char* name) {
     unsigned index;
     if (kelLookupMaterial(model, name, &index)) return index;
-    printf("kelFindMaterial():  can't find material \"%s\".\n", name);
+    kelMaterialNotFound(name);
     return 0;
 }
+
+void kelMaterialNotFound(const char* name) { printf("kelFindMaterial():  can't find material \"%s\".\n", name); }
 
 void kelFreeMaterials(KelMaterial* materials, unsigned count) {
     if (!materials) return;

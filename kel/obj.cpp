@@ -1219,7 +1219,8 @@ void printUnknownMaterials(const ObjReader& r, const char* p, const char* end) {
             char* name = const_cast<char*>(word);
             char saved = *wordEnd;
             name[wordEnd - word] = '\0';
-            kelFindMaterial(r.model, name);
+            unsigned found;
+            if (!lookupMaterial(r, name, &found)) kelMaterialNotFound(name);
             name[wordEnd - word] = saved;
         }
         p = kelSkipLine(wordEnd, end);
