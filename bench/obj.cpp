@@ -2,17 +2,19 @@
 // tinyobjloader, fast_obj and rapidobj (when built in: see obj.cmake) and a
 // plain two-pass fscanf reader, in the same run.
 //
-// Three generated files: a grid of 1001 x 1001 vertices with positions,
+// Four generated files: a grid of 1001 x 1001 vertices with positions,
 // texture coordinates and normals (v/vt/vn triangles); the same grid with
-// positions only; and the grid with v/vt/vn quads, a group and a material
-// every 1000 faces from a library of 50. Each benchmark reports MB/s of
+// positions only; the grid with v/vt/vn quads, a group and a material every
+// 1000 faces from a library of 50; and the positions grid in 100,000 parts
+// as assemblies are exported, a group and a material (of 5000) every 20
+// triangles. Each benchmark reports MB/s of
 // file read; the counter peak_MiB is the high-water resident memory of a
 // fresh process that reads the file once with that reader (this program run
 // again with --peak), less that of a process that only starts.
 //
 // --once READER FILE reads FILE once and prints its triangle count and peak
 // resident memory in KiB: the unit of tools/read-peers.sh's whole-process
-// runs. --generate writes the three files (when missing) and prints their
+// runs. --generate writes the four files (when missing) and prints their
 // folder. --huge DIR writes a file of more than 4 GiB in DIR (about 4.5 GB;
 // check the free space first), reads it with kel on every core and on one
 // thread, checks what each read and removes it: by hand only, never in a
@@ -58,11 +60,11 @@ std::string benchDir() {
     return std::string(tmp && *tmp ? tmp : "/tmp") + "/orvandel_bench_obj";
 }
 
-// The three files, by kind.
-enum Kind { kTriangles, kPositions, kQuads };
-const char* const kNames[] = {"grid_vtn_v1.obj", "grid_v_v1.obj", "grid_quads_v1.obj"};
-const char kLibrary[] = "grid_quads_v1.mtl";
-const int kFacesPerGroup = 1000, kMaterials = 50;
+// The four files, by kind.
+enum Kind { kTriangles, kPositions, kQuads, kParts };
+const char* const kNames[] = {"grid_vtn_v1.obj", "grid_v_v1.obj", "grid_quads_v1.obj", "grid_parts_v1.obj"};
+const char* const kLibraries[] = {nullptr, nullptr, "grid_quads_v1.mtl", "grid_parts_v1.mtl"};
+const int kFacesPerGroup[] = {0, 0, 1000, 20}, kMaterials[] = {0, 0, 50, 5000};
 
 // The file of a kind; another side than kGrid (the linear-growth files,
 // triangles only) gets its side in the name.
@@ -88,20 +90,21 @@ void generate(Kind kind, int side = kGrid) {
         fprintf(stderr, "bench_obj: can't write %s\n", partial.c_str());
         exit(1);
     }
-    bool full = kind != kPositions;
+    bool full = kind == kTriangles || kind == kQuads;
     double scale = kind == kQuads ? 10 : 1;
+    const int materials = kMaterials[kind], facesPerGroup = kFacesPerGroup[kind];
     fprintf(f, "# %d x %d grid\n", side, side);
-    if (kind == kQuads) {
-        FILE* mtl = fopen((benchDir() + "/" + kLibrary).c_str(), "w");
+    if (const char* library = kLibraries[kind]) {
+        FILE* mtl = fopen((benchDir() + "/" + library).c_str(), "w");
         if (!mtl) {
-            fprintf(stderr, "bench_obj: can't write %s\n", kLibrary);
+            fprintf(stderr, "bench_obj: can't write %s\n", library);
             exit(1);
         }
-        for (int m = 0; m < kMaterials; m++)
-            fprintf(mtl, "newmtl m%d\nNs 32\nKa 0.1 0.1 0.1\nKd %.6f %.6f %.6f\nKs 0.5 0.5 0.5\n\n", m, m / 50.0,
-                    1 - m / 50.0, 0.5);
+        for (int m = 0; m < materials; m++)
+            fprintf(mtl, "newmtl m%d\nNs 32\nKa 0.1 0.1 0.1\nKd %.6f %.6f %.6f\nKs 0.5 0.5 0.5\n\n", m,
+                    double(m) / materials, 1 - double(m) / materials, 0.5);
         fclose(mtl);
-        fprintf(f, "mtllib %s\n", kLibrary);
+        fprintf(f, "mtllib %s\n", library);
     }
     for (int i = 0; i < side; i++)
         for (int j = 0; j < side; j++) {
@@ -120,15 +123,17 @@ void generate(Kind kind, int side = kGrid) {
                 fprintf(f, "vn %.6f %.6f %.6f\n", dx / l, 1 / l, dz / l);
             }
     }
-    if (kind != kQuads) fprintf(f, "g grid\n");
+    if (!facesPerGroup) fprintf(f, "g grid\n");
     int faces = 0;
     for (int i = 0; i + 1 < side; i++)
         for (int j = 0; j + 1 < side; j++) {
             int a = i * side + j + 1, b = a + 1, c = a + side, d = c + 1;
+            if (facesPerGroup && faces % facesPerGroup == 0) {
+                int part = faces / facesPerGroup;
+                fprintf(f, "g part%d\nusemtl m%d\n", part, part % materials);
+            }
+            faces += kind == kQuads ? 1 : 2;
             if (kind == kQuads) {
-                if (faces % kFacesPerGroup == 0)
-                    fprintf(f, "g part%d\nusemtl m%d\n", faces / kFacesPerGroup, faces / kFacesPerGroup % kMaterials);
-                faces++;
                 fprintf(f, "f %d/%d/%d %d/%d/%d %d/%d/%d %d/%d/%d\n", a, a, a, c, c, c, d, d, d, b, b, b);
             } else if (full) {
                 fprintf(f, "f %d/%d/%d %d/%d/%d %d/%d/%d\n", a, a, a, c, c, c, b, b, b);
@@ -482,13 +487,18 @@ READ(kel_quads, "kel", kQuads, 3);
 READ_FAST_OBJ(fast_obj_quads, kQuads);
 READ_RAPIDOBJ(rapidobj_quads, kQuads);
 READ(tinyobj_quads, "tinyobj", kQuads, 2);
+READ(kel_parts, "kel", kParts, 3);
+READ(kel_parts_1thread, "kel1", kParts, 3);
+READ_FAST_OBJ(fast_obj_parts, kParts);
+READ_RAPIDOBJ(rapidobj_parts, kParts);
+READ(tinyobj_parts, "tinyobj", kParts, 2);
 BENCHMARK(growthBenchmark)->ArgName("side")->Arg(345)->Arg(487)->Arg(689)->Arg(975)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     bool once = argc == 4 && strcmp(argv[1], "--once") == 0;
     if (argc == 3 && strcmp(argv[1], "--huge") == 0) return hugeRun(argv[2]);
     if (argc == 2 && strcmp(argv[1], "--generate") == 0) {
-        for (int kind = kTriangles; kind <= kQuads; kind++) generate(Kind(kind));
+        for (int kind = kTriangles; kind <= kParts; kind++) generate(Kind(kind));
         printf("%s\n", benchDir().c_str());
         return 0;
     }

@@ -34,6 +34,10 @@ bool kelReserveNameSlot(KelNameIndex* index) {
     size_t capacity = index->capacity ? 2 * index->capacity : 64;
     KelNameSlot* slots = static_cast<KelNameSlot*>(kelTryAlloc(capacity, sizeof(KelNameSlot)));
     if (!slots) return false;
+    // Written whole at once: probes read a slot before they fill it, and a
+    // page first read maps the shared zero page, which the write then copies
+    // (with a flush of every thread's TLB).
+    memset(slots, 0, capacity * sizeof(KelNameSlot));
     for (size_t i = 0; i < index->capacity; i++) {
         const KelNameSlot& old = index->slots[i];
         if (!old.name) continue;

@@ -1,5 +1,5 @@
 #!/bin/bash
-# Whole-process reads of the three generated OBJ files (bench_obj
+# Whole-process reads of the four generated OBJ files (bench_obj
 # --generate), kel against each peer in pairs: kel first, then the peer, in
 # fresh processes, PAIRS times; each reader's median wall time and peak
 # resident memory, and the ratio of the medians (peer time / kel time, so
@@ -16,7 +16,7 @@ pairs=${2:-7}
 bench=$build/bench/bench_obj
 [ -x "$bench" ] || { echo "read-peers: no $bench (configure with -DORVANDEL_BENCH=ON)" >&2; exit 1; }
 dir=$("$bench" --generate | tail -1)
-files="grid_vtn_v1.obj grid_v_v1.obj grid_quads_v1.obj"
+files="grid_vtn_v1.obj grid_v_v1.obj grid_quads_v1.obj grid_parts_v1.obj"
 # kel reader, peer reader: the kel reader names the thread count compared.
 pairings="kel1:fast_obj kel:fast_obj kel1:rapidobj1 kel:rapidobj kel1:tinyobj"
 

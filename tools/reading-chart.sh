@@ -1,5 +1,5 @@
 #!/bin/bash
-# Draws reading throughput against the peers on the three generated files,
+# Draws reading throughput against the peers on the four generated files,
 # one bar per reader and thread count, with the machine and date of the run
 # under it, from tools/read-peers.sh's table (run here, or read from TABLE
 # when given).
@@ -24,7 +24,8 @@ awk -F' *[|] *' -v readers="$readers" '
         k = split(readers, r, "|")
         for (i = 1; i <= n; i++) {
             f = order[i]
-            name = f ~ /vtn/ ? "v/vt/vn triangles" : f ~ /quads/ ? "v/vt/vn quads,\\ngroups, materials" : "positions,\\ntriangles"
+            name = f ~ /vtn/ ? "v/vt/vn triangles" : f ~ /quads/ ? "v/vt/vn quads,\\ngroups, materials" : \
+                   f ~ /parts/ ? "positions in 100,000\\ngroups, 5000 materials" : "positions,\\ntriangles"
             name = name "\\n" size[f] " MB"
             line = "\"" name "\""
             for (j = 1; j <= k; j++) line = line " " ((f, r[j]) in rate && rate[f, r[j]] != "" ? rate[f, r[j]] : "?")
