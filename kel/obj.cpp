@@ -142,6 +142,7 @@ struct ObjReader {
     KelNameIndex* groups;
     KelNameIndex* materials;  // the model's material table by name
     size_t spansMet;          // the chunk's spans whose groups the second pass has met
+    bool spansNoted;          // ... and noted in `groups`, once the chunk names a group again
     ChunkPlan* current;       // the chunk being read
     unsigned material;        // current material (second pass)
     bool libraryMissing;      // an optional library could not be opened: usemtl takes "default"
@@ -562,24 +563,40 @@ GroupSpan* spanOf(ObjReader& r, KelNameSlot* slot) {
     return &r.plan->spans[slot->value];
 }
 
+// Second pass: notes in r.groups that the group of span `index`, in the
+// chunk being read, is met. False, with the error set, when out of memory.
+bool noteMet(ObjReader& r, size_t index) {
+    KelGroup* group = r.plan->spans[index].group;
+    if (!kelReserveNameSlot(r.groups))
+        return kelSetMemoryError(r.error, 2 * r.groups->capacity, sizeof(KelNameSlot)), false;
+    KelNameSlot* slot = kelNameSlot(r.groups, group->name);
+    if (!slot->name) slot->name = group->name, slot->group = group, r.groups->count++;
+    slot->value = index, slot->stamp = chunkStamp(r);
+    return true;
+}
+
 // Second pass: the span of the group named `name` in the chunk being read.
 // A group the chunk has not named before has the chunk's next span, as the
-// first pass added them in the order it met their groups. Null when the
-// file changed since, or memory runs out (with the error set).
+// first pass added them in the order it met their groups; the others are
+// found through r.groups, which notes the groups met once the chunk names
+// one again. Null when the file changed since, or memory runs out (with the
+// error set).
 GroupSpan* metSpan(ObjReader& r, const char* name) {
     Plan* plan = r.plan;
     const ChunkPlan* c = r.current;
-    size_t stamp = chunkStamp(r);
-    if (!kelReserveNameSlot(r.groups))
-        return kelSetMemoryError(r.error, 2 * r.groups->capacity, sizeof(KelNameSlot)), nullptr;
-    KelNameSlot* slot = kelNameSlot(r.groups, name);
-    if (slot->name && slot->stamp == stamp) return &plan->spans[slot->value];
-    GroupSpan* span = &plan->spans[c->firstSpan + r.spansMet];
-    if (r.spansMet == c->numSpans || strcmp(span->group->name, name) != 0) return nullptr;
-    if (!slot->name) slot->name = span->group->name, slot->group = span->group, r.groups->count++;
-    slot->value = c->firstSpan + r.spansMet++;
-    slot->stamp = stamp;
-    return span;
+    size_t next = c->firstSpan + r.spansMet;
+    bool isNext = r.spansMet < c->numSpans && strcmp(plan->spans[next].group->name, name) == 0;
+    if (!r.spansNoted && !isNext) {
+        for (size_t i = c->firstSpan; i < next; i++)
+            if (!noteMet(r, i)) return nullptr;
+        r.spansNoted = true;
+    }
+    if (isNext) {
+        r.spansMet++;
+        return r.spansNoted && !noteMet(r, next) ? nullptr : &plan->spans[next];
+    }
+    const KelNameSlot* slot = kelNameSlot(r.groups, name);
+    return slot && slot->name && slot->stamp == chunkStamp(r) ? &plan->spans[slot->value] : nullptr;
 }
 
 // One pass: the span of the group in `slot`, which stands for its whole
@@ -1135,10 +1152,7 @@ void fillChunk(ObjReader& r, size_t index) {
     r.material = c->material;
     r.span = &plan->spans[c->firstSpan];
     r.spansMet = 1;
-    if (!kelReserveNameSlot(r.groups)) return kelSetMemoryError(r.error, 2 * r.groups->capacity, sizeof(KelNameSlot));
-    KelNameSlot* slot = kelNameSlot(r.groups, r.span->group->name);
-    if (!slot->name) slot->name = r.span->group->name, slot->group = r.span->group, r.groups->count++;
-    slot->value = c->firstSpan, slot->stamp = index + 1;
+    r.spansNoted = false;
     readStatements(r, true);
     bool complete = r.numvertices == r.vertexEnd && r.numnormals == r.normalEnd && r.numtexcoords == r.texcoordEnd &&
                     r.triangle == r.triangleEnd;
