@@ -456,7 +456,8 @@ bool growEntries(ObjReader& r, const unsigned* read, int width) {
 
 // One pass: doubles the room of the triangle table (clearing what it adds,
 // as faces do not write every index), or of the current group's triangle
-// list, whichever is full. False, with the error set, when out of memory.
+// list, whichever is full (a list starts with room for 8: files of many
+// small groups are common). False, with the error set, when out of memory.
 bool growTriangles(ObjReader& r) {
     KelModel* m = r.model;
     unsigned before = r.triangleEnd;
@@ -467,7 +468,7 @@ bool growTriangles(ObjReader& r) {
     }
     GroupSpan* span = r.span;
     return span->filled < span->count ||
-           doubleRoom(r, reinterpret_cast<void**>(&span->group->triangles), &span->count, sizeof(unsigned), false, 64);
+           doubleRoom(r, reinterpret_cast<void**>(&span->group->triangles), &span->count, sizeof(unsigned), false, 8);
 }
 
 // "v", "vn" and "vt": the first pass counts them, the second reads their
