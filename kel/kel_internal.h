@@ -38,11 +38,15 @@ struct KelNameIndex {
     size_t capacity, count;
 };
 // Makes room for one more name, so that the slot kelNameSlot gives next may
-// be filled (then count one more). False when out of memory.
+// be filled. False when out of memory.
 bool kelReserveNameSlot(KelNameIndex* index);
 // The slot of `name`, or the empty slot where it would go; null while the
-// index has no room at all. Slots move when room is made.
+// index has no room at all. Slots move when room is made. Only reads, so
+// threads may look up at once in an index none of them changes.
 KelNameSlot* kelNameSlot(const KelNameIndex* index, const char* name);
+// Fills empty slot `slot`, which kelNameSlot gave for `name`, with `name`
+// (which must outlive the index).
+void kelFillNameSlot(KelNameIndex* index, KelNameSlot* slot, const char* name);
 void kelFreeNameIndex(KelNameIndex* index);
 // kelFindMaterial without its message: false when no material is named
 // `name` (*index untouched).

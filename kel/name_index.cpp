@@ -52,11 +52,13 @@ bool kelReserveNameSlot(KelNameIndex* index) {
 }
 
 KelNameSlot* kelNameSlot(const KelNameIndex* index, const char* name) {
-    if (!index->capacity) return nullptr;
-    size_t hash = hashName(name);
-    KelNameSlot* slot = probe(index->slots, index->capacity, name, hash);
-    slot->hash = hash;  // the name's, should the slot be filled
-    return slot;
+    return index->capacity ? probe(index->slots, index->capacity, name, hashName(name)) : nullptr;
+}
+
+void kelFillNameSlot(KelNameIndex* index, KelNameSlot* slot, const char* name) {
+    slot->name = name;
+    slot->hash = hashName(name);
+    index->count++;
 }
 
 void kelFreeNameIndex(KelNameIndex* index) {

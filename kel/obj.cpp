@@ -532,8 +532,7 @@ KelNameSlot* namedGroup(ObjReader& r, const char* name) {
     if (!slot->name) {
         if (!(slot->group = kelTryNewGroup(r.model, name)))
             return kelSetMemoryError(r.error, 1, sizeof(KelGroup)), nullptr;
-        slot->name = slot->group->name;
-        index->count++;
+        kelFillNameSlot(index, slot, slot->group->name);
     }
     return slot;
 }
@@ -571,7 +570,7 @@ bool noteMet(ObjReader& r, size_t index) {
     if (!kelReserveNameSlot(r.groups))
         return kelSetMemoryError(r.error, 2 * r.groups->capacity, sizeof(KelNameSlot)), false;
     KelNameSlot* slot = kelNameSlot(r.groups, group->name);
-    if (!slot->name) slot->name = group->name, slot->group = group, r.groups->count++;
+    if (!slot->name) kelFillNameSlot(r.groups, slot, group->name), slot->group = group;
     slot->value = index, slot->stamp = chunkStamp(r);
     return true;
 }
@@ -665,7 +664,7 @@ bool indexMaterials(ObjReader& r) {
         if (!kelReserveNameSlot(index))
             return kelSetMemoryError(r.error, 2 * index->capacity, sizeof(KelNameSlot)), false;
         KelNameSlot* slot = kelNameSlot(index, m->materials[i].name);
-        if (!slot->name) slot->name = m->materials[i].name, slot->value = i, index->count++;
+        if (!slot->name) kelFillNameSlot(index, slot, m->materials[i].name), slot->value = i;
     }
     return true;
 }
