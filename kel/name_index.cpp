@@ -20,8 +20,8 @@ static size_t hashName(const char* name) {
 }
 
 // The slot for `name` (of hash `hash`) among `capacity` (a power of two)
-// slots: its group's, or the empty one where it would go. Names are compared
-// only where the hashes match, so other groups are not read.
+// slots: its own, or the empty one where it would go. Names are compared
+// only where the hashes match, so other slots' names are not read.
 static KelNameSlot* probe(KelNameSlot* slots, size_t capacity, const char* name, size_t hash) {
     for (size_t i = hash & (capacity - 1);; i = (i + 1) & (capacity - 1)) {
         KelNameSlot* slot = &slots[i];
