@@ -521,14 +521,21 @@ bool makeRoom(T** array, size_t count, size_t* capacity, KelError* error) {
     return true;
 }
 
+// The slot of `name` in `index`, found or empty, with room to fill an
+// empty one; null, with the error set, when out of memory.
+KelNameSlot* slotToFill(ObjReader& r, KelNameIndex* index, const char* name) {
+    if (!kelReserveNameSlot(index))
+        return kelSetMemoryError(r.error, 2 * index->capacity, sizeof(KelNameSlot)), nullptr;
+    return kelNameSlot(index, name);
+}
+
 // The slot of the group named `name` in r.groups, the group made (newest
 // first in the model's list) when the model has none of that name; null,
 // with the error set, when out of memory.
 KelNameSlot* namedGroup(ObjReader& r, const char* name) {
     KelNameIndex* index = r.groups;
-    if (!kelReserveNameSlot(index))
-        return kelSetMemoryError(r.error, 2 * index->capacity, sizeof(KelNameSlot)), nullptr;
-    KelNameSlot* slot = kelNameSlot(index, name);
+    KelNameSlot* slot = slotToFill(r, index, name);
+    if (!slot) return nullptr;
     if (!slot->name) {
         if (!(slot->group = kelTryNewGroup(r.model, name)))
             return kelSetMemoryError(r.error, 1, sizeof(KelGroup)), nullptr;
@@ -567,9 +574,8 @@ GroupSpan* spanOf(ObjReader& r, KelNameSlot* slot) {
 // chunk being read, is met. False, with the error set, when out of memory.
 bool noteMet(ObjReader& r, size_t index) {
     KelGroup* group = r.plan->spans[index].group;
-    if (!kelReserveNameSlot(r.groups))
-        return kelSetMemoryError(r.error, 2 * r.groups->capacity, sizeof(KelNameSlot)), false;
-    KelNameSlot* slot = kelNameSlot(r.groups, group->name);
+    KelNameSlot* slot = slotToFill(r, r.groups, group->name);
+    if (!slot) return false;
     if (!slot->name) kelFillNameSlot(r.groups, slot, group->name), slot->group = group;
     slot->value = index, slot->stamp = chunkStamp(r);
     return true;
@@ -661,9 +667,8 @@ bool indexMaterials(ObjReader& r) {
     const KelModel* m = r.model;
     kelFreeNameIndex(index);
     for (unsigned i = 0; i < m->nummaterials; i++) {
-        if (!kelReserveNameSlot(index))
-            return kelSetMemoryError(r.error, 2 * index->capacity, sizeof(KelNameSlot)), false;
-        KelNameSlot* slot = kelNameSlot(index, m->materials[i].name);
+        KelNameSlot* slot = slotToFill(r, index, m->materials[i].name);
+        if (!slot) return false;
         if (!slot->name) kelFillNameSlot(index, slot, m->materials[i].name), slot->value = i;
     }
     return true;
@@ -906,10 +911,8 @@ bool planChunk(ObjReader& r) {
                            0,
                            false};
     // Its first span is the group in force where it starts.
-    if (!(r.span = addSpan(r, r.group))) return false;
-    if (KelNameSlot* slot = r.group ? kelNameSlot(r.groups, r.group->name) : nullptr)
-        slot->value = plan->numspans - 1, slot->stamp = chunkStamp(r);
-    return true;
+    r.span = r.group ? spanOf(r, kelNameSlot(r.groups, r.group->name)) : addSpan(r, nullptr);
+    return r.span != nullptr;
 }
 
 // The first pass over one range, on the thread that took it: counts and
@@ -1008,18 +1011,14 @@ bool appendPlan(ObjReader& r, Range& range, KelGroup* carried, const unsigned ba
         c.firstSpan = plan->numspans;
         size_t count = c.numSpans;
         c.numSpans = 0;
+        r.current = &c;
         for (size_t k = 0; k < count; k++) {
-            KelNameSlot* slot = kelNameSlot(r.groups, (spans[k].group ? spans[k].group : carried)->name);
-            if (slot->stamp != plan->numchunks) {  // the group's first span in this chunk
-                if (!makeRoom(&plan->spans, plan->numspans, &plan->spansCapacity, r.error)) return false;
-                plan->spans[plan->numspans] = GroupSpan{slot->group, 0, 0, 0, 0, false};
-                slot->value = plan->numspans++;
-                slot->stamp = plan->numchunks;
-                c.numSpans++;
-            }
-            plan->spans[slot->value].count += spans[k].count;
+            GroupSpan* span = spanOf(r, kelNameSlot(r.groups, (spans[k].group ? spans[k].group : carried)->name));
+            if (!span) return false;
+            span->count += spans[k].count;
         }
     }
+    r.current = nullptr;
     return true;
 }
 
@@ -1385,8 +1384,11 @@ KelModel* newModel(ObjReader& r) {
     return model;
 }
 
-// Frees what a read built and its plan held.
-void discardRead(KelModel* model, Plan* plan, Shared* shared) {
+// Frees what a read built (`model`, unless null) and what its plan and
+// indexes held.
+void discardRead(ObjReader& r, KelModel* model) {
+    Plan* plan = r.plan;
+    Shared* shared = r.shared;
     if (model) {
         model->colors = shared->colors;
         kelDelete(model);
@@ -1396,6 +1398,8 @@ void discardRead(KelModel* model, Plan* plan, Shared* shared) {
     free(plan->chunks);
     free(plan->spans);
     *plan = Plan{};
+    kelFreeNameIndex(r.groups);
+    kelFreeNameIndex(r.materials);
 }
 
 // Reads the opened input into a new model; null on failure, with nothing
@@ -1417,9 +1421,7 @@ KelModel* readObj(ObjReader& r) {
         if (!read && !shared.cancelled && (r.needsTwoPasses || r.error->code != KEL_ERROR_MEMORY)) {
             // Read again in two passes, into a new model; progress goes on
             // from where it stands.
-            discardRead(model, &plan, &shared);
-            kelFreeNameIndex(&groups);
-            kelFreeNameIndex(&materials);
+            discardRead(r, model);
             shared.done = 0;
             KelChunks chunks = r.chunks;
             r = start;
@@ -1436,13 +1438,11 @@ KelModel* readObj(ObjReader& r) {
     if (!read) {
         if (shared.cancelled)
             kelSetError(r.error, KEL_ERROR_CANCELLED, 0, "kelReadOBJ() cancelled reading \"%s\".", r.name);
-        discardRead(model, &plan, &shared);
+        discardRead(r, model);
         model = nullptr;
     }
     kelCloseChunks(&r.chunks);
-    discardRead(nullptr, &plan, &shared);
-    kelFreeNameIndex(&groups);
-    kelFreeNameIndex(&materials);
+    discardRead(r, nullptr);
     return model;
 }
 
