@@ -619,20 +619,40 @@ GroupSpan* groupSpan(ObjReader& r, KelNameSlot* slot) {
     return &plan->spans[slot->value];
 }
 
+// A name read from the input, copied and NUL-terminated for the lookups and
+// messages that take C strings: the input itself is not written, as a
+// write there copies a page of a mapped file. Short names stay on the
+// stack; `text` is null when a long one finds no memory (the error set).
+struct NameCopy {
+    char local[256];
+    char* text;
+    NameCopy(KelError* error, const char* name, const char* nameEnd) {
+        size_t length = size_t(nameEnd - name);
+        text = length < sizeof local ? local : kelTryCopyName(name, length);
+        if (text == local) memcpy(local, name, length), local[length] = '\0';
+        if (!text) kelSetMemoryError(error, length + 1, 1);
+    }
+    ~NameCopy() {
+        if (text != local) free(text);
+    }
+    NameCopy(const NameCopy&) = delete;
+    NameCopy& operator=(const NameCopy&) = delete;
+};
+
 // "g": the group's name is the whole rest of the line, the blanks after the
-// keyword included, without the line end ("\n" or "\r\n"). The name is
-// NUL-terminated in place for the lookup and the byte put back afterwards.
-// The first pass creates the group; the second makes it current and gives
-// it the current material; one pass does both.
+// keyword included, without the line end ("\n" or "\r\n"). The first pass
+// creates the group; the second makes it current and gives it the current
+// material; one pass does both.
 const char* groupStatement(ObjReader& r, const char* tokenEnd, bool fill) {
-    char* p = const_cast<char*>(tokenEnd);
-    char* lineEnd = const_cast<char*>(kelSkipLine(p, r.end));
+    const char* lineEnd = kelSkipLine(tokenEnd, r.end);
     const char* next = lineEnd;
-    if (lineEnd > p && lineEnd[-1] == '\n') lineEnd--;
-    while (lineEnd > p && lineEnd[-1] == '\r') lineEnd--;
-    char saved = *lineEnd;
-    *lineEnd = '\0';
-    if (fill && r.onePass) {
+    if (lineEnd > tokenEnd && lineEnd[-1] == '\n') lineEnd--;
+    while (lineEnd > tokenEnd && lineEnd[-1] == '\r') lineEnd--;
+    NameCopy copy(r.error, tokenEnd, lineEnd);
+    const char* p = copy.text;
+    if (!p) {
+        next = r.end;
+    } else if (fill && r.onePass) {
         KelNameSlot* slot = namedGroup(r, p);
         if (!(r.span = slot ? groupSpan(r, slot) : nullptr))
             next = r.end;
@@ -646,7 +666,6 @@ const char* groupStatement(ObjReader& r, const char* tokenEnd, bool fill) {
         if (slot) r.group = slot->group;
         if (!slot || !(r.span = spanOf(r, slot))) next = r.end;
     }
-    *lineEnd = saved;
     return next;
 }
 
@@ -731,9 +750,9 @@ void useMaterial(ObjReader& r, const char* name, size_t length, bool fill) {
     if (r.span) r.span->material = r.material, r.span->assigned = true;
 }
 
-// "mtllib" (first pass or one pass) and "usemtl": the first word after the keyword names
-// the library or material; the name is NUL-terminated in place while it is
-// used. Other statements that start with 'm' or 'u' are skipped.
+// "mtllib" (first pass or one pass) and "usemtl": the first word after the
+// keyword names the library or material. Other statements that start with
+// 'm' or 'u' are skipped.
 const char* materialStatement(ObjReader& r, const char* p, const char* tokenEnd, bool fill) {
     bool library = (!fill || r.onePass) && kelIsWord(p, tokenEnd, "mtllib");
     bool use = kelIsWord(p, tokenEnd, "usemtl");
@@ -742,16 +761,16 @@ const char* materialStatement(ObjReader& r, const char* p, const char* tokenEnd,
     if (library || use) word = kelLineWord(tokenEnd, r.end, &wordEnd);
     bool goOn = true;
     if (word != wordEnd) {
-        char* name = const_cast<char*>(word);
-        char saved = *wordEnd;
-        name[wordEnd - word] = '\0';
-        if (library && r.onePass)
+        NameCopy copy(r.error, word, wordEnd);
+        char* name = copy.text;
+        if (!name)
+            goOn = false;
+        else if (library && r.onePass)
             goOn = oneLibrary(r, name, p);
         else if (library)
             noteLibrary(r, name, size_t(wordEnd - word), p);
         else
             useMaterial(r, name, size_t(wordEnd - word), fill);
-        name[wordEnd - word] = saved;
     }
     return goOn ? kelSkipLine(wordEnd, r.end) : r.end;
 }
@@ -1229,12 +1248,9 @@ void printUnknownMaterials(const ObjReader& r, const char* p, const char* end) {
         const char* wordEnd = tokenEnd;
         const char* word = kelIsWord(p, tokenEnd, "usemtl") ? kelLineWord(tokenEnd, end, &wordEnd) : tokenEnd;
         if (word != wordEnd) {
-            char* name = const_cast<char*>(word);
-            char saved = *wordEnd;
-            name[wordEnd - word] = '\0';
+            NameCopy copy(r.error, word, wordEnd);
             unsigned found;
-            if (!lookupMaterial(r, name, &found)) kelMaterialNotFound(name);
-            name[wordEnd - word] = saved;
+            if (copy.text && !lookupMaterial(r, copy.text, &found)) kelMaterialNotFound(copy.text);
         }
         p = kelSkipLine(wordEnd, end);
     }
