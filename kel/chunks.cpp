@@ -2,6 +2,7 @@
 #include "kel/chunks.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +15,10 @@
 
 #if defined(__SSE2__) && !defined(KEL_NO_SIMD)
 #include <emmintrin.h>
+#endif
+
+#ifndef MADV_POPULATE_READ
+#define MADV_POPULATE_READ 22  // Linux 5.14; older kernels refuse it, and pages are then mapped as they are read
 #endif
 
 // Whether strtof may read a number that starts with c: digits, a sign, a
@@ -189,8 +194,102 @@ static bool handOut(KelChunks* c) {
     return true;
 }
 
+// --- Mapped input -------------------------------------------------------------
+// A regular file is mapped, private and writable, rather than copied into
+// the buffer, and each chunk is handed out where it lies: the copy cost as
+// much as counting the lines of what it copied. The padding after a chunk
+// then lies over the first bytes of the next, which are kept in `under`
+// and put back before the next chunk is handed out (those writes copy a
+// page of the file into memory of our own). A page of zeros after the
+// file's last one gives the last chunk its padding. Once a chunk has been
+// read its pages are let go, so the file takes no more memory than the
+// buffer would; the pages of a chunk are mapped in one call as it is handed
+// out. A file cut short by another process while it is read may stop the
+// process with SIGBUS, as mapped files do.
+
+static size_t pageSize() { return size_t(sysconf(_SC_PAGESIZE)); }
+
+// Maps the file of `c`; false when it is not a non-empty regular file or
+// cannot be mapped (it is then read into the buffer).
+static bool mapInput(KelChunks* c) {
+    c->mapTried = true;
+    if (c->fd < 0 || !c->seekable || c->total == 0 || c->total > SIZE_MAX / 2) return false;
+    size_t page = pageSize();
+    size_t fileBytes = (size_t(c->total) + page - 1) / page * page;
+    size_t size = fileBytes + page;
+    void* region = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (region == MAP_FAILED) return false;
+    if (mmap(region, fileBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_FIXED, c->fd, 0) == MAP_FAILED) {
+        munmap(region, size);
+        return false;
+    }
+    free(c->data);
+    c->data = nullptr;
+    c->capacity = 0;
+    c->mapping = static_cast<char*>(region);
+    c->mappingSize = size;
+    return true;
+}
+
+// Whether the chunks of `c` come from its mapping (mapped at the first one).
+static bool mapped(KelChunks* c) { return c->mapping || (!c->mapTried && mapInput(c)); }
+
+// Puts back the input bytes under the chunk's padding and lets go of the
+// pages that only the chunk and those before it hold.
+static void releaseMapped(KelChunks* c) {
+    if (!c->padded) return;
+    memcpy(c->data + c->size, c->under, kelTextPadding);
+    c->padded = false;
+    uintptr_t page = pageSize();
+    uintptr_t from = uintptr_t(c->data) & ~(page - 1), to = uintptr_t(c->data + c->size) & ~(page - 1);
+    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
+}
+
+// Maps the pages of input bytes [at, at + n) and the padding after them;
+// false when the file has grown shorter than they reach, or cannot be read.
+// (A kernel without the call maps them as they are read.)
+static bool populate(KelChunks* c, unsigned long long at, size_t n) {
+    uintptr_t page = pageSize();
+    uintptr_t from = uintptr_t(c->mapping + at) & ~(page - 1);
+    uintptr_t to = uintptr_t(c->mapping + at + n + kelTextPadding);
+    if (to > uintptr_t(c->mapping + c->mappingSize)) to = uintptr_t(c->mapping + c->mappingSize);
+    return madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_READ) == 0 ||
+           (errno != EFAULT && errno != EIO);
+}
+
+// Hands out input bytes [at, at + n) of the mapping as the chunk.
+static bool handOutMapped(KelChunks* c, unsigned long long at, size_t n) {
+    c->data = c->mapping + at;
+    c->offset = size_t(at);
+    c->size = c->split = n;
+    memcpy(c->under, c->data + n, kelTextPadding);
+    c->padded = true;
+    return handOut(c);
+}
+
+static bool nextMappedChunk(KelChunks* c) {
+    releaseMapped(c);
+    unsigned long long at = c->offset + c->split;
+    if (c->eof) return false;
+    unsigned long long left = at < c->limit ? c->limit - at : 0;
+    for (size_t want = c->chunk;; want *= 2) {
+        size_t n = left < want ? size_t(left) : want;
+        if (!populate(c, at, n)) {
+            c->error = KEL_ERROR_IO;
+            return false;
+        }
+        size_t split = n == left ? n : findSplit(c->mapping + at, n);
+        c->eof = n == left;
+        if (split) return handOutMapped(c, at, split);
+        if (c->eof) return false;
+    }
+}
+
+// --- Chunks ---------------------------------------------------------------------
+
 bool kelNextChunk(KelChunks* c) {
     if (c->error) return false;
+    if (mapped(c)) return nextMappedChunk(c);
     if (c->split) {
         if (c->eof && c->split == c->size) return false;  // kept for a rewind
         c->data[c->split] = c->saved;
@@ -222,6 +321,17 @@ bool kelNextChunk(KelChunks* c) {
 }
 
 bool kelReadChunkAt(KelChunks* c, unsigned long long offset, size_t size) {
+    if (mapped(c)) {
+        releaseMapped(c);
+        if (offset > c->total) offset = c->total;
+        if (size > c->total - offset) size = size_t(c->total - offset);
+        if (!populate(c, offset, size)) {
+            c->error = KEL_ERROR_IO;
+            return false;
+        }
+        c->eof = true;
+        return handOutMapped(c, offset, size);
+    }
     if ((!c->data || c->capacity < size) && !growBuffer(c, size)) return false;
     size_t got = 0;
     while (got < size) {
@@ -240,6 +350,13 @@ bool kelReadChunkAt(KelChunks* c, unsigned long long offset, size_t size) {
 }
 
 void kelRewindChunks(KelChunks* c) {
+    if (c->mapping) {
+        releaseMapped(c);
+        c->offset = c->begin;
+        c->size = c->split = 0;
+        c->eof = false;
+        return;
+    }
     if (c->offset == c->begin && c->eof && c->split == c->size) {
         c->split = 0;  // the whole input is in the buffer
         return;
@@ -272,8 +389,11 @@ unsigned long kelChunkLine(const KelChunks* chunks, const char* at) {
 }
 
 void kelCloseChunks(KelChunks* chunks) {
-    if (!chunks->data) return;  // never opened, or closed already
-    free(chunks->data);
+    if (!chunks->data && !chunks->mapping) return;  // never opened, or closed already
+    if (chunks->mapping)
+        munmap(chunks->mapping, chunks->mappingSize);
+    else
+        free(chunks->data);
     if (chunks->ownsInput && chunks->fd >= 0) close(chunks->fd);
-    chunks->data = nullptr;
+    chunks->data = chunks->mapping = nullptr;
 }

@@ -11,8 +11,8 @@
 // chunk is followed by kelTextPadding readable bytes, the first of them
 // zero: the zero stops the scanners and the C library's number parsers, and
 // the rest lets a scanner load 16 bytes at any position up to the end. The
-// bytes are writable; a reader may NUL-terminate a name in place while it
-// uses it. Each chunk takes about `chunk` bytes; when no such line start is
+// bytes are writable, but a write may copy a page of a mapped file: readers
+// copy what they need to change. Each chunk takes about `chunk` bytes; when no such line start is
 // in them (one huge face or comment), it doubles until one is, or the input
 // ends, so unchanged input splits the same way on every pass. Input that
 // fits one chunk, or a file that cannot seek (a pipe), is read once: the
@@ -40,6 +40,13 @@ struct KelChunks {
     bool ownsInput;                   // kelCloseChunks closes the file (not so for a range)
     bool eof;
     int error;  // KEL_OK, or why the last kelNextChunk failed: KEL_ERROR_IO, _MEMORY or _ENCODING
+    // A regular file is mapped instead of read into the buffer (see
+    // chunks.cpp): `data` then points into the mapping, at the chunk.
+    char* mapping;  // owned: private, writable; null when the file is read into the buffer
+    size_t mappingSize;
+    bool mapTried;  // mapping was tried (once, at the first chunk)
+    bool padded;    // the chunk's padding lies over input bytes, kept in `under`
+    char under[kelTextPadding];
 };
 // Opens the file at `path` for chunks of about `chunk` bytes. Returns KEL_OK,
 // KEL_ERROR_OPEN or KEL_ERROR_MEMORY; nothing is held on failure.
@@ -65,8 +72,8 @@ bool kelNextChunk(KelChunks* chunks);
 // chunk handed out (the buffer grows to hold them; its first chunk skips a
 // byte-order mark), for chunks whose place a first pass found. Safe on
 // several threads at once, each with its own KelChunks sharing the input's
-// fd or memory; such a KelChunks is freed with free(chunks->data), which
-// leaves the input open. False (chunks->error set) when the read fails; a
+// fd or memory; such a KelChunks (ownsInput false) is closed with
+// kelCloseChunks, which leaves the input open. False (chunks->error set) when the read fails; a
 // file that has since grown shorter gives a shorter chunk.
 bool kelReadChunkAt(KelChunks* chunks, unsigned long long offset, size_t size);
 // Starts the input again from its first byte.

@@ -164,6 +164,9 @@ struct KelReadOptions {
 // caller owns (free it with kelDelete). `options` may be null (defaults: all
 // zero). On failure returns null, fills `error` (when not null) and keeps
 // nothing: no memory, no open file. On success error->code is KEL_OK.
+// A regular file is mapped into memory while it is read; another process
+// that cuts it short meanwhile may stop this one with SIGBUS, as with any
+// mapped file (replace a file by renaming a new one over it instead).
 KelModel* kelLoadOBJ(const char* path, const KelReadOptions* options, KelError* error);
 // kelLoadOBJ for OBJ text held in memory: `size` bytes at `data`, which stay
 // the caller's and are not changed. `name` stands for the file in messages
