@@ -29,6 +29,21 @@ inline uint32_t kelDigits8(const char* p, int* length) {
     return uint32_t((v * 10000 + (v >> 32)) & 0xFFFFFFFFull);
 }
 
+// When exactly six digits stand at p (the fraction printf's "%f" writes,
+// and most exporters with it), their value; else ~0u. One load, so the
+// caller's position after them (p + 6) does not wait on the digits, as it
+// would on a count of digits that a load gives.
+inline uint32_t kelSixDigits(const char* p) {
+    uint64_t v;
+    memcpy(&v, p, 8);
+    uint64_t nondigit = ((v + 0x4646464646464646ull) | (v - 0x3030303030303030ull)) & 0x8080808080808080ull;
+    if ((nondigit & 0x0080808080808080ull) != 0x0080000000000000ull) return ~0u;
+    v = (v & 0x00000F0F0F0F0F0Full) << 16;
+    v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFull;
+    v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFull;
+    return uint32_t((v * 10000 + (v >> 32)) & 0xFFFFFFFFull);
+}
+
 // Parses one number at p exactly as strtof would (no leading white space).
 // Returns the position after it, or p when there is none (out untouched).
 // The text must go on readable for 16 bytes past end, with a zero at end.
@@ -65,7 +80,12 @@ inline const char* kelParseFloat(const char* p, const char* end, float* out) {
     int count = int(q - digits), fraction = 0;
     if (*q == '.') {
         const char* first = ++q;
-        for (; kelIsDigit(*q); q++) mantissa = mantissa * 10 + unsigned(*q - '0');
+        if (const uint32_t six = kelSixDigits(first); six != ~0u) {
+            mantissa = mantissa * 1000000 + six;
+            q = first + 6;
+        } else {
+            for (; kelIsDigit(*q); q++) mantissa = mantissa * 10 + unsigned(*q - '0');
+        }
         fraction = int(q - first);
     }
     // White space after the number is what isspace() takes in the C locale.
