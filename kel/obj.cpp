@@ -152,6 +152,7 @@ struct ObjReader {
     bool needsTwoPasses;  // the one pass met what only two passes read as they should
     bool usedMaterial;    // a usemtl was read
     bool unresolved;      // a face named texture coordinates or normals while there were none
+    int indexDigits;      // digits of the last index read, 1 to 7: the next is likely as long
 };
 
 unsigned long lineOf(const ObjReader& r, const char* at) { return kelChunkLine(&r.chunks, at); }
@@ -202,6 +203,28 @@ inline const char* readIndex(const char* p, const char* end, long long* out) {
     return parseIndex(p, end, out);
 }
 
+// readIndex for an index likely to have `*digits` digits, as the one
+// before it had: the position after it is then p + *digits, which does not
+// wait on the load of the digits, so the next index's load starts early.
+// *digits becomes the count this index has.
+inline const char* readIndexOfLength(const char* p, const char* end, long long* out, int* digits) {
+    uint64_t v;
+    memcpy(&v, p, 8);
+    uint64_t nondigit = ((v + 0x4646464646464646ull) | (v - 0x3030303030303030ull)) & 0x8080808080808080ull;
+    int n = *digits;
+    uint64_t stop = 1ull << (8 * n + 7);  // bit of the first byte after n digits
+    if ((nondigit & (2 * stop - 1)) == stop) {
+        v = (v & 0x0F0F0F0F0F0F0F0Full) << (64 - 8 * n);
+        v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFull;
+        v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFull;
+        *out = (long long)((v * 10000 + (v >> 32)) & 0xFFFFFFFFull);
+        return p + n;
+    }
+    const char* q = readIndex(p, end, out);
+    if (q > p && q - p < 8 && kelIsDigit(*p)) *digits = int(q - p);
+    return q;
+}
+
 struct Reference {
     long long index[3];  // vertex, texture coordinate, normal
     const char* at[3];   // where each index is written; null for one the token lacks
@@ -212,23 +235,23 @@ struct Reference {
 // anywhere makes it vertex//normal, else it is the longest of v/t/n, v/t and
 // v that its numbers match. Returns the end of the token.
 __attribute__((always_inline)) inline const char* parseReference(const char* p, const char* end, Reference* ref,
-                                                                 FaceForm* form) {
+                                                                 FaceForm* form, int* digits) {
     ref->at[0] = p;
     ref->at[1] = ref->at[2] = nullptr;
-    const char* q = readIndex(p, end, &ref->index[0]);
+    const char* q = readIndexOfLength(p, end, &ref->index[0], digits);
     FaceForm f = FORM_V;
     if (*q == '/') {  // the padding after a chunk makes reading at end safe
         const char* t = q + 1;
         if (*t == '/') {
             f = FORM_VN;
-            q = readIndex(t + 1, end, &ref->index[2]);
+            q = readIndexOfLength(t + 1, end, &ref->index[2], digits);
             if (q != t + 1) ref->at[2] = t + 1;
-        } else if ((q = readIndex(t, end, &ref->index[1])) != t) {
+        } else if ((q = readIndexOfLength(t, end, &ref->index[1], digits)) != t) {
             ref->at[1] = t;
             f = FORM_VT;
             const char* n = q + 1;
             const char* after;
-            if (*q == '/' && (after = readIndex(n, end, &ref->index[2])) != n) {
+            if (*q == '/' && (after = readIndexOfLength(n, end, &ref->index[2], digits)) != n) {
                 ref->at[2] = n;
                 f = FORM_VTN;
                 q = after;
@@ -346,7 +369,8 @@ const char* faceStatement(ObjReader& r, const char* p, bool fill) {
     Corner first = {0, 0, 0}, previous = {0, 0, 0}, current = {0, 0, 0};
     Reference ref;
     FaceForm form, ignored;
-    p = parseReference(p, end, &ref, &form);
+    int digits = r.indexDigits;
+    p = parseReference(p, end, &ref, &form, &digits);
     for (int count = 1;; count++) {
         current = resolveReference(r, ref, form, current);
         if (count == 1) first = current;
@@ -355,9 +379,10 @@ const char* faceStatement(ObjReader& r, const char* p, bool fill) {
         p = kelSkipSpace(p, end);
         if (!startsIndex(p, end)) {
             if (count < 3) storeTriangle(r, form, first, previous, previous);
+            r.indexDigits = digits;
             return p;
         }
-        p = parseReference(p, end, &ref, &ignored);
+        p = parseReference(p, end, &ref, &ignored, &digits);
     }
 }
 
@@ -1492,6 +1517,7 @@ KelModel* loadObj(KelChunks* chunks, int status, const char* name, size_t chunk,
     r.options = options ? options : &defaults;
     r.error = error;
     r.chunks = *chunks;
+    r.indexDigits = 1;
     if (r.chunks.seekable) return readObj(r);
     // A pipe is read whole into the buffer (the only chunk it gives) and
     // then read from there like input in memory.

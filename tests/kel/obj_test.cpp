@@ -74,8 +74,11 @@ TEST_F(ObjTest, ReferencesAreWholeTokensAndShortOnesKeepEarlierMembers) {
          "f 1/1/1 2/2/2 3 4/4\n"           // short references keep the previous members
          "f 1/1/1 2/2/2 3/3/2 -1/-1/-1\n"  // relative indices
          // indices of 7 to 10 digits
-         "f 0000001/00000007/000000001 00000002/000000006/0000000002 000000003/0000000005/0000001\n");
-    ASSERT_EQ(model->numtriangles, 1u + 2u + 2u + 1u);
+         "f 0000001/00000007/000000001 00000002/000000006/0000000002 000000003/0000000005/0000001\n"
+         // index lengths that change within a reference, between them and between faces
+         "f 01/7/001 2/0006/02 0003/5/1\n"
+         "f 1/7/1 000002/006/2 3/00000005/1\n");
+    ASSERT_EQ(model->numtriangles, 1u + 2u + 2u + 1u + 1u + 1u);
     EXPECT_EQ(vIdx(model, 0), (Corners{1, 2, 3}));
     EXPECT_EQ(tIdx(model, 0), (Corners{7, 6, 5}));
     EXPECT_EQ(nIdx(model, 0), (Corners{0, 0, 0}));
@@ -88,9 +91,11 @@ TEST_F(ObjTest, ReferencesAreWholeTokensAndShortOnesKeepEarlierMembers) {
     EXPECT_EQ(vIdx(model, 4), (Corners{1, 3, 5}));
     EXPECT_EQ(tIdx(model, 4), (Corners{1, 3, 7}));
     EXPECT_EQ(nIdx(model, 4), (Corners{1, 2, 2}));
-    EXPECT_EQ(vIdx(model, 5), (Corners{1, 2, 3}));
-    EXPECT_EQ(tIdx(model, 5), (Corners{7, 6, 5}));
-    EXPECT_EQ(nIdx(model, 5), (Corners{1, 2, 1}));
+    for (unsigned i = 5; i < 8; i++) {
+        EXPECT_EQ(vIdx(model, i), (Corners{1, 2, 3}));
+        EXPECT_EQ(tIdx(model, i), (Corners{7, 6, 5}));
+        EXPECT_EQ(nIdx(model, i), (Corners{1, 2, 1}));
+    }
 }
 
 TEST_F(ObjTest, RelativeIndicesCountBackFromTheLatestEntry) {
