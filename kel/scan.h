@@ -86,6 +86,9 @@ inline const char* kelReadNumbers(const char* p, const char* end, float* out, in
         last = after;
     }
     if (read) *read = i;
+    // Most lines end right after the last number: then the next line's
+    // start does not wait on a search for the line end.
+    if (i == n && *last == '\n') return last + 1;
     return kelSkipLine(last, end);
 }
 
