@@ -17,8 +17,9 @@
 #include <emmintrin.h>
 #endif
 
-#ifndef MADV_POPULATE_READ
-#define MADV_POPULATE_READ 22  // Linux 5.14; older kernels refuse it, and pages are then mapped as they are read
+#ifndef MADV_POPULATE_READ  // Linux 5.14; older kernels refuse them, and pages are then mapped as they are read
+#define MADV_POPULATE_READ 22
+#define MADV_POPULATE_WRITE 23
 #endif
 
 // Whether strtof may read a number that starts with c: digits, a sign, a
@@ -245,16 +246,26 @@ static void releaseMapped(KelChunks* c) {
     if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
 }
 
-// Maps the pages of input bytes [at, at + n) and the padding after them;
-// false when the file has grown shorter than they reach, or cannot be read.
-// (A kernel without the call maps them as they are read.)
-static bool populate(KelChunks* c, unsigned long long at, size_t n) {
+// Maps the pages [begin, end) of the mapping as `advice` asks; false when
+// they lie past the file's end or cannot be read.
+static bool mapPages(uintptr_t begin, uintptr_t end, int advice) {
+    return end <= begin || madvise(reinterpret_cast<void*>(begin), end - begin, advice) == 0 ||
+           (errno != EFAULT && errno != EIO);
+}
+
+// Maps the pages of input bytes [at, at + n) and the padding after them:
+// read-only, but those from `writeFrom` on as copies of our own, which the
+// padding will be written on (a write to a page mapped read-only copies it
+// with a flush of every thread's TLB). False when the file has grown
+// shorter than they reach, or cannot be read.
+static bool populate(KelChunks* c, unsigned long long at, size_t n, unsigned long long writeFrom) {
     uintptr_t page = pageSize();
     uintptr_t from = uintptr_t(c->mapping + at) & ~(page - 1);
     uintptr_t to = uintptr_t(c->mapping + at + n + kelTextPadding);
     if (to > uintptr_t(c->mapping + c->mappingSize)) to = uintptr_t(c->mapping + c->mappingSize);
-    return madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_READ) == 0 ||
-           (errno != EFAULT && errno != EIO);
+    uintptr_t split = uintptr_t(c->mapping + writeFrom) & ~(page - 1);
+    if (split < from) split = from;
+    return mapPages(split, to, MADV_POPULATE_WRITE) && mapPages(from, split, MADV_POPULATE_READ);
 }
 
 // Hands out input bytes [at, at + n) of the mapping as the chunk.
@@ -274,7 +285,8 @@ static bool nextMappedChunk(KelChunks* c) {
     unsigned long long left = at < c->limit ? c->limit - at : 0;
     for (size_t want = c->chunk;; want *= 2) {
         size_t n = left < want ? size_t(left) : want;
-        if (!populate(c, at, n)) {
+        // The chunk most likely ends in the window's last line.
+        if (!populate(c, at, n, at + n - (n < 4096 ? n : 4096))) {
             c->error = KEL_ERROR_IO;
             return false;
         }
@@ -325,7 +337,7 @@ bool kelReadChunkAt(KelChunks* c, unsigned long long offset, size_t size) {
         releaseMapped(c);
         if (offset > c->total) offset = c->total;
         if (size > c->total - offset) size = size_t(c->total - offset);
-        if (!populate(c, offset, size)) {
+        if (!populate(c, offset, size, offset + size)) {
             c->error = KEL_ERROR_IO;
             return false;
         }
