@@ -4,10 +4,12 @@
 // 37 bytes, chosen by the input's size, so that chunk boundaries fall
 // everywhere a statement can stand: once on one thread, in one pass, and
 // once on two or three, in two passes. Both must give the same model, or the
-// same error.
+// same error. Every third input is written to a file for the second read,
+// which then takes its chunks where they lie in the mapped file.
 #include <cstdint>
 #include <cstring>
 
+#include "fuzz_input.h"
 #include "kel/kel_internal.h"
 #include "model_check.h"
 
@@ -32,15 +34,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     options.library = library;
     options.optionalLibrary = size % 2;
     size_t chunk = 1 + size % 37;
+    const char* file = size % 3 == 0 ? fuzzInputFile("obj", data, size) : nullptr;
+    const char* name = file ? file : "fuzz.obj";  // messages name it
     KelError error, twoPassError;
     options.threads = 1;
-    KelModel* model = kelLoadOBJFromMemoryChunks(data, size, "fuzz.obj", chunk, &options, &error);
+    KelModel* model = kelLoadOBJFromMemoryChunks(data, size, name, chunk, &options, &error);
     checkLoad(model, error);
     options.threads = 2 + unsigned(size % 2);
-    KelModel* twoPass = kelLoadOBJFromMemoryChunks(data, size, "fuzz.obj", chunk, &options, &twoPassError);
+    KelModel* twoPass = file ? kelLoadOBJChunks(file, chunk, &options, &twoPassError)
+                             : kelLoadOBJFromMemoryChunks(data, size, name, chunk, &options, &twoPassError);
     checkLoad(twoPass, twoPassError);
-    // Bytes in memory cannot change between the passes: an input error here
-    // means the first pass counted what the second did not fill.
+    // The input cannot change between the passes: an input error here means
+    // the first pass counted what the second did not fill.
     if (twoPassError.code == KEL_ERROR_IO) __builtin_trap();
     if ((model == nullptr) != (twoPass == nullptr) || (model && !sameModel(model, twoPass))) __builtin_trap();
     if (!model && (error.code != twoPassError.code || error.line != twoPassError.line ||
