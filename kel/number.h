@@ -8,40 +8,48 @@
 
 inline bool kelIsDigit(char c) { return unsigned(c - '0') < 10; }
 
-// The decimal digits at p, at most 8 of them, as a number; *length gets how
-// many there are (0 when p holds none). Loads 8 bytes at p, which the
-// padding after a chunk allows anywhere up to its end.
-inline uint32_t kelDigits8(const char* p, int* length) {
+// Eight bytes of text, loaded from p: the padding after a chunk allows a
+// load anywhere up to its end.
+inline uint64_t kelLoad8(const char* p) {
     uint64_t v;
     memcpy(&v, p, 8);
-    // A byte is a digit when neither byte + 0x46 nor byte - 0x30 reaches
-    // 0x80; carries and borrows only start at bytes that are not digits, so
-    // they never hide the first one.
-    uint64_t nondigit = ((v + 0x4646464646464646ull) | (v - 0x3030303030303030ull)) & 0x8080808080808080ull;
-    int n = nondigit ? __builtin_ctzll(nondigit) >> 3 : 8;
-    *length = n;
-    if (n == 0) return 0;
-    // The first digit is the lowest byte: shifting the digits to the top
-    // leaves leading zeros, then pairs, quads and octets are combined.
+    return v;
+}
+
+// Bit 7 of each byte of v set where the byte is not a decimal digit. A byte
+// is a digit when neither byte + 0x46 nor byte - 0x30 reaches 0x80; carries
+// and borrows only start at bytes that are not digits, so they never hide
+// the first one (the bits after it may be wrong).
+inline uint64_t kelNonDigits(uint64_t v) {
+    return ((v + 0x4646464646464646ull) | (v - 0x3030303030303030ull)) & 0x8080808080808080ull;
+}
+
+// The value of the first n (1 to 8) bytes of v, digits: the first digit is
+// the lowest byte, so shifting the digits to the top leaves leading zeros,
+// then pairs, quads and octets are combined.
+inline uint32_t kelDigitsValue(uint64_t v, int n) {
     v = (v & 0x0F0F0F0F0F0F0F0Full) << (64 - 8 * n);
     v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFull;
     v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFull;
     return uint32_t((v * 10000 + (v >> 32)) & 0xFFFFFFFFull);
 }
 
-// When exactly six digits stand at p (the fraction printf's "%f" writes,
-// and most exporters with it), their value; else ~0u. One load, so the
-// caller's position after them (p + 6) does not wait on the digits, as it
-// would on a count of digits that a load gives.
-inline uint32_t kelSixDigits(const char* p) {
-    uint64_t v;
-    memcpy(&v, p, 8);
-    uint64_t nondigit = ((v + 0x4646464646464646ull) | (v - 0x3030303030303030ull)) & 0x8080808080808080ull;
-    if ((nondigit & 0x0080808080808080ull) != 0x0080000000000000ull) return ~0u;
-    v = (v & 0x00000F0F0F0F0F0Full) << 16;
-    v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFull;
-    v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFull;
-    return uint32_t((v * 10000 + (v >> 32)) & 0xFFFFFFFFull);
+// The decimal digits at p, at most 8 of them, as a number; *length gets how
+// many there are (0 when p holds none).
+inline uint32_t kelDigits8(const char* p, int* length) {
+    uint64_t v = kelLoad8(p), nondigit = kelNonDigits(v);
+    int n = nondigit ? __builtin_ctzll(nondigit) >> 3 : 8;
+    *length = n;
+    return n ? kelDigitsValue(v, n) : 0;
+}
+
+// When exactly n (1 to 7) digits stand at p, their value; else ~0u. With n
+// known beforehand (a constant, or the length of the number before), the
+// caller's position after them, p + n, does not wait on the load of the
+// digits, as it would on a count the load gives.
+inline uint32_t kelDigitsOfLength(const char* p, int n) {
+    uint64_t v = kelLoad8(p), stop = 1ull << (8 * n + 7);  // the byte after the digits
+    return (kelNonDigits(v) & (2 * stop - 1)) == stop ? kelDigitsValue(v, n) : ~0u;
 }
 
 // Parses one number at p exactly as strtof would (no leading white space).
@@ -80,9 +88,15 @@ inline const char* kelParseFloat(const char* p, const char* end, float* out) {
     int count = int(q - digits), fraction = 0;
     if (*q == '.') {
         const char* first = ++q;
-        if (const uint32_t six = kelSixDigits(first); six != ~0u) {
+        // The fractions exporters write most: six digits (printf's "%f"),
+        // or four.
+        uint32_t six = kelDigitsOfLength(first, 6), four = six == ~0u ? kelDigitsOfLength(first, 4) : ~0u;
+        if (six != ~0u) {
             mantissa = mantissa * 1000000 + six;
             q = first + 6;
+        } else if (four != ~0u) {
+            mantissa = mantissa * 10000 + four;
+            q = first + 4;
         } else {
             for (; kelIsDigit(*q); q++) mantissa = mantissa * 10 + unsigned(*q - '0');
         }

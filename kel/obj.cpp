@@ -208,17 +208,10 @@ inline const char* readIndex(const char* p, const char* end, long long* out) {
 // wait on the load of the digits, so the next index's load starts early.
 // *digits becomes the count this index has.
 inline const char* readIndexOfLength(const char* p, const char* end, long long* out, int* digits) {
-    uint64_t v;
-    memcpy(&v, p, 8);
-    uint64_t nondigit = ((v + 0x4646464646464646ull) | (v - 0x3030303030303030ull)) & 0x8080808080808080ull;
-    int n = *digits;
-    uint64_t stop = 1ull << (8 * n + 7);  // bit of the first byte after n digits
-    if ((nondigit & (2 * stop - 1)) == stop) {
-        v = (v & 0x0F0F0F0F0F0F0F0Full) << (64 - 8 * n);
-        v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFull;
-        v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFull;
-        *out = (long long)((v * 10000 + (v >> 32)) & 0xFFFFFFFFull);
-        return p + n;
+    uint32_t value = kelDigitsOfLength(p, *digits);
+    if (value != ~0u) {
+        *out = value;
+        return p + *digits;
     }
     const char* q = readIndex(p, end, out);
     if (q > p && q - p < 8 && kelIsDigit(*p)) *digits = int(q - p);

@@ -52,8 +52,9 @@ TEST(NumberTest, HardCasesReadAsStrtofReadsThem) {
         "nan", "-nan", "0x1.8p1", "7.038531e-26",
         // Not numbers, or numbers with something after them.
         "-", ".", "-.", "+", "e5", "x", "1.5x", "1.2.3", "12,5", "1e", "1e+",
-        // Six fraction digits (read from one load) and something after them.
-        "7.123456e-3", "1.123456x", "-0.654321/", "2.1234567", "3.12345 ", "4.123456.5",
+        // Six or four fraction digits (read from one load), something after them.
+        "7.123456e-3", "1.123456x", "-0.654321/", "2.1234567", "3.12345 ", "4.123456.5", "-0.1234", "9.8765e1",
+        "6.4321/", "0.00012",
         // White space ends a number; so does the end of the text.
         "2.5 ", "2.5\t", "2.5\r\n", "-3.25\n"};
     for (const char* text : cases) EXPECT_EQ(check(text), "");
