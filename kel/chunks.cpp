@@ -278,6 +278,8 @@ static bool handOutMapped(KelChunks* c, unsigned long long at, size_t n) {
     return handOut(c);
 }
 
+// kelNextChunk for mapped input: the window of a chunk's bytes from where
+// the last one ended, doubled until it holds a place to split.
 static bool nextMappedChunk(KelChunks* c) {
     releaseMapped(c);
     unsigned long long at = c->offset + c->split;

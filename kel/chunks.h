@@ -4,19 +4,16 @@
 
 #include <cstddef>
 
-// Input read in chunks through one reused buffer, each chunk a run of
-// whole statements: it ends where a line begins whose first token cannot
-// continue the statement before it (no number starts with its first
-// character), so a reader scans each chunk as if the input ended there. A
-// chunk is followed by kelTextPadding readable bytes, the first of them
-// zero: the zero stops the scanners and the C library's number parsers, and
-// the rest lets a scanner load 16 bytes at any position up to the end. The
-// bytes are writable, but a write may copy a page of a mapped file: readers
-// copy what they need to change. Each chunk takes about `chunk` bytes; when no such line start is
-// in them (one huge face or comment), it doubles until one is, or the input
-// ends, so unchanged input splits the same way on every pass. Input that
-// fits one chunk, or a file that cannot seek (a pipe), is read once: the
-// buffer then grows to hold all of it and a rewind hands out the same bytes.
+// Input read in chunks through one reused buffer (a regular file: where
+// they lie in a mapping of it), each chunk a run of whole statements: it ends where a line begins whose first token
+// cannot continue the statement before it (no number starts with its first character), so a reader scans each chunk as
+// if the input ended there. A chunk is followed by kelTextPadding readable bytes, the first of them zero: the zero
+// stops the scanners and the C library's number parsers, and the rest lets a scanner load 16 bytes at any position up
+// to the end. The bytes are writable, but a write may copy a page of a mapped file: readers copy what they need to
+// change. Each chunk takes about `chunk` bytes; when no such line start is in them (one huge face or comment), it
+// doubles until one is, or the input ends, so unchanged input splits the same way on every pass. Input that fits one
+// chunk, or a file that cannot seek (a pipe), is read once: the buffer then grows to hold all of it and a rewind hands
+// out the same bytes.
 //
 // The input's first chunk starts after a UTF-8 byte-order mark; input that
 // starts with a UTF-16 one is refused (KEL_ERROR_ENCODING).
@@ -26,7 +23,7 @@ struct KelChunks {
     int fd;              // the file, or -1 for input in memory
     const char* memory;  // input in memory (not owned), or null
     size_t memorySize;
-    char* data;                // owned: capacity + kelTextPadding bytes
+    char* data;                // owned: capacity + kelTextPadding bytes; mapped: the chunk in `mapping`
     size_t capacity;           // input bytes the buffer can hold
     size_t chunk;              // input bytes a chunk starts from
     size_t size;               // input bytes in the buffer
@@ -73,8 +70,9 @@ bool kelNextChunk(KelChunks* chunks);
 // byte-order mark), for chunks whose place a first pass found. Safe on
 // several threads at once, each with its own KelChunks sharing the input's
 // fd or memory; such a KelChunks (ownsInput false) is closed with
-// kelCloseChunks, which leaves the input open. False (chunks->error set) when the read fails; a
-// file that has since grown shorter gives a shorter chunk.
+// kelCloseChunks, which leaves the input open. False (chunks->error set)
+// when the read fails; a file that has since grown shorter gives a shorter
+// chunk, or when it is mapped an error (KEL_ERROR_IO).
 bool kelReadChunkAt(KelChunks* chunks, unsigned long long offset, size_t size);
 // Starts the input again from its first byte.
 void kelRewindChunks(KelChunks* chunks);
