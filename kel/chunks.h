@@ -4,16 +4,20 @@
 
 #include <cstddef>
 
-// Input read in chunks through one reused buffer (a regular file: where
-// they lie in a mapping of it), each chunk a run of whole statements: it ends where a line begins whose first token
-// cannot continue the statement before it (no number starts with its first character), so a reader scans each chunk as
-// if the input ended there. A chunk is followed by kelTextPadding readable bytes, the first of them zero: the zero
-// stops the scanners and the C library's number parsers, and the rest lets a scanner load 16 bytes at any position up
-// to the end. The bytes are writable, but a write may copy a page of a mapped file: readers copy what they need to
-// change. Each chunk takes about `chunk` bytes; when no such line start is in them (one huge face or comment), it
-// doubles until one is, or the input ends, so unchanged input splits the same way on every pass. Input that fits one
-// chunk, or a file that cannot seek (a pipe), is read once: the buffer then grows to hold all of it and a rewind hands
-// out the same bytes.
+// Input read in chunks through one reused buffer (a regular file: where they
+// lie in a mapping of it), each chunk a run of whole statements: it ends
+// where a line begins whose first token cannot continue the statement before
+// it (no number starts with its first character), so a reader scans each
+// chunk as if the input ended there. A chunk is followed by kelTextPadding
+// readable bytes, the first of them zero: the zero stops the scanners and
+// the C library's number parsers, and the rest lets a scanner load 16 bytes
+// at any position up to the end. The bytes are writable, but a write may
+// copy a page of a mapped file: readers copy what they need to change. Each
+// chunk takes about `chunk` bytes; when no such line start is in them (one
+// huge face or comment), it doubles until one is, or the input ends, so
+// unchanged input splits the same way on every pass. Input that fits one
+// chunk, or a file that cannot seek (a pipe), is read once: the buffer then
+// grows to hold all of it and a rewind hands out the same bytes.
 //
 // The input's first chunk starts after a UTF-8 byte-order mark; input that
 // starts with a UTF-16 one is refused (KEL_ERROR_ENCODING).
