@@ -298,6 +298,7 @@ inline Corner resolveReference(ObjReader& r, const Reference& ref, FaceForm form
     const KelModel* m = r.model;
     Corner c = before;
     c.v = resolve(r, ref, 0, r.numvertices, m->numvertices);
+    if (form == FORM_V) return c;  // positions only: the commonest faces after v/t/n
     bool texture = (form & FORM_VT) && ref.at[1];
     bool normal = ref.at[2] && form == (ref.at[1] ? FORM_VTN : FORM_VN);
     if (texture && m->numtexcoords)
