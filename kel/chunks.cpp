@@ -141,6 +141,7 @@ int kelOpenRangeChunks(const KelChunks* input, unsigned long long begin, unsigne
     range->offset = range->begin = begin;
     range->limit = end;
     range->ownsInput = false;
+    range->copied = input->copied;
     return status;
 }
 
@@ -214,7 +215,7 @@ static size_t pageSize() { return size_t(sysconf(_SC_PAGESIZE)); }
 // cannot be mapped (it is then read into the buffer).
 static bool mapInput(KelChunks* c) {
     c->mapTried = true;
-    if (c->fd < 0 || !c->seekable || c->total == 0 || c->total > SIZE_MAX / 2) return false;
+    if (c->copied || c->fd < 0 || !c->seekable || c->total == 0 || c->total > SIZE_MAX / 2) return false;
     size_t page = pageSize();
     size_t fileBytes = (size_t(c->total) + page - 1) / page * page;
     size_t size = fileBytes + page;

@@ -46,6 +46,7 @@ struct KelChunks {
     char* mapping;  // owned: private, writable; null when the file is read into the buffer
     size_t mappingSize;
     bool mapTried;  // mapping was tried (once, at the first chunk)
+    bool copied;    // read into the buffer even a file that could be mapped
     bool padded;    // the chunk's padding lies over input bytes, kept in `under`
     char under[kelTextPadding];
 };

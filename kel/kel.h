@@ -158,6 +158,11 @@ struct KelReadOptions {
     // no such library. The bytes stay the caller's and must stay valid until
     // the load returns.
     const void* (*library)(void* user, const char* name, size_t* size);
+    // Nonzero: a file is copied through a buffer as it is read instead of
+    // being mapped into memory: slower, but safe against another process
+    // cutting the file short meanwhile, which may stop a mapped read with
+    // SIGBUS.
+    int copyInput;
 };
 
 // Reads an OBJ file and the MTL library it names into a new model that the
@@ -166,7 +171,8 @@ struct KelReadOptions {
 // nothing: no memory, no open file. On success error->code is KEL_OK.
 // A regular file is mapped into memory while it is read; another process
 // that cuts it short meanwhile may stop this one with SIGBUS, as with any
-// mapped file (replace a file by renaming a new one over it instead).
+// mapped file (replace a file by renaming a new one over it instead, or set
+// options->copyInput).
 KelModel* kelLoadOBJ(const char* path, const KelReadOptions* options, KelError* error);
 // kelLoadOBJ for OBJ text held in memory: `size` bytes at `data`, which stay
 // the caller's and are not changed. `name` stands for the file in messages

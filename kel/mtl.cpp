@@ -165,7 +165,11 @@ static bool fillMaterials(KelChunks* chunks, KelMaterial* materials, unsigned co
 // disk at `path`.
 static int openLibrary(const char* path, const char* name, size_t chunk, const KelReadOptions* options,
                        KelChunks* chunks) {
-    if (!options || !options->library) return kelOpenChunks(path, chunk, chunks);
+    if (!options || !options->library) {
+        int status = kelOpenChunks(path, chunk, chunks);
+        chunks->copied = options && options->copyInput;
+        return status;
+    }
     size_t size = 0;
     const void* bytes = options->library(options->user, name, &size);
     if (!bytes) {

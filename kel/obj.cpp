@@ -1215,6 +1215,7 @@ ObjReader threadReader(const ObjReader& r, KelError* error) {
     t.chunks.memorySize = r.chunks.memorySize;
     t.chunks.total = t.chunks.limit = r.chunks.total;
     t.chunks.seekable = true;
+    t.chunks.copied = r.chunks.copied;
     return t;
 }
 
@@ -1507,6 +1508,7 @@ KelModel* loadObj(KelChunks* chunks, int status, const char* name, size_t chunk,
     r.options = options ? options : &defaults;
     r.error = error;
     r.chunks = *chunks;
+    r.chunks.copied = r.options->copyInput != 0;
     r.indexDigits = 1;
     if (r.chunks.seekable) return readObj(r);
     // A pipe is read whole into the buffer (the only chunk it gives) and
