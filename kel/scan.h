@@ -28,7 +28,8 @@ inline bool kelIsWord(const char* p, const char* tokenEnd, const char* word) {
 
 // The zero byte after a chunk (not white space) stops the loop.
 inline const char* kelSkipSpace(const char* p, const char*) {
-    while (uint8_t(*p) <= ' ' && kelIsSpace(*p)) p++;  // most bytes are above ' ': one test
+    if (p[0] == ' ' && uint8_t(p[1]) > ' ') return p + 1;  // the one blank between two tokens
+    while (uint8_t(*p) <= ' ' && kelIsSpace(*p)) p++;      // most bytes are above ' ': one test
     return p;
 }
 
