@@ -113,6 +113,9 @@ TEST_F(ObjTest, IndicesIntoTablesTheFileLacksAreDropped) {
 }
 
 TEST_F(ObjTest, GroupsAreNamedByTheirWholeLine) {
+    // Names of 255 and 256 characters: the reader copies a name for its
+    // lookups, on the stack below 256 bytes and on the heap from there.
+    const std::string short255 = " " + std::string(254, 'L'), long256 = " " + std::string(255, 'L');
     read(std::string(kQuad) +
          "f 1 2 3\n"
          "g hull\n"
@@ -126,14 +129,16 @@ TEST_F(ObjTest, GroupsAreNamedByTheirWholeLine) {
          "g default\n"
          "f 1 2 3\n"
          "g wing\nf 1 2 3\ng wing2\nf 1 2 3\ng win\nf 1 2 3\ng wing\nf 1 2 3\n"  // names sharing a prefix
-         "g tail");                                                              // no line end
-    EXPECT_EQ(groupNames(model), (std::vector<std::string>{" tail", " win", " wing2", " wing", " default", " left wing",
-                                                           "  hull", " hull", "default"}));
-    EXPECT_EQ(model->numgroups, 9u);
-    const std::pair<const char*, std::vector<unsigned>> groups[] = {
-        {"default", {0}},  {" hull", {1, 4}}, {"  hull", {2}}, {" left wing", {3}}, {" default", {5}},
-        {" wing", {6, 9}}, {" wing2", {7}},   {" win", {8}},   {" tail", {}}};
-    for (const auto& [name, triangles] : groups) EXPECT_EQ(groupTriangles(model, name), triangles) << name;
+         "g" +
+         short255 + "\nf 1 2 3\ng" + long256 + "\r\nf 1 2 3\ng" + long256 + "\nf 2 3 4\n" + "g tail");  // no line end
+    EXPECT_EQ(groupNames(model), (std::vector<std::string>{" tail", long256, short255, " win", " wing2", " wing",
+                                                           " default", " left wing", "  hull", " hull", "default"}));
+    EXPECT_EQ(model->numgroups, 11u);
+    const std::pair<std::string, std::vector<unsigned>> groups[] = {
+        {"default", {0}},  {" hull", {1, 4}},   {"  hull", {2}}, {" left wing", {3}},
+        {" default", {5}}, {" wing", {6, 9}},   {" wing2", {7}}, {" win", {8}},
+        {short255, {10}},  {long256, {11, 12}}, {" tail", {}}};
+    for (const auto& [name, triangles] : groups) EXPECT_EQ(groupTriangles(model, name.c_str()), triangles) << name;
 }
 
 TEST_F(ObjTest, AFileWithoutGroupsHasOnlyDefault) {
