@@ -130,18 +130,23 @@ static long readAt(const KelChunks* c, char* into, size_t n, unsigned long long 
 
 static long readMore(KelChunks* c, size_t want) { return readAt(c, c->data + c->size, want, c->offset + c->size); }
 
+void kelShareInput(const KelChunks* input, KelChunks* reader) {
+    reader->fd = input->fd;
+    reader->memory = input->memory;
+    reader->memorySize = input->memorySize;
+    reader->total = reader->limit = input->total;
+    reader->seekable = true;
+    reader->ownsInput = false;
+    reader->copied = input->copied;
+}
+
 int kelOpenRangeChunks(const KelChunks* input, unsigned long long begin, unsigned long long end, size_t chunk,
                        KelChunks* range) {
     *range = {};
     int status = startChunks(range, chunk, true, end - begin);
-    range->fd = input->fd;
-    range->memory = input->memory;
-    range->memorySize = input->memorySize;
-    range->total = input->total;
+    kelShareInput(input, range);
     range->offset = range->begin = begin;
     range->limit = end;
-    range->ownsInput = false;
-    range->copied = input->copied;
     return status;
 }
 

@@ -56,6 +56,10 @@ int kelOpenChunks(const char* path, size_t chunk, KelChunks* chunks);
 // The same for `size` bytes at `data`, which must stay valid until the
 // chunks are closed.
 int kelOpenMemoryChunks(const void* data, size_t size, size_t chunk, KelChunks* chunks);
+// Makes `reader` (all zero) read the input of `input`, which must be
+// seekable: its file or memory, its size and how it is read, owning none of
+// it (kelCloseChunks leaves the input open).
+void kelShareInput(const KelChunks* input, KelChunks* reader);
 // Opens the part [begin, end) of input opened with kelOpenChunks or
 // kelOpenMemoryChunks (which must be seekable and stay open) as chunks of
 // their own, for reading parts on several threads at once. `begin` must be
@@ -73,9 +77,8 @@ bool kelNextChunk(KelChunks* chunks);
 // Reads the input's bytes [offset, offset + size) into the buffer as the
 // chunk handed out (the buffer grows to hold them; its first chunk skips a
 // byte-order mark), for chunks whose place a first pass found. Safe on
-// several threads at once, each with its own KelChunks sharing the input's
-// fd or memory; such a KelChunks (ownsInput false) is closed with
-// kelCloseChunks, which leaves the input open. False (chunks->error set)
+// several threads at once, each with its own KelChunks sharing the input
+// (kelShareInput). False (chunks->error set)
 // when the read fails; a file that has since grown shorter gives a shorter
 // chunk, or when it is mapped an error (KEL_ERROR_IO).
 bool kelReadChunkAt(KelChunks* chunks, unsigned long long offset, size_t size);

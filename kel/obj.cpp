@@ -1210,12 +1210,7 @@ ObjReader threadReader(const ObjReader& r, KelError* error) {
     ObjReader t = r;
     t.error = error;
     t.chunks = KelChunks{};
-    t.chunks.fd = r.chunks.fd;
-    t.chunks.memory = r.chunks.memory;
-    t.chunks.memorySize = r.chunks.memorySize;
-    t.chunks.total = t.chunks.limit = r.chunks.total;
-    t.chunks.seekable = true;
-    t.chunks.copied = r.chunks.copied;
+    kelShareInput(&r.chunks, &t.chunks);
     return t;
 }
 
