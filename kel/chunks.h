@@ -78,9 +78,9 @@ bool kelNextChunk(KelChunks* chunks);
 // chunk handed out (the buffer grows to hold them; its first chunk skips a
 // byte-order mark), for chunks whose place a first pass found. Safe on
 // several threads at once, each with its own KelChunks sharing the input
-// (kelShareInput). False (chunks->error set)
-// when the read fails; a file that has since grown shorter gives a shorter
-// chunk, or when it is mapped an error (KEL_ERROR_IO).
+// (kelShareInput). False (chunks->error set) when the read fails; a file
+// that has since grown shorter gives a shorter chunk, or when it is mapped
+// an error (KEL_ERROR_IO).
 bool kelReadChunkAt(KelChunks* chunks, unsigned long long offset, size_t size);
 // Starts the input again from its first byte.
 void kelRewindChunks(KelChunks* chunks);
