@@ -14,7 +14,10 @@
 //
 // --once READER FILE reads FILE once and prints its triangle count and peak
 // resident memory in KiB: the unit of tools/read-peers.sh's whole-process
-// runs. --generate writes the four files (when missing) and prints their
+// runs. --paired KEL PEER FILE PAIRS reads FILE with each of the two readers
+// in turn, in this one process, after a first read by each that is not
+// counted, and prints each pair's two wall times in microseconds: the unit
+// of tools/read-peers.sh's in-process runs. --generate writes the four files (when missing) and prints their
 // folder. --huge DIR writes a file of more than 4 GiB in DIR (about 4.5 GB;
 // check the free space first), reads it with kel on every core and on one
 // thread, checks what each read and removes it: by hand only, never in a
@@ -494,7 +497,33 @@ READ_RAPIDOBJ(rapidobj_parts, kParts);
 READ(tinyobj_parts, "tinyobj", kParts, 2);
 BENCHMARK(growthBenchmark)->ArgName("side")->Arg(345)->Arg(487)->Arg(689)->Arg(975)->Unit(benchmark::kMillisecond);
 
+// --paired: reads by two readers in turn, kel's first (see the top).
+int pairedRuns(const char* kel, const char* peer, const char* path, int pairs) {
+    auto first = readers.find(kel), second = readers.find(peer);
+    if (first == readers.end() || second == readers.end() || !first->second || !second->second || pairs < 1) {
+        fprintf(stderr, "bench_obj: --paired needs two readers of this build and a count of pairs\n");
+        return 2;
+    }
+    auto timed = [path](Reader read) {
+        auto start = std::chrono::steady_clock::now();
+        size_t triangles = read(path);
+        auto end = std::chrono::steady_clock::now();
+        if (triangles == 0) {
+            fprintf(stderr, "bench_obj: a reader read no triangles from %s\n", path);
+            exit(1);
+        }
+        return long(std::chrono::duration_cast<std::chrono::microseconds>(end - start).count());
+    };
+    timed(first->second), timed(second->second);
+    for (int i = 0; i < pairs; i++) {
+        long us = timed(first->second);
+        printf("%ld %ld\n", us, timed(second->second));
+    }
+    return 0;
+}
+
 int main(int argc, char** argv) {
+    if (argc == 6 && strcmp(argv[1], "--paired") == 0) return pairedRuns(argv[2], argv[3], argv[4], atoi(argv[5]));
     bool once = argc == 4 && strcmp(argv[1], "--once") == 0;
     if (argc == 3 && strcmp(argv[1], "--huge") == 0) return hugeRun(argv[2]);
     if (argc == 2 && strcmp(argv[1], "--generate") == 0) {

@@ -6,13 +6,19 @@
 # above 1 means kel reads faster). Single-threaded peers (fast_obj, rapidobj
 # held to one thread, tinyobjloader) pair with kel on one thread; rapidobj
 # with its default threads pairs with kel's default.
+# With "in-process", each pairing's reads alternate in one process instead
+# (bench_obj --paired), which leaves out starting a process and the cost of
+# the first touch of memory the system hands a new one; peak memory then
+# comes from one whole-process read by each reader.
 # Needs bench_obj built with the peers (see bench/obj.cmake).
-# Usage: tools/read-peers.sh [BUILD_DIR] [PAIRS]   (default: build-rel 7)
+# Usage: tools/read-peers.sh [BUILD_DIR] [PAIRS] [in-process]
+#        (default: build-rel 7, whole processes)
 # Prints a table; tools/reading-chart.sh draws it.
 set -eu
 cd "$(dirname "$0")/.."
 build=${1:-build-rel}
 pairs=${2:-7}
+mode=${3:-whole}
 bench=$build/bench/bench_obj
 [ -x "$bench" ] || { echo "read-peers: no $bench (configure with -DORVANDEL_BENCH=ON)" >&2; exit 1; }
 dir=$("$bench" --generate | tail -1)
@@ -44,7 +50,11 @@ label() {
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 echo "# $(uname -n), $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), $(date -u '+%Y-%m-%d %H:%M UTC'), load $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "# $pairs paired whole-process runs (kel first); medians"
+if [ "$mode" = in-process ]; then
+    echo "# $pairs paired runs in one process per pairing (kel first); medians"
+else
+    echo "# $pairs paired whole-process runs (kel first); medians"
+fi
 printf '| %s | %s | %s | %s | %s | %s | %s |\n' file MB reader "median s" "MB/s" "peak MiB" "kel time / peer time (below 1: kel faster)"
 echo "|---|---|---|---|---|---|---|"
 for file in $files; do
@@ -55,10 +65,20 @@ for file in $files; do
         k=${pairing%%:*} p=${pairing#*:}
         : >"$tmp/$k.$p.kel"
         : >"$tmp/$k.$p.peer"
-        for ((i = 0; i < pairs; i++)); do
-            run "$k" "$path" >>"$tmp/$k.$p.kel"
-            run "$p" "$path" >>"$tmp/$k.$p.peer"
-        done
+        if [ "$mode" = in-process ]; then
+            # Times from one process; peak memory from one read by each alone.
+            if "$bench" --paired "$k" "$p" "$path" "$pairs" >"$tmp/pairs" 2>/dev/null; then
+                kkib=$(run "$k" "$path" | cut -d' ' -f2)
+                pkib=$(run "$p" "$path" | cut -d' ' -f2)
+                awk -v kib="$kkib" '{print $1, kib}' "$tmp/pairs" >>"$tmp/$k.$p.kel"
+                awk -v kib="$pkib" '{print $2, kib}' "$tmp/pairs" >>"$tmp/$k.$p.peer"
+            fi
+        else
+            for ((i = 0; i < pairs; i++)); do
+                run "$k" "$path" >>"$tmp/$k.$p.kel"
+                run "$p" "$path" >>"$tmp/$k.$p.peer"
+            done
+        fi
         cat "$tmp/$k.$p.kel" >>"$tmp/$k.all"
     done
     # kel's own rows: every run it made with that thread count.
