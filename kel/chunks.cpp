@@ -242,13 +242,18 @@ static bool mapInput(KelChunks* c) {
 static bool mapped(KelChunks* c) { return c->mapping || (!c->mapTried && mapInput(c)); }
 
 // Puts back the input bytes under the chunk's padding and lets go of the
-// pages that only the chunk and those before it hold.
+// pages that only the chunk and those before it hold. A file read from
+// disk is cached in folios of up to 2 MiB, and mapping a page of one maps
+// the whole folio: the pages of earlier chunks in the folio this chunk
+// starts in came back with it, and are let go again (else they held 7 MiB
+// more at the peak of a 76 MB read).
 static void releaseMapped(KelChunks* c) {
     if (!c->padded) return;
     memcpy(c->data + c->size, c->under, kelTextPadding);
     c->padded = false;
-    uintptr_t page = pageSize();
-    uintptr_t from = uintptr_t(c->data) & ~(page - 1), to = uintptr_t(c->data + c->size) & ~(page - 1);
+    const uintptr_t page = pageSize(), folio = uintptr_t(2) << 20;
+    uintptr_t from = uintptr_t(c->mapping) + (uintptr_t(c->data - c->mapping) & ~(folio - 1));
+    uintptr_t to = uintptr_t(c->data + c->size) & ~(page - 1);
     if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
 }
 
