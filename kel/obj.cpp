@@ -1008,8 +1008,8 @@ unsigned threadCount(const ObjReader& r, size_t pieces) {
     return want ? want : 1;
 }
 
-// The threads that read the whole input: one per range of the first pass,
-// and one alone for a read in one pass.
+// The threads that read the whole input: those of the first pass, and one
+// alone for a read in one pass.
 unsigned inputThreads(const ObjReader& r) {
     return threadCount(r, size_t(r.chunks.total / (r.chunk ? r.chunk : 1)) + 1);
 }
@@ -1106,19 +1106,23 @@ void freeRange(Range& range) {
     free(range.libraries);
 }
 
-// First pass: the input split into ranges at statement starts, one per
-// thread, each read on its own; then, in file order, the libraries read and
-// the ranges put together; then each group's triangle list made and each
-// chunk's span given its place in it, and each chunk the material in force
-// where it starts.
+// First pass: the input split into ranges at statement starts, each read
+// on its own; then, in file order, the libraries read and the ranges put
+// together; then each group's triangle list made and each chunk's span
+// given its place in it, and each chunk the material in force where it
+// starts. Threads take ranges in turn, four for each thread, so that one
+// slowed by other work on the machine holds the pass up less.
 bool firstPass(ObjReader& r) {
     KelModel* m = r.model;
     unsigned long long total = r.chunks.total;
-    Range ranges[kMaxThreads] = {};
-    size_t count = 0;
     unsigned threads = inputThreads(r);
-    for (unsigned i = 0; i < threads; i++) {
-        unsigned long long begin = i ? kelFindStatementStart(&r.chunks, total / threads * i) : 0;
+    size_t pieces = threads == 1 ? 1 : 4 * size_t(threads), chunks = size_t(total / (r.chunk ? r.chunk : 1)) + 1;
+    if (pieces > chunks) pieces = chunks;
+    Range* ranges = static_cast<Range*>(kelTryAlloc(pieces, sizeof(Range)));  // zero-filled, freed below
+    if (!ranges) return kelSetMemoryError(r.error, pieces, sizeof(Range)), false;
+    size_t count = 0;
+    for (size_t i = 0; i < pieces; i++) {
+        unsigned long long begin = i ? kelFindStatementStart(&r.chunks, total / pieces * i) : 0;
         if (count && begin <= ranges[count - 1].begin) continue;
         if (begin >= total && count) break;
         if (count) ranges[count - 1].end = begin;
@@ -1127,9 +1131,10 @@ bool firstPass(ObjReader& r) {
     ranges[count - 1].end = total;
     onThreads(
         r, threads < count ? threads : unsigned(count),
-        [&ranges, count](const ObjReader& reader, unsigned thread) { scanRanges(reader, ranges, count, thread == 0); });
+        [ranges, count](const ObjReader& reader, unsigned thread) { scanRanges(reader, ranges, count, thread == 0); });
     bool merged = !r.shared->cancelled && mergeRanges(r, ranges, count);
     for (size_t i = 0; i < count; i++) freeRange(ranges[i]);
+    free(ranges);
     if (!merged) return false;
 
     for (KelGroup* g = m->groups; g; g = g->next) g->numtriangles = 0;
