@@ -84,10 +84,10 @@ size_t fileSize(const std::string& path) {
 }
 
 // Puts a file in the page cache as reading it from disk does: written back,
-// dropped from the cache and read again. (On Linux 6.x a file read from
-// disk is cached in large folios, while a file just written may stay in
-// 4 KiB pages, which take a reader that maps the file about twice as long
-// to map; models are mostly loaded from files written long before.)
+// dropped from the cache and read again. (Recent Linux kernels cache a
+// file read from disk in large folios, while a file just written may stay
+// in 4 KiB pages, which take a reader that maps the file about twice as
+// long to map; models are mostly loaded from files written long before.)
 void cacheFromDisk(const std::string& path) {
     int fd = open(path.c_str(), O_RDONLY);
     if (fd < 0) return;
