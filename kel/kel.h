@@ -37,6 +37,37 @@ struct KelTriangle {
     unsigned findex;       // facet-normal index (written by kelFacetNormals)
 };
 
+// The texture maps a material may name, in the order of KelMaterial::maps.
+// Their MTL keywords: map_Ka map_Kd map_Ks map_Ns map_d map_Bump (also
+// map_bump and bump) norm disp (also map_disp) map_Ke refl map_Pr map_Pm
+// map_Ps.
+enum {
+    KEL_MAP_AMBIENT,
+    KEL_MAP_DIFFUSE,
+    KEL_MAP_SPECULAR,
+    KEL_MAP_SHININESS,
+    KEL_MAP_DISSOLVE,
+    KEL_MAP_BUMP,
+    KEL_MAP_NORMAL,
+    KEL_MAP_DISPLACEMENT,
+    KEL_MAP_EMISSION,
+    KEL_MAP_REFLECTION,
+    KEL_MAP_ROUGHNESS,
+    KEL_MAP_METALLIC,
+    KEL_MAP_SHEEN,
+    KEL_MAP_KINDS
+};
+
+// One texture map of a material and the options written before its name.
+typedef struct KelMap {
+    char* name;       // owned file name (the rest of the line after the options, inner blanks kept), or null
+    float offset[3];  // -o, default 0 0 0
+    float scale[3];   // -s, default 1 1 1
+    float bumpScale;  // -bm, default 1
+    int clamp;        // -clamp on: 1, default 0
+    char* options;    // owned: every other option as written, one blank apart (e.g. "-blendu off -imfchan l"), or null
+} KelMap;
+
 struct KelMaterial {
     char* name;         // owned
     float diffuse[4];   // default 0.8, 0.8, 0.8, 1.0
@@ -45,9 +76,25 @@ struct KelMaterial {
     float color4[4];    // spare colour slot; the library neither sets nor reads it
     float shininess;    // 0..128 scale, default 65.0
     float dissolve;     // opacity from "d" (or 1 - "Tr"), default 1; hand-built materials set it too
-    char* diffuseMap;   // owned: the diffuse map's file name ("map_Kd"), or null
-    char* bumpMap;      // owned: the bump map's file name ("map_Bump", "bump"), or null
+    // The diffuse and bump maps' file names again, each its own owned copy
+    // (of maps[KEL_MAP_DIFFUSE].name and maps[KEL_MAP_BUMP].name when read),
+    // or null. When set they name those maps on writing.
+    char* diffuseMap;
+    char* bumpMap;
+    float emission[4];  // "Ke", default 0 0 0 1
+    float ior;          // "Ni", default 1
+    int illum;          // "illum", default -1 (not given)
+    // "Pr", "Pm", "Ps", "Pc", "Pcr"; default 0.
+    float roughness, metallic, sheen, clearcoat, clearcoatRoughness;
+    KelMap maps[KEL_MAP_KINDS];
 };
+
+// An "o" statement: a named run of triangles.
+typedef struct KelObject {
+    char* name;      // owned: the rest of the "o" line after the blanks that follow "o", trailing blanks dropped
+    unsigned first;  // its first triangle (0-based) and how many follow, in file order
+    unsigned count;
+} KelObject;
 
 struct KelGroup {
     char* name;             // owned; compared byte for byte
@@ -87,6 +134,25 @@ struct KelModel {
     // 1-based, 3 floats (r, g, b) per vertex, or null when no vertex has a
     // colour; a vertex read without one among others that have one is 1, 1, 1.
     float* colors;
+
+    // Per triangle (0-based): the index into materials of the last usemtl
+    // read before it (0, "default", before any). Set by the reader whenever
+    // the model has materials; null for a model built by hand, whose
+    // drawing and writing then use each group's material.
+    unsigned* trimaterials;
+
+    unsigned numobjects;
+    KelObject* objects;  // one per "o" statement, in file order; null when the file has none
+
+    // Per triangle (0-based): the "s" group in force, 0 for "s off", "s 0" or
+    // none; null when no triangle has a nonzero one.
+    unsigned* smoothing;
+
+    unsigned numlines;
+    unsigned* lines;  // numlines segments, 2 entries each: 1-based vertex indices ("l a b c" gives a-b and b-c)
+
+    unsigned numpoints;
+    unsigned* points;  // 1-based vertex indices, one per point of every "p" statement
 };
 
 // Mode flags, OR-ed into a mode word for kelDraw, kelCompileList and
@@ -99,6 +165,9 @@ constexpr unsigned KEL_COLOR = 8;          // per group, the colour from the mat
 constexpr unsigned KEL_MATERIAL = 16;      // per group, the full material
 constexpr unsigned KEL_WIREFRAME = 32;     // each triangle as its own line loop
 constexpr unsigned KEL_VERTEX_COLOR = 64;  // a vertex colour per corner (drawing only: written whenever present)
+// Drawing only: the model's line segments (GL_LINES) and points (GL_POINTS)
+// too, after the triangles.
+#define KEL_LINES 128u
 
 // --- Records and lookups -----------------------------------------------------
 

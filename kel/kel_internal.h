@@ -53,6 +53,8 @@ void kelFreeNameIndex(KelNameIndex* index);
 bool kelLookupMaterial(const KelModel* model, const char* name, unsigned* index);
 // kelFindMaterial's message for a name it does not find, on stdout.
 void kelMaterialNotFound(const char* name);
+// Gives every field of *material its default (no name, no maps).
+void kelMaterialDefaults(KelMaterial* material);
 // Frees a material table of `count` entries and the strings they own; a
 // null table is nothing to free.
 void kelFreeMaterials(KelMaterial* materials, unsigned count);

@@ -46,12 +46,31 @@ unsigned kelFindMaterial(KelModel* model, const char* name) {
 
 void kelMaterialNotFound(const char* name) { printf("kelFindMaterial():  can't find material \"%s\".\n", name); }
 
+void kelMaterialDefaults(KelMaterial* material) {
+    static const KelMap map = {nullptr, {0, 0, 0}, {1, 1, 1}, 1, 0, nullptr};
+    *material = KelMaterial{};
+    const float diffuse[4] = {0.8f, 0.8f, 0.8f, 1}, ambient[4] = {0.2f, 0.2f, 0.2f, 1}, opaque[4] = {0, 0, 0, 1};
+    memcpy(material->diffuse, diffuse, sizeof diffuse);
+    memcpy(material->ambient, ambient, sizeof ambient);
+    memcpy(material->specular, opaque, sizeof opaque);
+    memcpy(material->emission, opaque, sizeof opaque);
+    material->shininess = 65;
+    material->dissolve = 1;
+    material->ior = 1;
+    material->illum = -1;
+    for (KelMap& m : material->maps) m = map;
+}
+
 void kelFreeMaterials(KelMaterial* materials, unsigned count) {
     if (!materials) return;
     for (unsigned i = 0; i < count; i++) {
         free(materials[i].name);
         free(materials[i].diffuseMap);
         free(materials[i].bumpMap);
+        for (const KelMap& map : materials[i].maps) {
+            free(map.name);
+            free(map.options);
+        }
     }
     free(materials);
 }
@@ -66,6 +85,12 @@ void kelDelete(KelModel* model) {
     free(model->facetnorms);
     free(model->colors);
     free(model->triangles);
+    free(model->trimaterials);
+    free(model->smoothing);
+    free(model->lines);
+    free(model->points);
+    for (unsigned i = 0; i < model->numobjects; i++) free(model->objects[i].name);
+    free(model->objects);
     kelFreeMaterials(model->materials, model->nummaterials);
     while (model->groups) {
         KelGroup* group = model->groups;

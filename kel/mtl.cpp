@@ -7,19 +7,6 @@
 
 #include "kel/kel_internal.h"
 
-static void setDefaults(KelMaterial* m) {
-    static const KelMaterial defaults = {nullptr,
-                                         {0.8f, 0.8f, 0.8f, 1.0f},
-                                         {0.2f, 0.2f, 0.2f, 1.0f},
-                                         {0.0f, 0.0f, 0.0f, 1.0f},
-                                         {0.0f, 0.0f, 0.0f, 0.0f},
-                                         65.0f,
-                                         1.0f,
-                                         nullptr,
-                                         nullptr};
-    *m = defaults;
-}
-
 // A texture map statement after its keyword: the options that may come
 // before the file name are skipped, each with its values (-o, -s and -t take
 // one to three numbers), and the rest of the line, inner blanks kept and
@@ -72,7 +59,7 @@ static const char* readMap(const char* p, const char* end, char** slot) {
 static KelMaterial* newMaterials(unsigned count) {
     KelMaterial* materials = static_cast<KelMaterial*>(kelTryAlloc(count, sizeof(KelMaterial)));
     if (!materials) return nullptr;
-    for (unsigned i = 0; i < count; i++) setDefaults(&materials[i]);
+    for (unsigned i = 0; i < count; i++) kelMaterialDefaults(&materials[i]);
     if (!(materials[0].name = kelTryCopyName("default", 7))) {
         free(materials);
         return nullptr;

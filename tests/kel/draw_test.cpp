@@ -40,9 +40,13 @@ KelModel* makeDrawModel() {
     m->triangles[1] = {{1, 3, 4}, {3, 2, 1}, {3, 2, 1}, 2};
     m->nummaterials = 2;
     m->materials = static_cast<KelMaterial*>(calloc(2, sizeof(KelMaterial)));
-    m->materials[0] = {
-        strdup("default"), {0.8f, 0.8f, 0.8f, 1}, {0.2f, 0.2f, 0.2f, 1}, {0, 0, 0, 1}, {}, 65, 1, {}, {}};
-    m->materials[1] = {strdup("red"), {1, 0, 0, 1}, {0.25f, 0, 0, 1}, {0.5f, 0.5f, 0.5f, 1}, {}, 12.5f, 1, {}, {}};
+    m->materials[0] = defaultMaterial("default");
+    KelMaterial& red = m->materials[1] = defaultMaterial("red");
+    const float diffuse[4] = {1, 0, 0, 1}, ambient[4] = {0.25f, 0, 0, 1}, specular[4] = {0.5f, 0.5f, 0.5f, 1};
+    memcpy(red.diffuse, diffuse, sizeof diffuse);
+    memcpy(red.ambient, ambient, sizeof ambient);
+    memcpy(red.specular, specular, sizeof specular);
+    red.shininess = 12.5f;
     kelAddGroup(m, "default");
     KelGroup* hull = kelAddGroup(m, " hull");
     hull->numtriangles = 2;

@@ -86,6 +86,27 @@ inline std::vector<unsigned> groupTriangles(KelModel* m, const char* name) {
     return g ? groupTriangles(g) : std::vector<unsigned>{};
 }
 
+// A material as the reader makes one before its statements: the documented
+// defaults, a copy of `name`, no maps.
+inline KelMaterial defaultMaterial(const char* name) {
+    KelMaterial m = {};
+    m.name = strdup(name);
+    const float diffuse[4] = {0.8f, 0.8f, 0.8f, 1}, ambient[4] = {0.2f, 0.2f, 0.2f, 1}, black[4] = {0, 0, 0, 1};
+    memcpy(m.diffuse, diffuse, sizeof diffuse);
+    memcpy(m.ambient, ambient, sizeof ambient);
+    memcpy(m.specular, black, sizeof black);
+    memcpy(m.emission, black, sizeof black);
+    m.shininess = 65;
+    m.dissolve = 1;
+    m.ior = 1;
+    m.illum = -1;
+    for (KelMap& map : m.maps) {
+        map.scale[0] = map.scale[1] = map.scale[2] = 1;
+        map.bumpScale = 1;
+    }
+    return m;
+}
+
 // Both models hold the same tables, groups and materials, bit for bit.
 inline void expectFloats(const float* a, const float* b, size_t n) {
     if (n == 0) return;

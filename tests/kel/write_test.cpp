@@ -41,8 +41,9 @@ std::set<std::string> listDir(const std::string& dir) {
 
 KelMaterial material(const char* name, float r, float g, float b, float shininess) {
     // Opaque, without maps.
-    KelMaterial m = {strdup(name), {r, g, b, 1}, {0.2f, 0.2f, 0.2f, 1}, {0, 0, 0, 1}, {0, 0, 0, 0}, shininess, 1,
-                     nullptr,      nullptr};
+    KelMaterial m = defaultMaterial(name);
+    m.diffuse[0] = r, m.diffuse[1] = g, m.diffuse[2] = b;
+    m.shininess = shininess;
     return m;
 }
 
