@@ -22,20 +22,45 @@
 // - Threads: loads and saves keep no shared state, so several may run at
 //   once on different models; a model must not be changed while another
 //   call reads it.
+// - Language: the header compiles as C99 and as C++; every call has C
+//   linkage, so a C program links the same library.
 #ifndef KEL_KEL_H
 #define KEL_KEL_H
 
-#include <cstddef>
-#include <cstdint>
+#include <stddef.h>
+
+// The library's version; the CMake package (find_package(kel)) carries the
+// same one.
+#define KEL_VERSION_MAJOR 1
+#define KEL_VERSION_MINOR 0
+#define KEL_VERSION_PATCH 0
+
+// KEL_API marks the calls a shared build of the library exports; the rest of
+// its symbols stay hidden.
+#if defined(_WIN32) && defined(KEL_SHARED)
+#ifdef KEL_BUILDING
+#define KEL_API __declspec(dllexport)
+#else
+#define KEL_API __declspec(dllimport)
+#endif
+#elif defined(__GNUC__)
+#define KEL_API __attribute__((visibility("default")))
+#else
+#define KEL_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
 
 // One triangle: 1-based indices into the model's tables, corners in drawing
 // order. Index kinds that nothing has written hold 0, which names no entry.
-struct KelTriangle {
+typedef struct KelTriangle {
     unsigned vindices[3];  // vertex indices
     unsigned nindices[3];  // normal indices
     unsigned tindices[3];  // texture-coordinate indices
     unsigned findex;       // facet-normal index (written by kelFacetNormals)
-};
+} KelTriangle;
 
 // The texture maps a material may name, in the order of KelMaterial::maps.
 // Their MTL keywords: map_Ka map_Kd map_Ks map_Ns map_d map_Bump (also
@@ -68,7 +93,7 @@ typedef struct KelMap {
     char* options;    // owned: every other option as written, one blank apart (e.g. "-blendu off -imfchan l"), or null
 } KelMap;
 
-struct KelMaterial {
+typedef struct KelMaterial {
     char* name;         // owned
     float diffuse[4];   // default 0.8, 0.8, 0.8, 1.0
     float ambient[4];   // default 0.2, 0.2, 0.2, 1.0
@@ -87,7 +112,7 @@ struct KelMaterial {
     // "Pr", "Pm", "Ps", "Pc", "Pcr"; default 0.
     float roughness, metallic, sheen, clearcoat, clearcoatRoughness;
     KelMap maps[KEL_MAP_KINDS];
-};
+} KelMaterial;
 
 // An "o" statement: a named run of triangles.
 typedef struct KelObject {
@@ -96,15 +121,15 @@ typedef struct KelObject {
     unsigned count;
 } KelObject;
 
-struct KelGroup {
+typedef struct KelGroup {
     char* name;             // owned; compared byte for byte
     unsigned numtriangles;  // entries in triangles
     unsigned* triangles;    // owned; 0-based indices into KelModel::triangles
     unsigned material;      // index into KelModel::materials
-    KelGroup* next;         // next group in the model's list, or null
-};
+    struct KelGroup* next;  // next group in the model's list, or null
+} KelGroup;
 
-struct KelModel {
+typedef struct KelModel {
     char* pathname;    // owned copy of the path the model was read from
     char* mtllibname;  // owned copy of the library name, or null
 
@@ -153,18 +178,18 @@ struct KelModel {
 
     unsigned numpoints;
     unsigned* points;  // 1-based vertex indices, one per point of every "p" statement
-};
+} KelModel;
 
 // Mode flags, OR-ed into a mode word for kelDraw, kelCompileList and
 // kelWriteOBJ. Other bits are ignored.
-constexpr unsigned KEL_NONE = 0;           // vertices only
-constexpr unsigned KEL_FLAT = 1;           // one facet normal per triangle
-constexpr unsigned KEL_SMOOTH = 2;         // a vertex normal per corner
-constexpr unsigned KEL_TEXTURE = 4;        // a texture coordinate per corner
-constexpr unsigned KEL_COLOR = 8;          // per group, the colour from the material's diffuse
-constexpr unsigned KEL_MATERIAL = 16;      // per group, the full material
-constexpr unsigned KEL_WIREFRAME = 32;     // each triangle as its own line loop
-constexpr unsigned KEL_VERTEX_COLOR = 64;  // a vertex colour per corner (drawing only: written whenever present)
+#define KEL_NONE 0u           // vertices only
+#define KEL_FLAT 1u           // one facet normal per triangle
+#define KEL_SMOOTH 2u         // a vertex normal per corner
+#define KEL_TEXTURE 4u        // a texture coordinate per corner
+#define KEL_COLOR 8u          // per group, the colour from the material's diffuse
+#define KEL_MATERIAL 16u      // per group, the full material
+#define KEL_WIREFRAME 32u     // each triangle as its own line loop
+#define KEL_VERTEX_COLOR 64u  // a vertex colour per corner (drawing only: written whenever present)
 // Drawing only: the model's line segments (GL_LINES) and points (GL_POINTS)
 // too, after the triangles.
 #define KEL_LINES 128u
@@ -172,39 +197,39 @@ constexpr unsigned KEL_VERTEX_COLOR = 64;  // a vertex colour per corner (drawin
 // --- Records and lookups -----------------------------------------------------
 
 // The group named `name`, or null. Asserts that model is not null.
-KelGroup* kelFindGroup(KelModel* model, const char* name);
+KEL_API KelGroup* kelFindGroup(KelModel* model, const char* name);
 // The group named `name`, created (with a copy of the name) at the head of
 // the list if the model has none. Never null.
-KelGroup* kelAddGroup(KelModel* model, const char* name);
+KEL_API KelGroup* kelAddGroup(KelModel* model, const char* name);
 // Index of the first material named `name`; prints a message to stdout and
 // returns 0 when there is none.
-unsigned kelFindMaterial(KelModel* model, const char* name);
+KEL_API unsigned kelFindMaterial(KelModel* model, const char* name);
 // Frees the model and everything it owns. Asserts that model is not null.
-void kelDelete(KelModel* model);
+KEL_API void kelDelete(KelModel* model);
 // The directory part of `path` up to and including its last '/', or "".
 // Returns a new heap string; the caller frees it with free().
-char* kelDirName(const char* path);
+KEL_API char* kelDirName(const char* path);
 
 // --- Reading -------------------------------------------------------------------
 
 // Error codes of KelError::code.
-constexpr int KEL_OK = 0;
-constexpr int KEL_ERROR_OPEN = 1;       // the OBJ file, or the file to write, cannot be opened
-constexpr int KEL_ERROR_LIBRARY = 2;    // the material library cannot be opened
-constexpr int KEL_ERROR_INDEX = 3;      // a face index outside its table
-constexpr int KEL_ERROR_STATEMENT = 4;  // an unknown vertex statement ("vp", "vx", ...)
-constexpr int KEL_ERROR_MEMORY = 5;     // an allocation failed; nothing was kept
-constexpr int KEL_ERROR_IO = 6;         // a read or write failed after the open
-constexpr int KEL_ERROR_CANCELLED = 7;  // the progress callback asked to stop
-constexpr int KEL_ERROR_ENCODING = 8;   // a UTF-16 file; kel reads ASCII or UTF-8
+#define KEL_OK 0
+#define KEL_ERROR_OPEN 1       // the OBJ file, or the file to write, cannot be opened
+#define KEL_ERROR_LIBRARY 2    // the material library cannot be opened
+#define KEL_ERROR_INDEX 3      // a face index outside its table
+#define KEL_ERROR_STATEMENT 4  // an unknown vertex statement ("vp", "vx", ...)
+#define KEL_ERROR_MEMORY 5     // an allocation failed; nothing was kept
+#define KEL_ERROR_IO 6         // a read or write failed after the open
+#define KEL_ERROR_CANCELLED 7  // the progress callback asked to stop
+#define KEL_ERROR_ENCODING 8   // a UTF-16 file; kel reads ASCII or UTF-8
 
-struct KelError {
+typedef struct KelError {
     int code;            // KEL_OK or one of the codes above
     unsigned long line;  // 1-based line of the statement at fault, 0 when no line is at fault
     char message[512];   // the text the short forms print, without its final newline; "" for KEL_OK
-};
+} KelError;
 
-struct KelReadOptions {
+typedef struct KelReadOptions {
     // Threads that read: 0 for as many as help, 1 for the calling thread only.
     // One thread reads the input once, into tables that grow; several read
     // it twice, counting first, and fill the tables together. The model is
@@ -232,7 +257,7 @@ struct KelReadOptions {
     // cutting the file short meanwhile, which may stop a mapped read with
     // SIGBUS.
     int copyInput;
-};
+} KelReadOptions;
 
 // Reads an OBJ file and the MTL library it names into a new model that the
 // caller owns (free it with kelDelete). `options` may be null (defaults: all
@@ -242,29 +267,29 @@ struct KelReadOptions {
 // that cuts it short meanwhile may stop this one with SIGBUS, as with any
 // mapped file (replace a file by renaming a new one over it instead, or set
 // options->copyInput).
-KelModel* kelLoadOBJ(const char* path, const KelReadOptions* options, KelError* error);
+KEL_API KelModel* kelLoadOBJ(const char* path, const KelReadOptions* options, KelError* error);
 // kelLoadOBJ for OBJ text held in memory: `size` bytes at `data`, which stay
 // the caller's and are not changed. `name` stands for the file in messages
 // and in the model's pathname, and a library is looked up beside it unless
 // options->library supplies it. `data` may be null when size is 0.
-KelModel* kelLoadOBJFromMemory(const void* data, size_t size, const char* name, const KelReadOptions* options,
-                               KelError* error);
+KEL_API KelModel* kelLoadOBJFromMemory(const void* data, size_t size, const char* name, const KelReadOptions* options,
+                                       KelError* error);
 
 // Reads an OBJ file (and the MTL library it names) into a new model that the
 // caller owns (free it with kelDelete). Never returns null: on any error of
 // kelLoadOBJ it prints the message and ends the process with status 1.
-KelModel* kelReadOBJ(const char* filename);
+KEL_API KelModel* kelReadOBJ(const char* filename);
 // Reads the MTL library `name` from the directory of model->pathname into the
 // model's material table, replacing any earlier table. A texture map's name
 // is the rest of its line after the map's options, inner blanks kept. Ends
 // the process with status 1 when the file cannot be opened or read.
-void kelReadMTL(KelModel* model, const char* name);
+KEL_API void kelReadMTL(KelModel* model, const char* name);
 
 // Reads a raw PPM ("P6") image. Returns a new heap array of width * height * 3
 // bytes (R, G, B, top row first) that the caller frees with free(), and
 // stores the size; returns null after a message on stderr and leaves the
 // size untouched on failure. Samples of 16 bits are scaled to 8 bits.
-unsigned char* kelReadPPM(const char* filename, int* width, int* height);
+KEL_API unsigned char* kelReadPPM(const char* filename, int* width, int* height);
 
 // --- Drawing -------------------------------------------------------------------
 //
@@ -274,70 +299,70 @@ unsigned char* kelReadPPM(const char* filename, int* width, int* height);
 // Sends the model to OpenGL in immediate mode, group by group. Mode flags
 // the model cannot serve are dropped with a warning on stdout. Asserts that
 // model and its vertex table are not null.
-void kelDraw(KelModel* model, unsigned mode);
+KEL_API void kelDraw(KelModel* model, unsigned mode);
 // Records kelDraw into a new display list and returns its name; the caller
 // owns the list (glCallList, glDeleteLists).
-unsigned kelCompileList(KelModel* model, unsigned mode);
+KEL_API unsigned kelCompileList(KelModel* model, unsigned mode);
 
 // --- Vectors and normals ---------------------------------------------------------
 
 // The dot product of two 3-vectors; neither may be null.
-float kelDot(const float* u, const float* v);
+KEL_API float kelDot(const float* u, const float* v);
 // Writes u x v into n. All three point to 3 floats and may not be null; n
 // must not overlap u or v.
-void kelCross(const float* u, const float* v, float* n);
+KEL_API void kelCross(const float* u, const float* v, float* n);
 // Scales v to unit length in place; a zero vector is left as it is.
-void kelNormalize(float* v);
+KEL_API void kelNormalize(float* v);
 // One unit normal per triangle: facetnorms gets numtriangles + 1 entries and
 // triangle t gets findex t + 1. Replaces any earlier facet normals.
-void kelFacetNormals(KelModel* model);
+KEL_API void kelFacetNormals(KelModel* model);
 // Per-corner normals with a crease angle in degrees: at each vertex the
 // triangles whose facet normals lie within `angle` of a reference triangle
 // share one averaged normal, the others keep their facet normal. Needs
 // kelFacetNormals first. Replaces any earlier normals.
-void kelVertexNormals(KelModel* model, float angle);
+KEL_API void kelVertexNormals(KelModel* model, float angle);
 
 // --- Measuring and transforming ----------------------------------------------------
 
 // -f when f is below zero, otherwise f itself (so -0 and NaN come back as
 // they are).
-float kelAbs(float f);
+KEL_API float kelAbs(float f);
 // b when a < b, otherwise a: a on ties (-0 and +0) and when either is NaN.
-float kelMax(float a, float b);
+KEL_API float kelMax(float a, float b);
 // Extents |max| + |min| along x, y and z into dimensions[0..2].
-void kelDimensions(KelModel* model, float* dimensions);
+KEL_API void kelDimensions(KelModel* model, float* dimensions);
 // Centres the bounding box on the origin and scales by 2 / largest extent;
 // returns the factor applied (1 when every extent is zero).
-float kelUnitize(KelModel* model);
+KEL_API float kelUnitize(KelModel* model);
 // Multiplies every vertex component by scale; normals, facet normals and
 // texture coordinates are left as they are. model may not be null.
-void kelScale(KelModel* model, float scale);
+KEL_API void kelScale(KelModel* model, float scale);
 // Adds offset[0..2] to every vertex. Neither model nor offset may be null.
-void kelTranslate(KelModel* model, const float* offset);
+KEL_API void kelTranslate(KelModel* model, const float* offset);
 // Reverses every triangle's corner order and negates every normal.
-void kelReverseWinding(KelModel* model);
+KEL_API void kelReverseWinding(KelModel* model);
 
 // --- Texture coordinates -------------------------------------------------------------
 
 // Projects x and z into a 0..1 range; texture coordinate i belongs to vertex i.
-void kelLinearTexture(KelModel* model);
+KEL_API void kelLinearTexture(KelModel* model);
 // Maps each vertex normal through two spherical angles; texture coordinate i
 // belongs to normal i. Needs vertex normals.
-void kelSpheremapTexture(KelModel* model);
+KEL_API void kelSpheremapTexture(KelModel* model);
 
 // --- Welding ----------------------------------------------------------------------------
 
-// True when every component differs by strictly less than epsilon (so never
+// 1 when every component differs by strictly less than epsilon, otherwise 0 (so 0
 // for a NaN component or epsilon). Neither vector may be null.
-bool kelEqual(const float* u, const float* v, float epsilon);
+KEL_API int kelEqual(const float* u, const float* v, float epsilon);
 // Finds the distinct vectors of a 1-based table of *numvectors entries: each
 // is kept unless an earlier kept vector equals it within epsilon. Returns a
 // new 1-based table of the kept vectors (the caller frees it with free()),
 // sets *numvectors to their count and, as scratch, writes into the x
 // component of every input vector the index of the kept vector it maps to.
-float* kelWeldVectors(float* vectors, unsigned* numvectors, float epsilon);
+KEL_API float* kelWeldVectors(float* vectors, unsigned* numvectors, float epsilon);
 // Merges vertices within epsilon of a kept vertex and renumbers triangles.
-void kelWeld(KelModel* model, float epsilon);
+KEL_API void kelWeld(KelModel* model, float epsilon);
 
 // --- Writing ------------------------------------------------------------------------------
 
@@ -346,19 +371,23 @@ void kelWeld(KelModel* model, float epsilon);
 // written on every vertex line whatever the mode. Replaces an existing file
 // only once the new one is complete, so on failure any earlier file is left untouched. Returns KEL_OK
 // or an error code, with the message in `error` when it is not null.
-int kelSaveOBJ(const KelModel* model, const char* path, unsigned mode, KelError* error);
+KEL_API int kelSaveOBJ(const KelModel* model, const char* path, unsigned mode, KelError* error);
 // kelSaveOBJ that also reports progress: `progress` (may be null) is called
 // with the entries written so far out of the model's vertices, normals,
 // texture coordinates and triangles; a nonzero return cancels the save with
 // KEL_ERROR_CANCELLED.
-int kelSaveOBJWithProgress(const KelModel* model, const char* path, unsigned mode,
-                           int (*progress)(void* user, unsigned long long done, unsigned long long total), void* user,
-                           KelError* error);
+KEL_API int kelSaveOBJWithProgress(const KelModel* model, const char* path, unsigned mode,
+                                   int (*progress)(void* user, unsigned long long done, unsigned long long total),
+                                   void* user, KelError* error);
 // kelSaveOBJ that ends the process with status 1 after the message on stderr
 // when the file cannot be written.
-void kelWriteOBJ(KelModel* model, const char* filename, unsigned mode);
+KEL_API void kelWriteOBJ(KelModel* model, const char* filename, unsigned mode);
 // Writes the model's materials to `mtllibname` in the directory of
 // `modelpath`. Ends the process with status 1 when it cannot.
-void kelWriteMTL(KelModel* model, const char* modelpath, const char* mtllibname);
+KEL_API void kelWriteMTL(KelModel* model, const char* modelpath, const char* mtllibname);
+
+#ifdef __cplusplus
+}  // extern "C"
+#endif
 
 #endif  // KEL_KEL_H

@@ -29,7 +29,7 @@ inline bool equal(const float* u, const float* v, float epsilon) {
 
 }  // namespace
 
-bool kelEqual(const float* u, const float* v, float epsilon) { return equal(u, v, epsilon); }
+int kelEqual(const float* u, const float* v, float epsilon) { return equal(u, v, epsilon); }
 
 namespace {
 

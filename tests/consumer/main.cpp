@@ -1,4 +1,5 @@
-// Reads a model, unitizes it, gives it normals, writes it and reads it back.
+// Reads a model, unitizes it, gives it normals, writes it and reads it back;
+// links the drawing calls too (no GL context here to call them in).
 #include <kel/kel.h>
 
 #include <cstdio>
@@ -8,6 +9,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: kel_consumer IN.obj OUT.obj\n");
         return 2;
     }
+    void (*volatile draw)(KelModel*, unsigned) = kelDraw;
+    unsigned (*volatile compile)(KelModel*, unsigned) = kelCompileList;
+    if (!draw || !compile) return 1;
     KelModel* model = kelReadOBJ(argv[1]);
     kelUnitize(model);
     kelFacetNormals(model);
