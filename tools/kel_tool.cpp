@@ -1,8 +1,9 @@
 // kel: shows what an OBJ model holds, or converts one through the model
 // library's operations.
 //
-//   kel info FILE.obj
-//   kel convert IN.obj OUT.obj [operation ...] [--write WHAT]
+//   kel info [--optional-library] FILE.obj
+//   kel convert IN.obj OUT.obj [operation ...] [--write WHAT] [--optional-library]
+//   kel --version
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,9 +17,10 @@
 namespace {
 
 const char kUsage[] =
-    "usage: kel info FILE.obj\n"
-    "       kel convert IN.obj OUT.obj [operation ...] [--write WHAT]\n"
+    "usage: kel info [--optional-library] FILE.obj\n"
+    "       kel convert IN.obj OUT.obj [operation ...] [--write WHAT] [--optional-library]\n"
     "       kel --help\n"
+    "       kel --version\n"
     "\n"
     "info prints the counts, whether the vertices have colours, the groups with\n"
     "their triangles and materials, the materials (with their opacity and texture\n"
@@ -40,10 +42,15 @@ const char kUsage[] =
     "  --write WHAT            what to write besides the vertices and faces: a\n"
     "                          comma-separated list of normals, facet-normals,\n"
     "                          texcoords and materials, or none; by default\n"
-    "                          everything the model has\n";
+    "                          everything the model has\n"
+    "\n"
+    "--optional-library reads a model whose material library is missing or\n"
+    "unreadable with the default material only, after a warning, instead of\n"
+    "failing.\n";
 
+// A usage mistake: one line on stderr, status 2.
 [[noreturn]] void usageError(const char* problem, const char* detail) {
-    fprintf(stderr, "kel: %s%s\n\n%s", problem, detail, kUsage);
+    fprintf(stderr, "kel: %s%s (kel --help shows the usage)\n", problem, detail);
     exit(2);
 }
 
@@ -150,9 +157,10 @@ bool showsProgress(const char* path) {
 
 // Reads the model at `path`, with a progress bar when it is large; ends the
 // tool with status 1 and the library's message when it cannot.
-KelModel* load(const char* path, bool bar) {
+KelModel* load(const char* path, bool bar, bool optionalLibrary) {
     Bar progress = {"reading", path, -1};
     KelReadOptions options = {};
+    options.optionalLibrary = optionalLibrary;
     if (bar) {
         options.progress = drawBar;
         options.user = &progress;
@@ -173,9 +181,13 @@ int convert(int argc, char** argv) {
     const char* out = argv[1];
     // Every option is checked before any file is touched.
     std::vector<Step> steps;
-    bool chosen = false;
+    bool chosen = false, optionalLibrary = false;
     unsigned mode = KEL_NONE;
     for (int i = 2; i < argc; i++) {
+        if (!strcmp(argv[i], "--optional-library")) {
+            optionalLibrary = true;
+            continue;
+        }
         if (!strcmp(argv[i], "--write")) {
             if (i + 1 >= argc) usageError("--write needs a list", "");
             mode = writeFlags(argv[++i]);
@@ -193,7 +205,7 @@ int convert(int argc, char** argv) {
     }
 
     bool bar = showsProgress(in);
-    KelModel* model = load(in, bar);
+    KelModel* model = load(in, bar, optionalLibrary);
     for (const Step& step : steps) step.op->run(model, step.values);
     if (!chosen) {
         if (model->normals)
@@ -212,8 +224,19 @@ int convert(int argc, char** argv) {
     return status == KEL_OK ? 0 : 1;
 }
 
-int info(const char* path) {
-    KelModel* model = load(path, showsProgress(path));
+int info(int argc, char** argv) {
+    const char* path = nullptr;
+    bool optionalLibrary = false;
+    for (int i = 0; i < argc; i++) {
+        if (!strcmp(argv[i], "--optional-library"))
+            optionalLibrary = true;
+        else if (path || (argv[i][0] == '-' && argv[i][1]))
+            usageError("info takes one file and --optional-library, not: ", argv[i]);
+        else
+            path = argv[i];
+    }
+    if (!path) usageError("info needs a file", "");
+    KelModel* model = load(path, showsProgress(path), optionalLibrary);
     printf("%s\n", path);
     printf("  vertices          %u\n", model->numvertices);
     printf("  normals           %u\n", model->numnormals);
@@ -268,11 +291,12 @@ int main(int argc, char** argv) {
         fputs(kUsage, stdout);
         return 0;
     }
-    if (argc < 2) usageError("no command given", "");
-    if (!strcmp(argv[1], "info")) {
-        if (argc != 3) usageError("info takes one file", "");
-        return info(argv[2]);
+    if (argc == 2 && !strcmp(argv[1], "--version")) {
+        printf("kel %d.%d.%d\n", KEL_VERSION_MAJOR, KEL_VERSION_MINOR, KEL_VERSION_PATCH);
+        return 0;
     }
+    if (argc < 2) usageError("no command given", "");
+    if (!strcmp(argv[1], "info")) return info(argc - 2, argv + 2);
     if (!strcmp(argv[1], "convert")) return convert(argc - 2, argv + 2);
     usageError("unknown command: ", argv[1]);
 }

@@ -60,20 +60,25 @@ class KelTool : public testing::Test {
     ToolRun convert(const std::string& options) { return run("convert ship.obj out.obj " + options); }
 };
 
-TEST_F(KelTool, HelpSucceedsAndBadUsageFailsWithTheUsage) {
+TEST_F(KelTool, HelpAndVersionSucceedAndBadUsageFailsInOneLine) {
     ToolRun help = run("--help");
     EXPECT_EQ(0, help.status);
-    EXPECT_NE(std::string::npos, help.out.find("usage: kel info FILE.obj"));
+    EXPECT_NE(std::string::npos, help.out.find("usage: kel info [--optional-library] FILE.obj"));
     EXPECT_NE(std::string::npos, help.out.find("--vertex-normals ANGLE"));
 
-    for (const char* args :
-         {"", "frobnicate x.obj", "info", "convert ship.obj", "convert ship.obj out.obj --bogus",
-          "convert ship.obj out.obj --scale", "convert ship.obj out.obj --scale 2x",
-          "convert ship.obj out.obj --translate 1 2", "convert ship.obj out.obj --write normals,colour"}) {
+    ToolRun version = run("--version");
+    EXPECT_EQ(0, version.status);
+    EXPECT_EQ("kel " KEL_PACKAGE_VERSION "\n", version.out);
+
+    for (const char* args : {"", "frobnicate x.obj", "info", "info ship.obj ship.obj", "info --optional", "--version x",
+                             "convert ship.obj", "convert ship.obj out.obj --bogus", "convert ship.obj out.obj --scale",
+                             "convert ship.obj out.obj --scale 2x", "convert ship.obj out.obj --translate 1 2",
+                             "convert ship.obj out.obj --write normals,colour"}) {
         ToolRun r = run(args);
         EXPECT_EQ(2, r.status) << args;
         EXPECT_EQ(0u, r.err.find("kel: ")) << args;
-        EXPECT_NE(std::string::npos, r.err.find("usage: kel info FILE.obj")) << args;
+        EXPECT_EQ(r.err.size() - 1, r.err.find('\n')) << args << ": " << r.err;
+        EXPECT_NE(std::string::npos, r.err.find("kel --help")) << args;
         EXPECT_EQ("", r.out) << args;
     }
     // Nothing was written by the refused conversions.
@@ -105,6 +110,21 @@ TEST_F(KelTool, InfoDescribesTheModel) {
     ToolRun missing = run("info nothing.obj");
     EXPECT_EQ(1, missing.status);
     EXPECT_NE(std::string::npos, missing.err.find("nothing.obj"));
+}
+
+TEST_F(KelTool, OptionalLibraryReadsAModelWhoseLibraryIsMissing) {
+    dir.write("lost.obj", "mtllib lost.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl red\nf 1 2 3\n");
+    for (const char* args : {"info lost.obj", "convert lost.obj out.obj"}) {
+        ToolRun r = run(args);
+        EXPECT_EQ(1, r.status) << args;
+        EXPECT_NE(std::string::npos, r.err.find("lost.mtl")) << args;
+    }
+    ToolRun r = run("info --optional-library lost.obj");
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_NE(std::string::npos, r.out.find("  \"default\"  1 triangle, material \"default\"\n")) << r.out;
+    r = run("convert lost.obj out.obj --optional-library --write none");
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ("f 1 2 3\n", lines("out.obj", "f "));
 }
 
 TEST_F(KelTool, InfoShowsVertexColoursOpacityAndMaps) {
