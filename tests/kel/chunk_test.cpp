@@ -84,16 +84,31 @@ TEST(KelChunks, EveryChunkSizeGivesTheModelOfOneRead) {
     size_t last = pageEnd.rfind("g last");
     pageEnd.insert(last, "#" + std::string(4 * 4096 - pageEnd.size() % 4096 - 2, '-') + "\n");
     ASSERT_EQ(pageEnd.size() % 4096, 0u);
+    // Progress looks whether the file is mapped while it is read.
+    struct Mapped {
+        std::string path;
+        bool seen;
+    } mapped = {};
     KelReadOptions options = {};
+    options.user = &mapped;
+    options.progress = [](void* user, unsigned long long, unsigned long long) {
+        Mapped* m = static_cast<Mapped*>(user);
+        m->seen = m->seen || readFile("/proc/self/maps").find(m->path) != std::string::npos;
+        return 0;
+    };
     for (const std::string& input : {text, pageEnd}) {
         path = dir.write("m.obj", input);
         for (size_t chunk = 1; chunk <= 200; chunk++) {
             SCOPED_TRACE(chunk);
             options.threads = 1 + chunk % 4;
             options.copyInput = chunk % 3 == 0;  // the file through the buffer, not mapped
+            mapped = {path, false};
             KelModel* m = kelLoadOBJChunks(path.c_str(), chunk, &options, nullptr);
             expectSameModel(m, whole);
             kelDelete(m);
+            if (options.threads == 1) {  // whose progress comes from the thread that reads
+                EXPECT_EQ(mapped.seen, !options.copyInput);
+            }
             options.threads = 1 + (chunk + 1) % 4;
             m = kelLoadOBJFromMemoryChunks(input.data(), input.size(), path.c_str(), chunk, &options, nullptr);
             expectSameModel(m, whole);
@@ -162,6 +177,13 @@ TEST(KelChunks, AFileThatCannotSeekIsReadOnce) {
     expectSameModel(piped, whole);
     kelDelete(piped);
     kelDelete(whole);
+    // Nothing to read is an empty model.
+    KelError error;
+    KelModel* empty = kelLoadOBJ("/dev/null", nullptr, &error);
+    ASSERT_NE(empty, nullptr) << error.message;
+    EXPECT_EQ(empty->numvertices, 0u);
+    EXPECT_EQ(empty->numtriangles, 0u);
+    kelDelete(empty);
 }
 
 // A read on one thread takes one pass into tables that grow; a read on two

@@ -21,6 +21,12 @@ std::string errorText(const KelError& e) {
     return std::to_string(e.code) + " line " + std::to_string(e.line) + ": " + e.message;
 }
 
+std::string repeated(const char* line, int times) {
+    std::string text;
+    for (int i = 0; i < times; i++) text += line;
+    return text;
+}
+
 TEST(KelLoad, FailuresCarryTheirCodeLineAndMessage) {
     TempDir dir;
     std::string missing = dir.path("missing.obj"), library = dir.path("nothere.mtl");
@@ -43,6 +49,9 @@ TEST(KelLoad, FailuresCarryTheirCodeLineAndMessage) {
         {std::string(kTriangle) + "vt 0 0\nf 1/1 2/2 3/1\n", KEL_ERROR_INDEX, 5, "texture coordinate index 2"},
         {std::string(kTriangle) + "vn 0 0 1\nf 1//1 2//1 3//-2\n", KEL_ERROR_INDEX, 5, "normal index -2"},
         {std::string(kTriangle) + "vt 0 0\nvn 0 0 1\nf 1/1/1 2/1/1\n3/1/0\n", KEL_ERROR_INDEX, 7, "normal index 0"},
+        // Hundreds of lines of 16 bytes: a line end in the same column of every 16.
+        {std::string(kTriangle) + repeated("# 3456789abcdef\n", 400) + "f 1 2 4\n", KEL_ERROR_INDEX, 404,
+         "vertex index 4"},
         {std::string("\xFF\xFE") + "v\0 \0" + "1\0", KEL_ERROR_ENCODING, 0, "is UTF-16 text; kel reads ASCII or UTF-8"},
         {std::string("\xFE\xFF") + "\0v", KEL_ERROR_ENCODING, 0, "is UTF-16 text; kel reads ASCII or UTF-8"},
     };
@@ -123,8 +132,10 @@ TEST(KelLoad, EveryFailedAllocationIsReportedAndFreesWhatWasBuilt) {
     std::string text =
         std::string(kTriangle) + "vt 0 0\nvn 0 0 1\nmtllib m.mtl\ng a b\nusemtl red\nf 1/1/1 2/1/1 3/1/1\n";
     // The second file names a vertex before it stands, which one pass leaves
-    // to two: the allocations of both are failed in turn.
-    for (const std::string& path : {dir.write("m.obj", text), dir.write("ahead.obj", text + "f 1 2 4\nv 0 0 1\n")})
+    // to two: the allocations of both are failed in turn. The third has
+    // vertex colours as well.
+    for (const std::string& path : {dir.write("m.obj", text), dir.write("ahead.obj", text + "f 1 2 4\nv 0 0 1\n"),
+                                    dir.write("colour.obj", text + "v 0 1 1 0.5 0.5 0.5\nf 1 2 5\nv 0 0 1\n")})
         for (unsigned long n = 1;; n++) {
             kelFailingAllocation = n;
             KelError error;

@@ -104,10 +104,11 @@ TEST_F(MtlTest, OpacityComesFromDOrElseFromTr) {
         {"Tr 0.25\nd 0.5\n", 0.5f},
         {"Tr 0.25\nTr 1\n", 0},  // the last "Tr"
         {"d 0\n", 0},
-        {"d\n0.125\n", 0.125f},    // numbers run across line ends as in other statements
-        {"Tr x\n", 1},             // not a number: no change
-        {"d x\nTr 0.25\n", 1},     // a "d" without a number still takes "Tr"'s place
-        {"dd 0.5\nTrx 0.5\n", 1},  // not keywords
+        {"d\n0.125\n", 0.125f},      // numbers run across line ends as in other statements
+        {"Tr x\n", 1},               // not a number: no change
+        {"Tr 0.25\nTr x\n", 0.75f},  // ... nor after a "Tr" that has one
+        {"d x\nTr 0.25\n", 1},       // a "d" without a number still takes "Tr"'s place
+        {"dd 0.5\nTrx 0.5\n", 1},    // not keywords
     };
     for (const auto& c : cases) {
         // Each material's "d" counts for that material only: "b" after it

@@ -77,8 +77,9 @@ TEST_F(ObjTest, ReferencesAreWholeTokensAndShortOnesKeepEarlierMembers) {
          "f 0000001/00000007/000000001 00000002/000000006/0000000002 000000003/0000000005/0000001\n"
          // index lengths that change within a reference, between them and between faces
          "f 01/7/001 2/0006/02 0003/5/1\n"
-         "f 1/7/1 000002/006/2 3/00000005/1\n");
-    ASSERT_EQ(model->numtriangles, 1u + 2u + 2u + 1u + 1u + 1u);
+         "f 1/7/1 000002/006/2 3/00000005/1\n"
+         "f 1// 2// 3//\n");  // empty normal indices: vertices only
+    ASSERT_EQ(model->numtriangles, 1u + 2u + 2u + 1u + 1u + 1u + 1u);
     EXPECT_EQ(vIdx(model, 0), (Corners{1, 2, 3}));
     EXPECT_EQ(tIdx(model, 0), (Corners{7, 6, 5}));
     EXPECT_EQ(nIdx(model, 0), (Corners{0, 0, 0}));
@@ -96,6 +97,9 @@ TEST_F(ObjTest, ReferencesAreWholeTokensAndShortOnesKeepEarlierMembers) {
         EXPECT_EQ(tIdx(model, i), (Corners{7, 6, 5}));
         EXPECT_EQ(nIdx(model, i), (Corners{1, 2, 1}));
     }
+    EXPECT_EQ(vIdx(model, 8), (Corners{1, 2, 3}));
+    EXPECT_EQ(tIdx(model, 8), (Corners{0, 0, 0}));
+    EXPECT_EQ(nIdx(model, 8), (Corners{0, 0, 0}));
 }
 
 TEST_F(ObjTest, RelativeIndicesCountBackFromTheLatestEntry) {
@@ -213,6 +217,8 @@ TEST_F(ObjTest, SixNumbersOnTheLineOfZGiveAVertexColour) {
         {"v 1 2 3 0.5 0.25 0.125 x\nv 4 5 6 1 0 0 # red\n", {0.5f, 0.25f, 0.125f, 1, 0, 0}},
         {"v 1 2\n3 0.5 0.25 0.125\nv 4 5 6\n", {0.5f, 0.25f, 0.125f, 1, 1, 1}},  // the line of z
         {"v 1 2 3\n0.5 0.25 0.125\nv 4 5 6\n", {}},                              // the next line is not the vertex's
+        {"v 1 2 3 \n0.5 0.25 0.125\nv 4 5 6\n", {}},                             // ... after a blank either
+        {"v 1 2 3\r\n0.5 0.25 0.125\nv 4 5 6\n", {}},                            // ... or a CR LF
         {"v 1 2 3 0.5 0.25\nv 4 5 6 0.5 0.25 0.125 1\n", {}},                    // five or seven numbers
         {"v 1 2 x 0.5 0.25 0.125\nv 4 5 6\n", {}},                               // z missing: no more numbers
         {"v 1 2 3\t0.5\v0.25\f0.125\nv 4 5 6\n", {0.5f, 0.25f, 0.125f, 1, 1, 1}},
