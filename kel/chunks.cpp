@@ -7,11 +7,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "kel/alloc.h"
-#include "kel/scan.h"
+#include "kel/chars.h"
 
 #if defined(__SSE2__) && !defined(KEL_NO_SIMD)
 #include <emmintrin.h>
@@ -50,7 +51,7 @@ static size_t findSplit(const char* data, size_t size) {
     return 0;
 }
 
-static size_t countLines(const char* p, size_t n) {
+static size_t countLineEnds(const char* p, size_t n) {
     size_t lines = 0, i = 0;
 #if defined(__SSE2__) && !defined(KEL_NO_SIMD)
     // Each byte of `sum` counts the line ends in its column, for up to 255
@@ -138,6 +139,7 @@ void kelShareInput(const KelChunks* input, KelChunks* reader) {
     reader->seekable = true;
     reader->ownsInput = false;
     reader->copied = input->copied;
+    if (!reader->chunk) reader->chunk = input->chunk;  // the size the watch's steps are measured in
 }
 
 int kelOpenRangeChunks(const KelChunks* input, unsigned long long begin, unsigned long long end, size_t chunk,
@@ -276,7 +278,37 @@ static bool populate(KelChunks* c, unsigned long long at, size_t n, unsigned lon
     if (to > uintptr_t(c->mapping + c->mappingSize)) to = uintptr_t(c->mapping + c->mappingSize);
     uintptr_t split = uintptr_t(c->mapping + writeFrom) & ~(page - 1);
     if (split < from) split = from;
+    if (split > to) split = to;
     return mapPages(split, to, MADV_POPULATE_WRITE) && mapPages(from, split, MADV_POPULATE_READ);
+}
+
+// Tells the watch how far the input is read; false (c->error set) when the
+// watch ends the chunks.
+static bool tellWatch(KelChunks* c, unsigned long long reached) {
+    int code = c->watch.reached ? c->watch.reached(c->watch.user, reached) : KEL_OK;
+    if (code != KEL_OK) c->error = code;
+    return code == KEL_OK;
+}
+
+// The bytes a growing chunk is read in between calls of the watch.
+static size_t watchStep(const KelChunks* c) { return kelWatchChunks * (c->chunk ? c->chunk : 1); }
+
+// populate for the bytes [at + from, at + n) of a chunk that starts at
+// `at`, in steps with a call of the watch after each when `watched`. False
+// (c->error set) when a page cannot be read or the watch ends the chunks.
+static bool populateWatched(KelChunks* c, unsigned long long at, size_t from, size_t n, unsigned long long writeFrom,
+                            bool watched) {
+    size_t step = watched ? watchStep(c) : n;
+    do {
+        size_t piece = n - from < step ? n - from : step;
+        if (!populate(c, at + from, piece, writeFrom)) {
+            c->error = KEL_ERROR_IO;
+            return false;
+        }
+        from += piece;
+        if (watched && !tellWatch(c, at + from)) return false;
+    } while (from < n);
+    return true;
 }
 
 // Hands out input bytes [at, at + n) of the mapping as the chunk.
@@ -290,19 +322,19 @@ static bool handOutMapped(KelChunks* c, unsigned long long at, size_t n) {
 }
 
 // kelNextChunk for mapped input: the window of a chunk's bytes from where
-// the last one ended, doubled until it holds a place to split.
+// the last one ended, doubled until it holds a place to split. Pages
+// mapped for a smaller window stay mapped as it doubles.
 static bool nextMappedChunk(KelChunks* c) {
     releaseMapped(c);
     unsigned long long at = c->offset + c->split;
     if (c->eof) return false;
     unsigned long long left = at < c->limit ? c->limit - at : 0;
+    size_t mappedBytes = 0;
     for (size_t want = c->chunk;; want *= 2) {
         size_t n = left < want ? size_t(left) : want;
         // The chunk most likely ends in the window's last line.
-        if (!populate(c, at, n, at + n - (n < 4096 ? n : 4096))) {
-            c->error = KEL_ERROR_IO;
-            return false;
-        }
+        if (!populateWatched(c, at, mappedBytes, n, at + n - (n < 4096 ? n : 4096), want > c->chunk)) return false;
+        mappedBytes = n;
         size_t split = n == left ? n : findSplit(c->mapping + at, n);
         c->eof = n == left;
         if (split) return handOutMapped(c, at, split);
@@ -323,15 +355,19 @@ bool kelNextChunk(KelChunks* c) {
         memmove(c->data, c->data + c->split, c->size);
         c->split = 0;
     }
+    const size_t step = watchStep(c);
     for (size_t want = c->chunk;;) {
         while (!c->eof && c->size < want) {
-            long got = readMore(c, want - c->size);
+            size_t ask = want - c->size < step ? want - c->size : step;
+            long got = readMore(c, ask);
             if (got < 0) {
                 c->error = KEL_ERROR_IO;
                 return false;
             }
             c->eof = got == 0;
             c->size += size_t(got);
+            // A chunk that grows tells the watch as each step is read.
+            if (want > c->chunk && !tellWatch(c, c->offset + c->size)) return false;
         }
         if (c->eof) {
             c->split = c->size;
@@ -350,23 +386,21 @@ bool kelReadChunkAt(KelChunks* c, unsigned long long offset, size_t size) {
         releaseMapped(c);
         if (offset > c->total) offset = c->total;
         if (size > c->total - offset) size = size_t(c->total - offset);
-        if (!populate(c, offset, size, offset + size)) {
-            c->error = KEL_ERROR_IO;
-            return false;
-        }
+        if (!populateWatched(c, offset, 0, size, offset + size, size > watchStep(c))) return false;
         c->eof = true;
         return handOutMapped(c, offset, size);
     }
     if ((!c->data || c->capacity < size) && !growBuffer(c, size)) return false;
-    size_t got = 0;
+    size_t got = 0, step = watchStep(c);
     while (got < size) {
-        long n = readAt(c, c->data + got, size - got, offset + got);
+        long n = readAt(c, c->data + got, size - got < step ? size - got : step, offset + got);
         if (n < 0) {
             c->error = KEL_ERROR_IO;
             return false;
         }
         if (n == 0) break;
         got += size_t(n);
+        if (size > step && !tellWatch(c, offset + got)) return false;
     }
     c->offset = size_t(offset);
     c->size = c->split = got;
@@ -397,20 +431,20 @@ void kelRewindChunks(KelChunks* c) {
 // chunks go by: the input before the position is read again here.
 unsigned long kelLineAt(const KelChunks* input, unsigned long long offset) {
     unsigned long line = 1;
-    if (input->memory) return line + countLines(input->memory, size_t(offset));
+    if (input->memory) return line + countLineEnds(input->memory, size_t(offset));
     char block[16384];
     for (unsigned long long done = 0; done < offset;) {
         size_t want = offset - done < sizeof block ? size_t(offset - done) : sizeof block;
         long got = readAt(input, block, want, done);
         if (got <= 0) break;  // the count stays short: the message is all it serves
-        line += countLines(block, size_t(got));
+        line += countLineEnds(block, size_t(got));
         done += size_t(got);
     }
     return line;
 }
 
 unsigned long kelChunkLine(const KelChunks* chunks, const char* at) {
-    return kelLineAt(chunks, chunks->offset) + countLines(chunks->data, size_t(at - chunks->data));
+    return kelLineAt(chunks, chunks->offset) + countLineEnds(chunks->data, size_t(at - chunks->data));
 }
 
 void kelCloseChunks(KelChunks* chunks) {

@@ -23,6 +23,21 @@
 // starts with a UTF-16 one is refused (KEL_ERROR_ENCODING).
 constexpr size_t kelTextPadding = 64;
 constexpr size_t kelChunkSize = size_t(1) << 20;
+// A chunk that grows (a statement longer than a chunk) is read, or mapped,
+// in steps of this many chunks' bytes, with a call of the watch after each.
+constexpr size_t kelWatchChunks = 16;
+
+// Told as a chunk grows: `reached` is the input offset up to which input is
+// read (or, mapped, paged in). Called at least every kelWatchChunks chunks'
+// bytes while one chunk grows past its size (a statement longer than a
+// chunk), and as a chunk read at its place (kelReadChunkAt) longer than that
+// is read. Returns KEL_OK to go on, or an error code, which ends the chunks
+// with that error (a cancelled read, a limit on the input's size).
+struct KelReadWatch {
+    int (*reached)(void* user, unsigned long long reached);
+    void* user;
+};
+
 struct KelChunks {
     int fd;              // the file, or -1 for input in memory
     const char* memory;  // input in memory (not owned), or null
@@ -40,7 +55,8 @@ struct KelChunks {
     bool seekable;                    // a regular file or memory: split into chunks, read at any offset
     bool ownsInput;                   // kelCloseChunks closes the file (not so for a range)
     bool eof;
-    int error;  // KEL_OK, or why the last kelNextChunk failed: KEL_ERROR_IO, _MEMORY or _ENCODING
+    int error;           // KEL_OK, or why the last kelNextChunk failed: KEL_ERROR_IO, _MEMORY, _ENCODING or the watch's
+    KelReadWatch watch;  // null `reached`: none
     // A regular file is mapped instead of read into the buffer (see
     // chunks.cpp): `data` then points into the mapping, at the chunk.
     char* mapping;  // owned: private, writable; null when the file is read into the buffer

@@ -6,10 +6,6 @@
 #include <cstdlib>
 #include <system_error>
 
-#include "kel/kel_internal.h"
-
-static inline bool isDigit(char c) { return unsigned(c - '0') < 10; }
-
 const char* kelParseFloatSlow(const char* p, const char* end, float* out) {
     // Numbers as exporters write them ("-0.123456", "12.5e-3") take the
     // exact fast path: a decimal mantissa up to 2^24 and a power of ten up to
@@ -45,9 +41,9 @@ const char* kelParseFloatSlow(const char* p, const char* end, float* out) {
                 const char* e = q + 1;
                 bool negativeExponent = e < end && *e == '-';
                 if (e < end && (*e == '-' || *e == '+')) e++;
-                if (e < end && isDigit(*e)) {
+                if (e < end && kelIsDigit(*e)) {
                     int exponent = 0;
-                    for (int n = 0; e < end && isDigit(*e); e++, n++) {
+                    for (int n = 0; e < end && kelIsDigit(*e); e++, n++) {
                         if (n < 3)
                             exponent = exponent * 10 + (*e - '0');
                         else
@@ -64,7 +60,7 @@ const char* kelParseFloatSlow(const char* p, const char* end, float* out) {
                 return q;
             }
         }
-        if (digits < end && (isDigit(*digits) || *digits == '.')) {
+        if (digits < end && (kelIsDigit(*digits) || *digits == '.')) {
             float value;
             std::from_chars_result r = std::from_chars(digits, end, value);
             if (r.ec == std::errc()) {

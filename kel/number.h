@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-inline bool kelIsDigit(char c) { return unsigned(c - '0') < 10; }
+#include "kel/chars.h"
 
 // Eight bytes of text, loaded from p: the padding after a chunk allows a
 // load anywhere up to its end.
@@ -104,8 +104,7 @@ inline const char* kelParseFloat(const char* p, const char* end, float* out) {
         }
         fraction = int(q - first);
     }
-    // White space after the number is what isspace() takes in the C locale.
-    bool followed = q < end && !(*q == ' ' || (*q >= '\t' && *q <= '\r'));
+    bool followed = q < end && !kelIsSpace(*q);
     if (count + fraction == 0 || count + fraction > 15 || fraction > 8 || followed)
         return kelParseFloatSlow(p, end, out);
     // Up to 2^24, m and 10^k (k <= 8) are exact floats too, and the one

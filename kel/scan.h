@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "kel/chars.h"
 #include "kel/number.h"
 
 #if defined(__SSE2__) && !defined(KEL_NO_SIMD)
@@ -17,8 +18,6 @@
 // --- Scanning [p, end) --------------------------------------------------------
 // White space is what isspace() takes in the C locale; a line ends at '\n'
 // (a "\r\n" pair included).
-
-inline bool kelIsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 // Whether the token [p, tokenEnd) is `word`.
 inline bool kelIsWord(const char* p, const char* tokenEnd, const char* word) {

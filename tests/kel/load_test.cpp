@@ -118,7 +118,9 @@ TEST(KelLoad, TenThousandFailuresOfEachKindHoldNothing) {
         for (const std::string& path : paths) EXPECT_EQ(kelLoadOBJ(path.c_str(), nullptr, nullptr), nullptr);
         EXPECT_EQ(kelLoadOBJ(good.c_str(), &cancelling, nullptr), nullptr);
     };
-    failAll();  // the first round may set up the C library's own buffers
+    // The first rounds may set up the C library's own buffers, and fill its
+    // caches of freed blocks (up to seven of each small size).
+    for (int i = 0; i < 8; i++) failAll();
     size_t descriptors = openDescriptors();
     size_t heap = mallinfo2().uordblks;
     for (int i = 0; i < 10000; i++) failAll();
@@ -196,6 +198,9 @@ TEST(KelLoad, ProgressRisesToItsTotalAndCanCancel) {
         }
     }
     EXPECT_EQ(calls.seen.back().first, calls.seen.back().second);
+    // Each call tells the work done so far: the one before the last, once
+    // every chunk is read, tells it all.
+    EXPECT_EQ(calls.seen[calls.seen.size() - 2].first, calls.seen.back().second);
     for (size_t at : {size_t(1), calls.seen.size() / 2, calls.seen.size()}) {
         Calls cancelling;
         cancelling.cancelAt = at;
@@ -204,6 +209,33 @@ TEST(KelLoad, ProgressRisesToItsTotalAndCanCancel) {
         EXPECT_EQ(kelLoadOBJChunks(path.c_str(), 64, &options, &error), nullptr);
         EXPECT_EQ(error.code, KEL_ERROR_CANCELLED);
         EXPECT_EQ(cancelling.seen.size(), at);
+    }
+}
+
+// A statement longer than many chunks (a comment of 300 KB here) has its
+// progress reported as it is read, at least every kelWatchChunks chunks of
+// input, whether the file is mapped or copied.
+TEST(KelLoad, ProgressGoesOnWithinAStatementLongerThanManyChunks) {
+    TempDir dir;
+    std::string text = std::string(kTriangle) + "#" + std::string(300000, 'x') + "\nf 1 2 3\n";
+    std::string path = dir.write("m.obj", text);
+    const size_t chunk = 1024;
+    for (int copy : {0, 1}) {
+        Calls calls;
+        KelReadOptions options = {};
+        options.threads = 1;
+        options.copyInput = copy;
+        options.progress = record;
+        options.user = &calls;
+        KelModel* m = kelLoadOBJChunks(path.c_str(), chunk, &options, nullptr);
+        ASSERT_NE(m, nullptr);
+        kelDelete(m);
+        unsigned long long before = 0;
+        for (const auto& [done, total] : calls.seen) {
+            EXPECT_LE(done - before, 2 * kelWatchChunks * chunk) << copy;  // each byte counts for two passes
+            before = done;
+        }
+        EXPECT_EQ(before, 2 * text.size());
     }
 }
 

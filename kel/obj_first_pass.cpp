@@ -1,0 +1,148 @@
+// The OBJ reader's first pass: the input split at statement starts into
+// ranges, each counted on a thread of its own, then the ranges merged in
+// file order into one plan (libraries read, groups created in the order
+// they first appear), each group's list made at its size and each chunk
+// given the material in force where it starts.
+#include <cassert>
+#include <new>
+
+#include "kel/obj_reader.h"
+#include "kel/obj_threads.h"
+
+namespace kelobj {
+namespace {
+
+// The ranges of a first pass; frees them itself.
+struct Ranges {
+    Range* items = nullptr;  // `count` constructed
+    size_t count = 0;
+
+    Ranges() = default;
+    ~Ranges() {
+        for (size_t i = 0; i < count; i++) items[i].~Range();
+        free(items);
+    }
+    Ranges(const Ranges&) = delete;
+    Ranges& operator=(const Ranges&) = delete;
+};
+
+// Splits the input into at most `pieces` ranges that start at statement
+// starts. False, with the error set, when out of memory.
+bool splitInput(const ReadSetup& setup, size_t pieces, Ranges* ranges, KelError* error) {
+    unsigned long long total = setup.input->total;
+    if (!(ranges->items = static_cast<Range*>(kelTryAlloc(pieces, sizeof(Range)))))
+        return kelSetMemoryError(error, pieces, sizeof(Range)), false;
+    for (size_t i = 0; i < pieces; i++) {
+        unsigned long long begin = i ? kelFindStatementStart(setup.input, total / pieces * i) : 0;
+        size_t count = ranges->count;
+        if (count && begin <= ranges->items[count - 1].begin) continue;
+        if (begin >= total && count) break;
+        if (count) ranges->items[count - 1].end = begin;
+        new (&ranges->items[ranges->count++]) Range();
+        ranges->items[count].begin = begin;
+    }
+    ranges->items[ranges->count - 1].end = total;
+    return true;
+}
+
+// Appends the range's chunks and spans to `plan`: counts made absolute,
+// groups made the model's (`groups`), the group in force at the range's
+// start (`carried`) put in, and a group's spans within one chunk made one.
+bool appendPlan(Plan* plan, KelNameIndex* groups, Range& range, KelGroup* carried, const unsigned base[4],
+                KelError* error) {
+    for (size_t i = 0; i < range.plan.numchunks; i++) {
+        ChunkPlan& from = range.plan.chunks[i];
+        assert(plan->numchunks == 0 ||
+               plan->chunks[plan->numchunks - 1].offset + plan->chunks[plan->numchunks - 1].size ==
+                   from.offset);  // the chunks cover the input in order
+        ChunkPlan* c = addChunk(plan, from.offset, from.size, error);
+        if (!c) return false;
+        c->vertices = from.vertices + base[0], c->normals = from.normals + base[1];
+        c->texcoords = from.texcoords + base[2], c->triangles = from.triangles + base[3];
+        c->lastMaterial = from.lastMaterial;
+        from.lastMaterial = nullptr;  // now the plan's
+        const GroupSpan* spans = range.plan.spans + from.firstSpan;
+        for (size_t k = 0; k < from.numSpans; k++) {
+            const char* name = (spans[k].group ? spans[k].group : carried)->name;
+            GroupSpan* span = spanInChunk(plan, plan->numchunks - 1, kelNameSlot(groups, name), error);
+            if (!span) return false;
+            span->count += spans[k].count;
+        }
+    }
+    return true;
+}
+
+// Puts the ranges together in file order, as one pass in order would have
+// left the model: the libraries read (up to a range's error), the groups
+// created in the order they first appear, the plan of every chunk.
+bool mergeRanges(const ReadSetup& setup, Ranges& ranges, KelModel* model, Plan* plan, KelNameIndex* groups,
+                 MaterialIndex* materials, KelError* error) {
+    KelNameSlot* first = findOrAddGroup(model, groups, "default", error);
+    if (!first) return false;
+    KelGroup* carried = first->group;
+    unsigned base[4] = {0, 0, 0, 0};
+    for (size_t i = 0; i < ranges.count; i++) {
+        Range& range = ranges.items[i];
+        assert(i == 0 || ranges.items[i - 1].end == range.begin);
+        for (size_t k = 0; k < range.numlibraries; k++) {
+            if (range.error.code != KEL_OK && range.libraries[k].offset >= range.errorOffset) break;
+            KelError missing;
+            LibraryRead read = readLibrary(setup, model, materials, range.libraries[k], &missing, error);
+            if (read == LIBRARY_FAILED) return false;
+            if (read == LIBRARY_MISSING && !useDefaultMaterial(model, materials, missing, error)) return false;
+        }
+        if (range.error.code != KEL_OK) return *error = range.error, false;
+        // The range's groups, oldest first: its list, newest first, turned round.
+        KelGroup* oldest = nullptr;
+        for (KelGroup *g = range.local->groups, *next; g; g = next) next = g->next, g->next = oldest, oldest = g;
+        range.local->groups = oldest;
+        for (KelGroup* g = oldest; g; g = g->next)
+            if (!findOrAddGroup(model, groups, g->name, error)) return false;
+        if (!appendPlan(plan, groups, range, carried, base, error)) return false;
+        if (range.last) carried = kelNameSlot(groups, range.last->name)->group;
+        base[0] += range.local->numvertices, base[1] += range.local->numnormals;
+        base[2] += range.local->numtexcoords, base[3] += range.local->numtriangles;
+    }
+    model->numvertices = base[0], model->numnormals = base[1], model->numtexcoords = base[2];
+    model->numtriangles = base[3];
+    return true;
+}
+
+// Gives each chunk the material in force where it starts: that of the last
+// usemtl before it.
+void planChunkMaterials(Plan* plan, const MaterialIndex& materials) {
+    unsigned material = 0;
+    for (size_t i = 0; i < plan->numchunks; i++) {
+        ChunkPlan& c = plan->chunks[i];
+        c.material = material;
+        if (!c.lastMaterial) continue;
+        if (materials.libraryMissing || !lookupMaterial(materials, c.lastMaterial, &material)) material = 0;
+    }
+}
+
+}  // namespace
+
+// Threads take ranges in turn, four for each thread, so that one slowed by
+// other work on the machine holds the pass up less.
+bool firstPass(const ReadSetup& setup, Progress* progress, KelModel* model, Plan* plan, KelNameIndex* groups,
+               MaterialIndex* materials, KelError* error) {
+    assert(plan->numchunks == 0 && plan->numspans == 0);
+    unsigned long long total = setup.input->total;
+    size_t chunks = size_t(total / (setup.chunk ? setup.chunk : 1)) + 1;
+    unsigned threads = threadCount(setup.options, total, chunks);
+    size_t pieces = threads == 1 ? 1 : 4 * size_t(threads);
+    if (pieces > chunks) pieces = chunks;
+    Ranges ranges;
+    if (!splitInput(setup, pieces, &ranges, error)) return false;
+    std::atomic<size_t> nextRange{0};
+    onThreads(progress, threads < ranges.count ? threads : unsigned(ranges.count), [&](unsigned thread) {
+        for (size_t i; (i = nextRange++) < ranges.count && !progress->cancelled;)
+            countRange(setup, progress, &ranges.items[i], thread == 0);
+    });
+    if (progress->cancelled || !mergeRanges(setup, ranges, model, plan, groups, materials, error)) return false;
+    if (!makeGroupLists(model, plan, error)) return false;
+    planChunkMaterials(plan, *materials);
+    return true;
+}
+
+}  // namespace kelobj

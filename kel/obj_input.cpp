@@ -1,0 +1,67 @@
+// The OBJ reader's input as every stage meets it: progress reported as it
+// is read, the errors of input that fails, and chunks read again at the
+// place a plan gives them.
+#include "kel/obj_reader.h"
+
+namespace kelobj {
+
+bool reportProgress(Progress* progress, unsigned long long done) {
+    const KelReadOptions* options = progress->options;
+    if (!options->progress) return !progress->cancelled;
+    if (done > progress->total) done = progress->total;
+    if (done < progress->lastReported) done = progress->lastReported;
+    progress->lastReported = done;
+    if (options->progress(options->user, done, progress->total) == 0) return true;
+    progress->cancelled = true;
+    return false;
+}
+
+unsigned long long countBytesTo(ChunkWatch* watch, unsigned long long to) {
+    Progress* progress = watch->progress;
+    if (to <= watch->countedTo) return progress->bytesDone;
+    unsigned long long more = watch->weight * (to - watch->countedTo);
+    watch->countedTo = to;
+    return progress->bytesDone += more;
+}
+
+// KelReadWatch::reached for a ChunkWatch.
+static int chunkReached(void* user, unsigned long long reached) {
+    ChunkWatch* watch = static_cast<ChunkWatch*>(user);
+    Progress* progress = watch->progress;
+    if (progress->cancelled) return KEL_ERROR_CANCELLED;
+    unsigned long long done = countBytesTo(watch, reached);
+    return !watch->reports || reportProgress(progress, done) ? KEL_OK : KEL_ERROR_CANCELLED;
+}
+
+void watchChunks(KelChunks* chunks, ChunkWatch* watch) { chunks->watch = KelReadWatch{chunkReached, watch}; }
+
+void inputError(KelError* error, const char* name, const KelChunks& chunks, int code) {
+    switch (code) {
+    case KEL_ERROR_CANCELLED: break;
+    case KEL_ERROR_MEMORY: kelSetMemoryError(error, chunks.capacity, 2); break;
+    case KEL_ERROR_ENCODING:
+        kelSetError(error, KEL_ERROR_ENCODING, 0,
+                    "kelReadOBJ() failed: \"%s\" is UTF-16 text; kel reads ASCII or UTF-8.", name);
+        break;
+    default: kelSetError(error, KEL_ERROR_IO, 0, "kelReadOBJ() failed: can't open data file \"%s\".", name); break;
+    }
+}
+
+void unknownStatementError(KelError* error, const KelChunks& chunks, const char* at, const char* tokenEnd) {
+    kelSetError(error, KEL_ERROR_STATEMENT, kelChunkLine(&chunks, at), "kelFirstPass(): Unknown token \"%.*s\".",
+                int(tokenEnd - at), at);
+}
+
+KelChunks plannedChunkReader(const KelChunks& input) {
+    KelChunks chunks = {};
+    kelShareInput(&input, &chunks);
+    return chunks;
+}
+
+bool loadPlannedChunk(KelChunks* chunks, unsigned long long offset, size_t size, const char* name, KelError* error) {
+    if (kelReadChunkAt(chunks, offset, size)) return true;
+    inputError(error, name, *chunks, chunks->error);
+    return false;
+}
+
+}  // namespace kelobj

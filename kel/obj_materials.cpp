@@ -1,0 +1,89 @@
+// The OBJ reader's materials: libraries read into the model and indexed by
+// name, the warning of an optional library that is missing, and at the end
+// of a read each group's last material and the message of each usemtl that
+// named no material.
+#include <cassert>
+#include <cstdio>
+
+#include "kel/obj_reader.h"
+
+namespace kelobj {
+
+// Indexes the model's material table by name, the first material of a
+// name standing for it as in kelLookupMaterial. False, with the error set,
+// when out of memory.
+static bool indexMaterials(MaterialIndex* materials, const KelModel* model, KelError* error) {
+    KelNameIndex* index = &materials->byName.index;
+    kelFreeNameIndex(index);
+    for (unsigned i = 0; i < model->nummaterials; i++) {
+        KelNameSlot* slot = reserveSlot(index, model->materials[i].name, error);
+        if (!slot) return false;
+        if (!slot->name) kelFillNameSlot(index, slot, model->materials[i].name), slot->value = i;
+    }
+    return true;
+}
+
+bool lookupMaterial(const MaterialIndex& materials, const char* name, unsigned* index) {
+    const KelNameSlot* slot = kelNameSlot(&materials.byName.index, name);
+    if (!slot || !slot->name) return false;
+    *index = unsigned(slot->value);
+    return true;
+}
+
+LibraryRead readLibrary(const ReadSetup& setup, KelModel* model, MaterialIndex* materials, const LibraryNote& note,
+                        KelError* missing, KelError* error) {
+    free(model->mtllibname);
+    if (!(model->mtllibname = kelTryCopyName(note.name, strlen(note.name))))
+        return kelSetMemoryError(error, strlen(note.name) + 1, 1), LIBRARY_FAILED;
+    KelError libraryError = {};
+    int status = kelLoadMTLChunks(model, model->mtllibname, setup.chunk, setup.options, &libraryError);
+    materials->libraryMissing = false;
+    if (status == KEL_OK) return indexMaterials(materials, model, error) ? LIBRARY_READ : LIBRARY_FAILED;
+    if (status == KEL_ERROR_LIBRARY && setup.options->optionalLibrary) {
+        *missing = libraryError;
+        return LIBRARY_MISSING;
+    }
+    libraryError.line = status == KEL_ERROR_MEMORY ? 0 : kelLineAt(setup.input, note.offset);
+    *error = libraryError;
+    return LIBRARY_FAILED;
+}
+
+bool useDefaultMaterial(KelModel* model, MaterialIndex* materials, const KelError& missing, KelError* error) {
+    printf("kelReadOBJ() warning: %s; every material is \"default\".\n", missing.message);
+    materials->libraryMissing = true;
+    if (kelDefaultMaterials(model)) return indexMaterials(materials, model, error);
+    return kelSetMemoryError(error, 1, sizeof(KelMaterial)), false;
+}
+
+// Prints the message of each usemtl in [p, end) that names no material.
+static void printUnknownMaterials(const MaterialIndex& materials, const char* p, const char* end) {
+    KelError ignored = {};
+    for (p = kelSkipSpace(p, end); p < end; p = kelSkipSpace(p, end)) {
+        const char* tokenEnd = kelTokenEnd(p, end);
+        const char* wordEnd = tokenEnd;
+        const char* word = kelIsWord(p, tokenEnd, "usemtl") ? kelLineWord(tokenEnd, end, &wordEnd) : tokenEnd;
+        if (word != wordEnd) {
+            NameCopy copy(&ignored, word, wordEnd);
+            unsigned found;
+            if (copy.text && !lookupMaterial(materials, copy.text, &found)) kelMaterialNotFound(copy.text);
+        }
+        p = kelSkipLine(wordEnd, end);
+    }
+}
+
+void finishMaterials(const ReadSetup& setup, const Plan& plan, const MaterialIndex& materials) {
+    for (size_t i = 0; i < plan.numspans; i++) {
+        const GroupSpan& span = plan.spans[i];
+        if (span.assigned) span.group->material = span.material;
+    }
+    KelError ignored = {};
+    KelChunks chunks = plannedChunkReader(*setup.input);
+    for (size_t i = 0; i < plan.numchunks; i++) {
+        const ChunkPlan& c = plan.chunks[i];
+        if (c.unknownMaterial && loadPlannedChunk(&chunks, c.offset, c.size, setup.name, &ignored))
+            printUnknownMaterials(materials, chunks.data + chunks.start, chunks.data + chunks.split);
+    }
+    kelCloseChunks(&chunks);
+}
+
+}  // namespace kelobj
