@@ -304,6 +304,69 @@ KEL_API void kelDraw(KelModel* model, unsigned mode);
 // owns the list (glCallList, glDeleteLists).
 KEL_API unsigned kelCompileList(KelModel* model, unsigned mode);
 
+// --- Meshes: arrays ready for vertex arrays and buffers -------------------------
+//
+// A mesh holds one vertex per distinct combination of the model's indices
+// that a mode uses (position and vertex colour, normal or facet normal,
+// texture coordinate): the same numbers in the same combination make one
+// vertex, equal values under different indices stay apart (kelWeld merges
+// those). Every table is 0-based. Vertices are numbered in the order the
+// corners of `indices` first use them; the vertices of lines and points
+// (position and colour only) come after those of the triangles.
+
+// A run of triangles drawn with one material: entries [first, first +
+// count) of the mesh's indices, `first` and `count` multiples of 3.
+typedef struct KelMeshRange {
+    unsigned first;
+    unsigned count;
+    unsigned material;  // index into the mesh's materials, 0 when it has none
+    const char* group;  // the name of the group the triangles come from, owned by the mesh
+} KelMeshRange;
+
+// Every array is owned by the mesh (kelDeleteMesh frees them all) and
+// allocated with malloc, so a caller may take one over by setting its
+// pointer to null and freeing it with free() later; the ranges and their
+// group names are one allocation.
+typedef struct KelMesh {
+    unsigned numvertices;
+    float* positions;  // 3 floats per vertex
+    float* normals;    // 3 floats per vertex, or null
+    float* texcoords;  // 2 floats per vertex, or null
+    float* colors;     // 3 floats (r, g, b) per vertex, or null
+    unsigned numindices;
+    unsigned* indices;  // 3 per triangle, in the order kelDraw draws the triangles
+    unsigned numranges;
+    KelMeshRange* ranges;  // the model's groups in list order, in each the runs of one material; none empty
+    unsigned numlineindices;
+    unsigned* lineindices;  // 2 per segment, into the same vertices, or null
+    unsigned numpointindices;
+    unsigned* pointindices;  // 1 per point, or null
+    unsigned nummaterials;
+    KelMaterial* materials;  // copies of the model's materials (names and maps too), or null
+} KelMesh;
+
+// The mesh of `model` as `mode` asks: KEL_SMOOTH gives the vertex normals,
+// KEL_FLAT the facet normals (kelFacetNormals first), KEL_TEXTURE the
+// texture coordinates and KEL_VERTEX_COLOR the colours; flags the model
+// cannot serve are dropped with kelDraw's warnings on stdout (naming
+// kelMakeMesh), and the others do not matter. Ranges and materials come
+// whatever the mode. Uses every core for a large model; the mesh is the
+// same on any number of threads. Returns a new mesh that the caller owns
+// (free it with kelDeleteMesh), or null with `error` (when not null) set and
+// nothing kept: KEL_ERROR_MEMORY when out of memory or when a count does not
+// fit 32 bits, KEL_ERROR_INDEX for an index outside its table (index 0 names
+// the unused entry 0, as in kelDraw). Asserts that model and its vertex
+// table are not null. The model is not changed.
+KEL_API KelMesh* kelMakeMesh(const KelModel* model, unsigned mode, KelError* error);
+// kelLoadOBJ (on options->threads), kelFacetNormals when the mode takes
+// facet normals, then kelMakeMesh on as many threads as the load, without
+// keeping the model: its tables are let go as soon as the mesh no longer
+// needs them. `options` may be null. Failures as for kelLoadOBJ and
+// kelMakeMesh; nothing is kept.
+KEL_API KelMesh* kelLoadMesh(const char* path, const KelReadOptions* options, unsigned mode, KelError* error);
+// Frees the mesh and everything it owns; null is nothing to free.
+KEL_API void kelDeleteMesh(KelMesh* mesh);
+
 // --- Vectors and normals ---------------------------------------------------------
 
 // The dot product of two 3-vectors; neither may be null.

@@ -16,6 +16,18 @@
 // smooth, colour without materials, material without materials, colour and
 // material).
 unsigned kelCheckMode(const KelModel* model, unsigned mode, const char* const warnings[7]);
+// Which tables a model or a mesh has for the flags that need one.
+struct KelModeTables {
+    bool facetnorms, normals, texcoords, materials;
+};
+// kelCheckMode against `tables`; a null warning drops its flag silently.
+unsigned kelCheckModeTables(const KelModeTables* tables, unsigned mode, const char* const warnings[7]);
+
+// kelMakeMesh on `threads` threads (0: as many as help for the model's
+// size). When `release` is not null it is `model`, which the call may strip
+// of its triangles and group lists once the mesh no longer needs them (the
+// model is then fit only for kelDelete).
+KelMesh* kelMakeMeshThreads(const KelModel* model, unsigned mode, unsigned threads, KelModel* release, KelError* error);
 
 // kelAddGroup that returns null (adding nothing) when out of memory.
 KelGroup* kelTryAddGroup(KelModel* model, const char* name);
@@ -58,6 +70,10 @@ void kelMaterialDefaults(KelMaterial* material);
 // Frees a material table of `count` entries and the strings they own; a
 // null table is nothing to free.
 void kelFreeMaterials(KelMaterial* materials, unsigned count);
+// A new table of copies of `count` materials, every string they own
+// copied too (the caller frees it with kelFreeMaterials), or null when out
+// of memory.
+KelMaterial* kelCopyMaterials(const KelMaterial* materials, unsigned count);
 // Replaces the model's material table with the one material "default";
 // false (the table unchanged) when out of memory.
 bool kelDefaultMaterials(KelModel* model);

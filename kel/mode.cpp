@@ -1,27 +1,34 @@
-// The check of a mode word against a model, shared by drawing and writing.
+// The check of a mode word against a model or a mesh, shared by drawing,
+// writing and making meshes.
 #include <cstdio>
 
 #include "kel/kel_internal.h"
 
-unsigned kelCheckMode(const KelModel* model, unsigned mode, const char* const warnings[7]) {
-    // Each check drops one flag: either the model lacks what the flag needs,
+unsigned kelCheckModeTables(const KelModeTables* tables, unsigned mode, const char* const warnings[7]) {
+    // Each check drops one flag: either the tables lack what the flag needs,
     // or another flag that overrides it is set as well. The order matters:
     // later checks see the flags the earlier ones left.
-    const bool noMaterials = !model->materials;
+    const bool noMaterials = !tables->materials;
     const struct {
         unsigned flag;
         bool lacks;
         unsigned overriddenBy;
     } checks[7] = {
-        {KEL_FLAT, !model->facetnorms, 0}, {KEL_SMOOTH, !model->normals, 0}, {KEL_TEXTURE, !model->texcoords, 0},
-        {KEL_FLAT, false, KEL_SMOOTH},     {KEL_COLOR, noMaterials, 0},      {KEL_MATERIAL, noMaterials, 0},
+        {KEL_FLAT, !tables->facetnorms, 0}, {KEL_SMOOTH, !tables->normals, 0}, {KEL_TEXTURE, !tables->texcoords, 0},
+        {KEL_FLAT, false, KEL_SMOOTH},      {KEL_COLOR, noMaterials, 0},       {KEL_MATERIAL, noMaterials, 0},
         {KEL_COLOR, false, KEL_MATERIAL},
     };
     for (int i = 0; i < 7; i++) {
         if ((mode & checks[i].flag) && (checks[i].lacks || (mode & checks[i].overriddenBy))) {
-            fputs(warnings[i], stdout);
+            if (warnings[i]) fputs(warnings[i], stdout);
             mode &= ~checks[i].flag;
         }
     }
     return mode;
+}
+
+unsigned kelCheckMode(const KelModel* model, unsigned mode, const char* const warnings[7]) {
+    const KelModeTables tables = {model->facetnorms != nullptr, model->normals != nullptr, model->texcoords != nullptr,
+                                  model->materials != nullptr};
+    return kelCheckModeTables(&tables, mode, warnings);
 }

@@ -75,6 +75,34 @@ void kelFreeMaterials(KelMaterial* materials, unsigned count) {
     free(materials);
 }
 
+// A copy of `text` into *out (null stays null); false when out of memory.
+static bool copyText(const char* text, char** out) {
+    *out = text ? kelTryCopyName(text, strlen(text)) : nullptr;
+    return !text || *out;
+}
+
+KelMaterial* kelCopyMaterials(const KelMaterial* materials, unsigned count) {
+    KelMaterial* copies = static_cast<KelMaterial*>(kelTryAlloc(count, sizeof(KelMaterial)));
+    if (!copies) return nullptr;
+    for (unsigned i = 0; i < count; i++) {
+        const KelMaterial& from = materials[i];
+        KelMaterial& m = copies[i];
+        m = from;
+        m.name = m.diffuseMap = m.bumpMap = nullptr;
+        for (KelMap& map : m.maps) map.name = map.options = nullptr;
+        bool ok = copyText(from.name, &m.name) && copyText(from.diffuseMap, &m.diffuseMap) &&
+                  copyText(from.bumpMap, &m.bumpMap);
+        for (int k = 0; k < KEL_MAP_KINDS; k++)
+            ok = ok && copyText(from.maps[k].name, &m.maps[k].name) &&
+                 copyText(from.maps[k].options, &m.maps[k].options);
+        if (!ok) {
+            kelFreeMaterials(copies, i + 1);  // the copies so far, the half-made one too
+            return nullptr;
+        }
+    }
+    return copies;
+}
+
 void kelDelete(KelModel* model) {
     assert(model);
     free(model->pathname);
