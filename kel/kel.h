@@ -366,6 +366,14 @@ KEL_API KelMesh* kelMakeMesh(const KelModel* model, unsigned mode, KelError* err
 KEL_API KelMesh* kelLoadMesh(const char* path, const KelReadOptions* options, unsigned mode, KelError* error);
 // Frees the mesh and everything it owns; null is nothing to free.
 KEL_API void kelDeleteMesh(KelMesh* mesh);
+// Draws the mesh from vertex arrays (a current GL context needed): the
+// arrays the mode asks for (KEL_FLAT or KEL_SMOOTH: normals, KEL_TEXTURE,
+// KEL_VERTEX_COLOR) are enabled, and disabled again at the end; KEL_COLOR,
+// KEL_MATERIAL and KEL_WIREFRAME as kelDraw treats them, each range's
+// material set as kelDraw sets a group's, so both draw the same triangles in
+// the same order with the same state. Flags the mesh cannot serve are
+// dropped with a warning on stdout. Asserts that mesh is not null.
+KEL_API void kelDrawMesh(const KelMesh* mesh, unsigned mode);
 
 // --- Vectors and normals ---------------------------------------------------------
 

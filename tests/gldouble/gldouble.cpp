@@ -126,6 +126,33 @@ void glNormal3fv(const GLfloat* v) { recordVector("glNormal3fv", {}, v, 3); }
 void glTexCoord2fv(const GLfloat* v) { recordVector("glTexCoord2fv", {}, v, 2); }
 void glColor3fv(const GLfloat* v) { recordVector("glColor3fv", {}, v, 3); }
 
+// Vertex arrays: each pointer call keeps its pointer; glDrawElements keeps
+// the index values after its three scalars.
+void glVertexPointer(GLint size, GLenum type, GLsizei stride, const GLvoid* pointer) {
+    if (GlCall* c = record("glVertexPointer", {double(size), double(type), double(stride)})) c->pointer = pointer;
+}
+void glNormalPointer(GLenum type, GLsizei stride, const GLvoid* pointer) {
+    if (GlCall* c = record("glNormalPointer", {double(type), double(stride)})) c->pointer = pointer;
+}
+void glTexCoordPointer(GLint size, GLenum type, GLsizei stride, const GLvoid* pointer) {
+    if (GlCall* c = record("glTexCoordPointer", {double(size), double(type), double(stride)})) c->pointer = pointer;
+}
+void glColorPointer(GLint size, GLenum type, GLsizei stride, const GLvoid* pointer) {
+    if (GlCall* c = record("glColorPointer", {double(size), double(type), double(stride)})) c->pointer = pointer;
+}
+void glEnableClientState(GLenum array) { record("glEnableClientState", {double(array)}); }
+void glDisableClientState(GLenum array) { record("glDisableClientState", {double(array)}); }
+void glDrawElements(GLenum mode, GLsizei count, GLenum type, const GLvoid* indices) {
+    GlCall* c = record("glDrawElements", {double(mode), double(count), double(type)});
+    if (!c) return;
+    c->pointer = indices;
+    if (type == GL_UNSIGNED_INT)
+        for (GLsizei i = 0; i < count; ++i) c->args.push_back(static_cast<const GLuint*>(indices)[i]);
+}
+void glDrawArrays(GLenum mode, GLint first, GLsizei count) {
+    record("glDrawArrays", {double(mode), double(first), double(count)});
+}
+
 GLuint glGenLists(GLsizei range) {
     GLuint name = nextListName;
     nextListName += GLuint(range);

@@ -1,11 +1,12 @@
-// kelDraw and kelCompileList against the recording double of GL: the calls
-// of each mode, the warnings of modes the model cannot serve, and the
-// assertions.
+// kelDraw, kelCompileList and kelDrawMesh against the recording double of
+// GL: the calls of each mode, the warnings of modes the model cannot serve,
+// the assertions, and a mesh's array calls against the model's.
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
 
 #include "gldouble/gldouble.h"
 #include "kel_files.h"
@@ -247,6 +248,121 @@ TEST_F(DrawTest, CompileListRecordsOneDrawIntoANewList) {
     body.push_back(call("glEndList"));
     EXPECT_EQ(list, 1u);
     EXPECT_EQ(calls, body);
+}
+
+// The calls of a draw from vertex arrays, each glDrawElements replaced by
+// the immediate-mode calls that draw the same: glBegin, then per index its
+// normal, texture coordinate and colour from the enabled arrays and its
+// vertex, then glEnd. Pointer and client-state calls are left out; they
+// must enable each array once and disable it again by the end.
+Calls expandArrays(const std::vector<GlCall>& calls) {
+    std::map<double, const float*> pointers;
+    std::map<double, bool> enabled;
+    Calls out;
+    auto put = [&](const char* name, double array, unsigned i, int n) {
+        if (!enabled[array]) return;
+        const float* t = pointers[array] + size_t(n) * i;
+        out.push_back(glFormat(name, std::vector<double>(t, t + n)));
+    };
+    for (const GlCall& c : calls) {
+        const std::map<std::string, double> arrays = {{"glVertexPointer", GL_VERTEX_ARRAY},
+                                                      {"glNormalPointer", GL_NORMAL_ARRAY},
+                                                      {"glTexCoordPointer", GL_TEXTURE_COORD_ARRAY},
+                                                      {"glColorPointer", GL_COLOR_ARRAY}};
+        if (arrays.count(c.name)) {
+            pointers[arrays.at(c.name)] = static_cast<const float*>(c.pointer);
+        } else if (c.name == "glEnableClientState" || c.name == "glDisableClientState") {
+            bool enable = c.name == "glEnableClientState";
+            EXPECT_NE(enabled[c.args[0]], enable) << c.str();
+            enabled[c.args[0]] = enable;
+        } else if (c.name == "glDrawElements") {
+            EXPECT_EQ(c.args[2], GL_UNSIGNED_INT);
+            out.push_back(glFormat("glBegin", {c.args[0]}));
+            for (size_t k = 3; k < c.args.size(); k++) {
+                unsigned i = unsigned(c.args[k]);
+                put("glNormal3fv", GL_NORMAL_ARRAY, i, 3);
+                put("glTexCoord2fv", GL_TEXTURE_COORD_ARRAY, i, 2);
+                put("glColor3fv", GL_COLOR_ARRAY, i, 3);
+                put("glVertex3fv", GL_VERTEX_ARRAY, i, 3);
+            }
+            out.push_back(kEnd);
+        } else {
+            out.push_back(c.str());
+        }
+    }
+    for (const auto& e : enabled) EXPECT_FALSE(e.second) << "array " << e.first << " left enabled";
+    return out;
+}
+
+TEST_F(DrawTest, AMeshDrawsWhatTheModelDraws) {
+    // A triangle for "default" too, so that no group is empty (a mesh has
+    // no range for an empty group, where kelDraw still sets its material).
+    m->triangles = static_cast<KelTriangle*>(realloc(m->triangles, 3 * sizeof(KelTriangle)));
+    m->triangles[2] = {{4, 2, 3}, {1, 1, 2}, {2, 2, 2}, 1};
+    m->numtriangles = 3;
+    KelGroup* last = m->groups->next;
+    last->triangles = static_cast<unsigned*>(malloc(sizeof(unsigned)));
+    last->triangles[0] = 2;
+    last->numtriangles = 1;
+    const unsigned modes[] = {KEL_NONE,
+                              KEL_WIREFRAME,
+                              KEL_SMOOTH | KEL_TEXTURE,
+                              KEL_SMOOTH | KEL_TEXTURE | KEL_VERTEX_COLOR | KEL_COLOR,
+                              KEL_MATERIAL | KEL_SMOOTH | KEL_WIREFRAME,
+                              KEL_COLOR | KEL_VERTEX_COLOR};
+    for (unsigned mode : modes) {
+        KelMesh* mesh = kelMakeMesh(m, mode, nullptr);
+        ASSERT_NE(mesh, nullptr);
+        Calls model = draw(mode);
+        glDoubleReset();
+        kelDrawMesh(mesh, mode);
+        EXPECT_EQ(expandArrays(glCalls), model) << mode;
+        kelDeleteMesh(mesh);
+    }
+    // Facet normals: the triangle's normal at each of its corners.
+    KelMesh* mesh = kelMakeMesh(m, KEL_FLAT, nullptr);
+    glDoubleReset();
+    kelDrawMesh(mesh, KEL_FLAT | KEL_WIREFRAME);
+    EXPECT_EQ(expandArrays(glCalls),
+              (Calls{kBeginLoop, F(1), V(1), F(1), V(2),       F(1), V(3), kEnd, kBeginLoop, F(2), V(1), F(2),
+                     V(3),       F(2), V(4), kEnd, kBeginLoop, F(1), V(4), F(1), V(2),       F(1), V(3), kEnd}));
+    // The array calls themselves, and a flag the mesh cannot serve.
+    glDoubleReset();
+    testing::internal::CaptureStdout();
+    kelDrawMesh(mesh, KEL_FLAT | KEL_SMOOTH | KEL_TEXTURE);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "kelDrawMesh() warning: texture render mode requested with no texture coordinates defined.\n");
+    std::vector<double> triangles = {GL_TRIANGLES, 6, GL_UNSIGNED_INT, 0, 1, 2, 3, 4, 5};
+    EXPECT_EQ(
+        glCallStrings(),
+        (Calls{call("glVertexPointer", {3, GL_FLOAT, 0}), call("glNormalPointer", {GL_FLOAT, 0}),
+               call("glEnableClientState", {GL_VERTEX_ARRAY}), call("glEnableClientState", {GL_NORMAL_ARRAY}),
+               call("glDrawElements", triangles), call("glDrawElements", {GL_TRIANGLES, 3, GL_UNSIGNED_INT, 6, 1, 2}),
+               call("glDisableClientState", {GL_VERTEX_ARRAY}), call("glDisableClientState", {GL_NORMAL_ARRAY})}));
+    EXPECT_EQ(glCalls[0].pointer, mesh->positions);
+    EXPECT_EQ(glCalls[1].pointer, mesh->normals);
+    EXPECT_EQ(glCalls[5].pointer, mesh->indices + 6);
+    kelDeleteMesh(mesh);
+    // Segments and points after the triangles, positions (and colours)
+    // only, with KEL_LINES alone.
+    m->numlines = 1, m->lines = static_cast<unsigned*>(malloc(2 * sizeof(unsigned)));
+    m->lines[0] = 2, m->lines[1] = 4;
+    m->numpoints = 1, m->points = static_cast<unsigned*>(malloc(sizeof(unsigned)));
+    m->points[0] = 4;
+    mesh = kelMakeMesh(m, KEL_SMOOTH | KEL_VERTEX_COLOR, nullptr);
+    for (unsigned lines : {0u, unsigned(KEL_LINES)}) {
+        glDoubleReset();
+        kelDrawMesh(mesh, KEL_SMOOTH | KEL_VERTEX_COLOR | KEL_WIREFRAME | lines);
+        Calls calls = expandArrays(glCalls);
+        Calls extra = {call("glBegin", {GL_LINES}),  C(2), V(2), C(4), V(4), kEnd,
+                       call("glBegin", {GL_POINTS}), C(4), V(4), kEnd};
+        if (lines) {
+            EXPECT_EQ(Calls(calls.end() - 10, calls.end()), extra);
+        } else {
+            EXPECT_EQ(calls, draw(KEL_SMOOTH | KEL_VERTEX_COLOR | KEL_WIREFRAME));
+        }
+    }
+    kelDeleteMesh(mesh);
 }
 
 TEST_F(DrawTest, NullModelOrVerticesStopTheProcessInEveryBuild) {
