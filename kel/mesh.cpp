@@ -12,6 +12,9 @@
 // parts, which the threads find by merging the parts' ordered lists. Each
 // part is walked in one order whatever the thread count, so the mesh is the
 // same on any number of threads.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -108,45 +111,95 @@ bool grow(Part& part) {
     return true;
 }
 
+// The local number of the key of corner k of `triangle` (number t, at
+// `corner` in drawing order, position v), the key added when new; false
+// with part.fault set for an index outside its table or when out of memory.
+inline bool lookupKey(const Job& job, Part& part, unsigned corner, const KelTriangle& triangle, unsigned t, unsigned k,
+                      unsigned v, unsigned* id) {
+    const KelModel* model = job.model;
+    const unsigned numnormals = job.useFacets ? model->numfacetnorms : model->numnormals;
+    if (v > model->numvertices) {
+        part.fault = {KEL_ERROR_INDEX, corner, t, v, model->numvertices, "vertex", nullptr};
+        return false;
+    }
+    unsigned n = job.useNormals ? (job.useFacets ? triangle.findex : triangle.nindices[k]) : 0;
+    unsigned tc = job.useTexcoords ? triangle.tindices[k] : 0;
+    if (n > numnormals || tc > model->numtexcoords) {
+        bool normal = n > numnormals;
+        part.fault = {KEL_ERROR_INDEX,
+                      corner,
+                      t,
+                      normal ? n : tc,
+                      normal ? numnormals : model->numtexcoords,
+                      normal ? (job.useFacets ? "facet normal" : "normal") : "texture coordinate",
+                      nullptr};
+        return false;
+    }
+    unsigned* head = job.head;
+    unsigned h = head[v];
+    while (h && (part.keys[h - 1].n != n || part.keys[h - 1].t != tc)) h = part.keys[h - 1].next;
+    if (!h) {
+        if (part.numkeys == part.capacity && !grow(part)) {
+            part.fault.code = KEL_ERROR_MEMORY;
+            return false;
+        }
+        part.keys[part.numkeys] = Key{v, n, tc, head[v], corner};
+        h = head[v] = ++part.numkeys;
+    }
+    *id = h - 1;
+    return true;
+}
+
 // Finds the keys of one part and gives each of its corners its key's local
 // number.
 void findKeys(Job& job, Part& part) {
-    const KelModel* model = job.model;
-    const unsigned numnormals = job.useFacets ? model->numfacetnorms : model->numnormals;
-    unsigned* head = job.head;
-    unsigned* indices = job.indices;
     eachCorner(job, part, [&](unsigned corner, unsigned t, unsigned k, unsigned v) {
-        const KelTriangle& triangle = model->triangles[t];
-        if (v > model->numvertices) {
-            part.fault = {KEL_ERROR_INDEX, corner, t, v, model->numvertices, "vertex", nullptr};
-            return false;
-        }
-        unsigned n = job.useNormals ? (job.useFacets ? triangle.findex : triangle.nindices[k]) : 0;
-        unsigned tc = job.useTexcoords ? triangle.tindices[k] : 0;
-        if (n > numnormals || tc > model->numtexcoords) {
-            bool normal = n > numnormals;
-            part.fault = {KEL_ERROR_INDEX,
-                          corner,
-                          t,
-                          normal ? n : tc,
-                          normal ? numnormals : model->numtexcoords,
-                          normal ? (job.useFacets ? "facet normal" : "normal") : "texture coordinate",
-                          nullptr};
-            return false;
-        }
-        unsigned h = head[v];
-        while (h && (part.keys[h - 1].n != n || part.keys[h - 1].t != tc)) h = part.keys[h - 1].next;
-        if (!h) {
-            if (part.numkeys == part.capacity && !grow(part)) {
-                part.fault.code = KEL_ERROR_MEMORY;
-                return false;
-            }
-            part.keys[part.numkeys] = Key{v, n, tc, head[v], corner};
-            h = head[v] = ++part.numkeys;
-        }
-        indices[corner] = h - 1;
-        return true;
+        return lookupKey(job, part, corner, job.model->triangles[t], t, k, v, &job.indices[corner]);
     });
+}
+
+// kelLoadMesh's way when the model draws its triangles in table order: one
+// thread walks the triangles in order, finds each corner's key (one part
+// holds them all, numbered in first-use order) and writes the three vertex
+// numbers at the front of the triangle table itself, 12 bytes where a
+// 40-byte triangle was, so never over one not yet read. The pages between
+// that front and the next triangle to read are given back to the system as
+// it goes, and the table becomes the index array: so the mesh takes little
+// more memory than the model did. Returns the index array, or null with
+// part.fault set (the table then holds nothing of use).
+unsigned* streamKeys(Job& job, Part& part, KelTriangle* triangles, unsigned count) {
+    unsigned* out = reinterpret_cast<unsigned*>(triangles);
+    const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
+    uintptr_t released = 0;  // pages are given back up to here
+    for (unsigned t = 0; t < count; t++) {
+        const KelTriangle triangle = triangles[t];  // a copy: its place is written over below
+        unsigned ids[3];
+        for (unsigned k = 0; k < 3; k++)
+            if (!lookupKey(job, part, 3 * t + k, triangle, t, k, triangle.vindices[k], &ids[k])) return nullptr;
+        memcpy(&out[3 * size_t(t)], ids, sizeof ids);
+        if ((t & 0xFFFF) == 0xFFFF || t + 1 == count) {
+            uintptr_t written = uintptr_t(&out[3 * (size_t(t) + 1)]), unread = uintptr_t(&triangles[t + 1]);
+            uintptr_t from = (written + page - 1) & ~(page - 1), to = unread & ~(page - 1);
+            if (from < released) from = released;
+            if (from < to) {
+                madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
+                released = to;
+            }
+        }
+    }
+    // Shrunk to the indices (a shrink that fails keeps the larger block).
+    unsigned* indices = static_cast<unsigned*>(realloc(triangles, 3 * sizeof(unsigned) * size_t(count)));
+    return indices ? indices : out;
+}
+
+// Whether the groups, in list order, draw every triangle once in table
+// order.
+bool drawsInTableOrder(const KelModel* model) {
+    unsigned next = 0;
+    for (const KelGroup* g = model->groups; g; g = g->next)
+        for (unsigned i = 0; i < g->numtriangles; i++)
+            if (g->triangles[i] != next++) return false;
+    return next == model->numtriangles && next > 0;
 }
 
 // The vertex number of each key of part p: its rank among the first
@@ -480,17 +533,25 @@ KelMesh* kelMakeMeshThreads(const KelModel* model, unsigned mode, unsigned threa
     job.mesh = mesh;
     unsigned* used = nullptr;  // the positions of the lines' and points' vertices
     unsigned lineCount = 0;
-    bool ok = mesh && startJob(job, threads, error);
+    const bool stream = release && drawsInTableOrder(model);
+    bool ok = mesh && startJob(job, stream ? 1 : threads, error);
     if (!mesh) kelSetMemoryError(error, 1, sizeof(KelMesh));
     if (ok) ok = copyMaterials(model, mesh, error) && makeRanges(job, mesh, error);
-    if (ok) {
-        mesh->numindices = job.numcorners;
+    if (ok && !stream) {
         mesh->indices = job.indices = static_cast<unsigned*>(kelTryAlloc(job.numcorners, sizeof(unsigned)));
         if (!mesh->indices) kelSetMemoryError(error, job.numcorners, sizeof(unsigned));
         ok = mesh->indices;
     }
     if (ok) {
-        onThreads(job, [](Job& j, unsigned p) { findKeys(j, j.parts[p]); });
+        mesh->numindices = job.numcorners;
+        if (stream) {
+            // The group lists are read no more: their memory goes first.
+            for (KelGroup* g = release->groups; g; g = g->next) free(g->triangles), g->triangles = nullptr;
+            mesh->indices = streamKeys(job, job.parts[0], release->triangles, release->numtriangles);
+            if (mesh->indices) release->triangles = nullptr;  // now the mesh's
+        } else {
+            onThreads(job, [](Job& j, unsigned p) { findKeys(j, j.parts[p]); });
+        }
         reportFault(job, error);
         for (unsigned p = 0; ok && p < job.numparts; p++) ok = job.parts[p].fault.code == KEL_OK;
     }

@@ -108,7 +108,7 @@ void expectSame(const Flat& a, const Flat& b, const std::string& what) {
 // that repeat (so a position meets several), a normal per position and a
 // seam of normals on one column; its triangles spread over groups that
 // come back, so group lists interleave, and four materials.
-std::string stripText(unsigned side) {
+std::string stripText(unsigned side, bool grouped = true) {
     std::string text = "mtllib m.mtl\n";
     for (unsigned i = 0; i < side; i++)
         for (unsigned j = 0; j < 4; j++)
@@ -118,7 +118,7 @@ std::string stripText(unsigned side) {
     for (unsigned k = 0; k < 4 * side + 1; k++) text += "vn 0 " + std::to_string(k) + " 1\n";
     const char* groups[] = {"g a\nusemtl red\n", "g b\nusemtl blue\n", "g a\n", "g c\nusemtl green\n", "g b\n"};
     for (unsigned i = 0; i + 1 < side; i++) {
-        if (i % 3 == 0) text += groups[(i / 3) % 5];
+        if (i % 3 == 0 && grouped) text += groups[(i / 3) % 5];
         for (unsigned j = 0; j + 1 < 4; j++) {
             unsigned a = 4 * i + j + 1, b = a + 1, c = a + 4, d = c + 1;
             auto corner = [&](unsigned v) {
@@ -363,19 +363,22 @@ TEST_F(MeshTest, EveryFailedAllocationIsReportedAndKeepsNothing) {
             EXPECT_EQ(mesh, nullptr) << n;
             EXPECT_EQ(error.code, KEL_ERROR_MEMORY) << n;
         }
-    // And loading, with the facet normals made on the way.
+    // And loading, with the facet normals made on the way, from a file
+    // whose groups interleave and from one drawn in reading order.
     KelReadOptions options = {};
     options.threads = 1;
-    for (unsigned long n = 1;; n++) {
+    std::string single = dir.write("single.obj", stripText(40, false));
+    for (unsigned long n = 1, file = 0; file < 2; n++) {
         kelFailingAllocation = n;
         KelError error;
-        KelMesh* mesh = kelLoadMesh(path.c_str(), &options, KEL_FLAT | KEL_TEXTURE, &error);
+        KelMesh* mesh = kelLoadMesh((file ? single : path).c_str(), &options, KEL_FLAT | KEL_TEXTURE, &error);
         bool failed = kelFailingAllocation == 0;
         kelFailingAllocation = 0;
         if (!failed) {
             ASSERT_NE(mesh, nullptr);
             kelDeleteMesh(mesh);
-            break;
+            file++, n = 0;
+            continue;
         }
         EXPECT_EQ(mesh, nullptr) << n;
         EXPECT_EQ(error.code, KEL_ERROR_MEMORY) << n;
@@ -383,19 +386,29 @@ TEST_F(MeshTest, EveryFailedAllocationIsReportedAndKeepsNothing) {
 }
 
 TEST_F(MeshTest, LoadingGivesTheMeshOfTheLoadedModel) {
-    for (unsigned mode : {KEL_SMOOTH | KEL_TEXTURE, KEL_FLAT | KEL_VERTEX_COLOR, KEL_FLAT | KEL_SMOOTH})
-        for (unsigned threads : {0u, 1u, 2u, 3u}) {
-            KelReadOptions options = {};
-            options.threads = threads;
-            KelError error;
-            KelMesh* mesh = kelLoadMesh(path.c_str(), &options, mode, &error);
-            ASSERT_NE(mesh, nullptr) << error.message;
+    // The strip's groups interleave; in one group (a long one, so that
+    // pages of the triangle table are given back while the mesh is made)
+    // the triangles are drawn in the order they are read.
+    std::string single = dir.write("single.obj", stripText(2000, false));
+    KelModel* one = kelLoadOBJ(single.c_str(), nullptr, nullptr);
+    ASSERT_NE(one, nullptr);
+    kelFacetNormals(one);
+    for (KelModel* model : {m, one})
+        for (unsigned mode : {KEL_SMOOTH | KEL_TEXTURE, KEL_FLAT | KEL_VERTEX_COLOR, KEL_FLAT | KEL_SMOOTH}) {
             // With both kinds of normals, the file's win and no facet
             // normals are made.
-            expectSame(flatten(mesh), reference(m, mode == (KEL_FLAT | KEL_SMOOTH) ? KEL_SMOOTH : mode),
-                       std::to_string(mode) + " " + std::to_string(threads));
-            kelDeleteMesh(mesh);
+            Flat expect = reference(model, mode == (KEL_FLAT | KEL_SMOOTH) ? KEL_SMOOTH : mode);
+            for (unsigned threads : {0u, 1u, 2u, 3u}) {
+                KelReadOptions options = {};
+                options.threads = threads;
+                KelError error;
+                KelMesh* mesh = kelLoadMesh(model == m ? path.c_str() : single.c_str(), &options, mode, &error);
+                ASSERT_NE(mesh, nullptr) << error.message;
+                expectSame(flatten(mesh), expect, std::to_string(mode) + " " + std::to_string(threads));
+                kelDeleteMesh(mesh);
+            }
         }
+    kelDelete(one);
     KelError error;
     EXPECT_EQ(kelLoadMesh(dir.path("missing.obj").c_str(), nullptr, KEL_NONE, &error), nullptr);
     EXPECT_EQ(error.code, KEL_ERROR_OPEN);
