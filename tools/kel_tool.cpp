@@ -1,7 +1,7 @@
 // kel: shows what an OBJ model holds, or converts one through the model
 // library's operations.
 //
-//   kel info [--optional-library] FILE.obj
+//   kel info [--optional-library] [--mesh] FILE.obj
 //   kel convert IN.obj OUT.obj [operation ...] [--write WHAT] [--optional-library]
 //   kel --version
 #include <sys/stat.h>
@@ -17,14 +17,16 @@
 namespace {
 
 const char kUsage[] =
-    "usage: kel info [--optional-library] FILE.obj\n"
+    "usage: kel info [--optional-library] [--mesh] FILE.obj\n"
     "       kel convert IN.obj OUT.obj [operation ...] [--write WHAT] [--optional-library]\n"
     "       kel --help\n"
     "       kel --version\n"
     "\n"
     "info prints the counts, whether the vertices have colours, the groups with\n"
     "their triangles and materials, the materials (with their opacity and texture\n"
-    "maps when they have them) and the bounding box of a model.\n"
+    "maps when they have them) and the bounding box of a model; with --mesh also\n"
+    "the vertex, index and range counts of its mesh (one vertex per distinct\n"
+    "combination of position, normal, texture coordinate and colour).\n"
     "\n"
     "convert reads IN.obj, applies the operations in the order given and writes\n"
     "OUT.obj (and, with materials, the material library beside it).\n"
@@ -224,14 +226,36 @@ int convert(int argc, char** argv) {
     return status == KEL_OK ? 0 : 1;
 }
 
+// The counts of the model's mesh made with everything the model has.
+void showMesh(const KelModel* model) {
+    unsigned mode = (model->normals ? KEL_SMOOTH : 0) | (model->texcoords ? KEL_TEXTURE : 0) |
+                    (model->colors ? KEL_VERTEX_COLOR : 0);
+    KelError error;
+    KelMesh* mesh = kelMakeMesh(model, mode, &error);
+    if (!mesh) {
+        fprintf(stderr, "%s\n", error.message);
+        exit(1);
+    }
+    printf("mesh:%s%s%s%s\n", mode ? "" : " positions only", (mode & KEL_SMOOTH) ? " normals" : "",
+           (mode & KEL_TEXTURE) ? " texture-coords" : "", (mode & KEL_VERTEX_COLOR) ? " colors" : "");
+    printf("  vertices          %u\n", mesh->numvertices);
+    printf("  indices           %u (%u triangles)\n", mesh->numindices, mesh->numindices / 3);
+    printf("  ranges            %u\n", mesh->numranges);
+    if (mesh->numlineindices) printf("  line indices      %u\n", mesh->numlineindices);
+    if (mesh->numpointindices) printf("  point indices     %u\n", mesh->numpointindices);
+    kelDeleteMesh(mesh);
+}
+
 int info(int argc, char** argv) {
     const char* path = nullptr;
-    bool optionalLibrary = false;
+    bool optionalLibrary = false, mesh = false;
     for (int i = 0; i < argc; i++) {
         if (!strcmp(argv[i], "--optional-library"))
             optionalLibrary = true;
+        else if (!strcmp(argv[i], "--mesh"))
+            mesh = true;
         else if (path || (argv[i][0] == '-' && argv[i][1]))
-            usageError("info takes one file and --optional-library, not: ", argv[i]);
+            usageError("info takes one file, --optional-library and --mesh, not: ", argv[i]);
         else
             path = argv[i];
     }
@@ -280,6 +304,7 @@ int info(int argc, char** argv) {
         printf("bounding box: %g %g %g to %g %g %g (size %g %g %g)\n", lo[0], lo[1], lo[2], hi[0], hi[1], hi[2],
                hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]);
     }
+    if (mesh) showMesh(model);
     kelDelete(model);
     return 0;
 }

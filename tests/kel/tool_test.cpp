@@ -63,7 +63,7 @@ class KelTool : public testing::Test {
 TEST_F(KelTool, HelpAndVersionSucceedAndBadUsageFailsInOneLine) {
     ToolRun help = run("--help");
     EXPECT_EQ(0, help.status);
-    EXPECT_NE(std::string::npos, help.out.find("usage: kel info [--optional-library] FILE.obj"));
+    EXPECT_NE(std::string::npos, help.out.find("usage: kel info [--optional-library] [--mesh] FILE.obj"));
     EXPECT_NE(std::string::npos, help.out.find("--vertex-normals ANGLE"));
 
     ToolRun version = run("--version");
@@ -106,6 +106,15 @@ TEST_F(KelTool, InfoDescribesTheModel) {
         "bounding box: 0 0 0 to 1 1 1 (size 1 1 1)\n",
         r.out);
     EXPECT_EQ("", r.err);
+    // The fin's corners have no normal, so they are vertices of their own.
+    ToolRun mesh = run("info --mesh ship.obj");
+    EXPECT_EQ(0, mesh.status);
+    EXPECT_EQ(r.out +
+                  "mesh: normals\n"
+                  "  vertices          7\n"
+                  "  indices           9 (3 triangles)\n"
+                  "  ranges            2\n",
+              mesh.out);
 
     ToolRun missing = run("info nothing.obj");
     EXPECT_EQ(1, missing.status);
