@@ -1,55 +1,97 @@
 // MTL reader: the material library an OBJ file names, read in two passes
 // over its bytes (count the materials, then fill a new table). The model's
 // table is replaced only when the whole library was read.
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "kel/kel_internal.h"
 
+// The value of an option word, or of a number, from the line: the next
+// white-space-delimited token before `stop` (start == end when none).
+static const char* nextWord(const char* p, const char* stop, const char** wordEnd) {
+    while (p < stop && kelIsSpace(*p)) p++;
+    *wordEnd = kelTokenEnd(p, stop);
+    return p;
+}
+
 // A texture map statement after its keyword: the options that may come
-// before the file name are skipped, each with its values (-o, -s and -t take
-// one to three numbers), and the rest of the line, inner blanks kept and
-// trailing ones dropped, names the file. A line without a name leaves *slot
-// as it was. Returns the start of the next line, or null when the name could
-// not be copied.
-static const char* readMap(const char* p, const char* end, char** slot) {
+// before the file name, each with its values, then the rest of the line,
+// inner blanks kept and trailing ones dropped, names the file. -o, -s
+// (one to three numbers each), -bm (a number) and -clamp (on or off) fill
+// their fields; every other option is kept as written in `options`. A line
+// with a name replaces *map whole (and *legacy, when given, with its own
+// copy of the name); a line without one leaves both as they were. Returns
+// the start of the next line, or null when out of memory.
+static const char* readMap(const char* p, const char* end, KelMap* map, char** legacy) {
+    enum Kind { OTHER, OFFSET, SCALE, BUMP, CLAMP };
     static const struct {
         const char* name;
         int values;
         bool numbers;  // up to `values` numbers rather than exactly `values` words
-    } options[] = {{"-blendu", 1, false}, {"-blendv", 1, false}, {"-bm", 1, false},      {"-boost", 1, false},
-                   {"-cc", 1, false},     {"-clamp", 1, false},  {"-imfchan", 1, false}, {"-mm", 2, false},
-                   {"-o", 3, true},       {"-s", 3, true},       {"-t", 3, true},        {"-texres", 1, false}};
+        Kind kind;
+    } options[] = {{"-blendu", 1, false, OTHER},  {"-blendv", 1, false, OTHER}, {"-bm", 1, false, BUMP},
+                   {"-boost", 1, false, OTHER},   {"-cc", 1, false, OTHER},     {"-clamp", 1, false, CLAMP},
+                   {"-imfchan", 1, false, OTHER}, {"-mm", 2, false, OTHER},     {"-o", 3, true, OFFSET},
+                   {"-s", 3, true, SCALE},        {"-t", 3, true, OTHER},       {"-texres", 1, false, OTHER},
+                   {"-type", 1, false, OTHER}};
     const char* stop = kelLineEnd(p, end);
+    KelMap read = {nullptr, {0, 0, 0}, {1, 1, 1}, 1, 0, nullptr};
+    // The other options, copied one blank apart; they fit in the line.
+    char* others = nullptr;
+    size_t othersLength = 0;
     for (;;) {
-        while (p < stop && kelIsSpace(*p)) p++;
-        const char* wordEnd = kelTokenEnd(p, stop);
+        const char* wordEnd;
+        const char* word = nextWord(p, stop, &wordEnd);
         int option = -1;
         for (int i = 0; i < int(sizeof options / sizeof options[0]) && option < 0; i++)
-            if (kelIsWord(p, wordEnd, options[i].name)) option = i;
-        if (option < 0) break;
+            if (kelIsWord(word, wordEnd, options[i].name)) option = i;
+        if (option < 0) {
+            p = word;
+            break;
+        }
         p = wordEnd;
         for (int v = 0; v < options[option].values; v++) {
-            const char* value = p;
-            while (value < stop && kelIsSpace(*value)) value++;
-            const char* valueEnd = kelTokenEnd(value, stop);
-            float number;
-            if (value == stop || (options[option].numbers && kelParseFloat(value, valueEnd, &number) != valueEnd))
-                break;
+            const char* valueEnd;
+            const char* value = nextWord(p, stop, &valueEnd);
+            float number = 0;
+            bool isNumber = value != valueEnd && kelParseFloat(value, valueEnd, &number) == valueEnd;
+            if (value == stop || (options[option].numbers && !isNumber)) break;
             p = valueEnd;
+            Kind kind = options[option].kind;
+            if (kind == OFFSET) read.offset[v] = number;
+            if (kind == SCALE) read.scale[v] = number;
+            if (kind == BUMP && isNumber) read.bumpScale = number;
+            if (kind == CLAMP && kelIsWord(value, valueEnd, "on")) read.clamp = 1;
+            if (kind == CLAMP && kelIsWord(value, valueEnd, "off")) read.clamp = 0;
         }
+        if (options[option].kind != OTHER) continue;
+        if (!others && !(others = static_cast<char*>(kelTryAlloc(size_t(stop - word) + 1, 1)))) return nullptr;
+        if (othersLength) others[othersLength++] = ' ';
+        memcpy(others + othersLength, word, size_t(p - word));
+        othersLength += size_t(p - word);
     }
     // A name ends at the line end, or at a zero byte (the name is kept as a
     // C string); trailing blanks are dropped.
     const char* nameEnd = static_cast<const char*>(memchr(p, '\0', size_t(stop - p)));
     if (!nameEnd) nameEnd = stop;
     while (nameEnd > p && kelIsSpace(nameEnd[-1])) nameEnd--;
+    read.options = others;
     if (nameEnd > p) {
-        char* name = kelTryCopyName(p, size_t(nameEnd - p));
-        if (!name) return nullptr;
-        free(*slot);
-        *slot = name;
+        read.name = kelTryCopyName(p, size_t(nameEnd - p));
+        char* copy = read.name && legacy ? kelTryCopyName(p, size_t(nameEnd - p)) : nullptr;
+        if (!read.name || (legacy && !copy)) {
+            free(read.name);
+            free(others);
+            return nullptr;
+        }
+        free(map->name);
+        free(map->options);
+        *map = read;
+        if (legacy) free(*legacy), *legacy = copy;
+    } else {
+        free(others);
     }
     return kelSkipLine(stop, end);
 }
@@ -93,6 +135,50 @@ static unsigned countMaterials(KelChunks* chunks) {
     return count;
 }
 
+// The statements that fill one field: numbers into a float field (`map`
+// -1) or a texture map of kind `map`.
+struct Statement {
+    const char* keyword;
+    int map;
+    size_t field;  // offset of the first float in KelMaterial
+    int numbers;
+};
+
+static const Statement* findStatement(const char* p, const char* tokenEnd) {
+    static const Statement statements[] = {
+        {"Ka", -1, offsetof(KelMaterial, ambient), 3},
+        {"Kd", -1, offsetof(KelMaterial, diffuse), 3},
+        {"Ks", -1, offsetof(KelMaterial, specular), 3},
+        {"Ke", -1, offsetof(KelMaterial, emission), 3},
+        {"d", -1, offsetof(KelMaterial, dissolve), 1},
+        {"Ni", -1, offsetof(KelMaterial, ior), 1},
+        {"Pr", -1, offsetof(KelMaterial, roughness), 1},
+        {"Pm", -1, offsetof(KelMaterial, metallic), 1},
+        {"Ps", -1, offsetof(KelMaterial, sheen), 1},
+        {"Pc", -1, offsetof(KelMaterial, clearcoat), 1},
+        {"Pcr", -1, offsetof(KelMaterial, clearcoatRoughness), 1},
+        {"map_Ka", KEL_MAP_AMBIENT, 0, 0},
+        {"map_Kd", KEL_MAP_DIFFUSE, 0, 0},
+        {"map_Ks", KEL_MAP_SPECULAR, 0, 0},
+        {"map_Ns", KEL_MAP_SHININESS, 0, 0},
+        {"map_d", KEL_MAP_DISSOLVE, 0, 0},
+        {"map_Bump", KEL_MAP_BUMP, 0, 0},
+        {"map_bump", KEL_MAP_BUMP, 0, 0},
+        {"bump", KEL_MAP_BUMP, 0, 0},
+        {"norm", KEL_MAP_NORMAL, 0, 0},
+        {"disp", KEL_MAP_DISPLACEMENT, 0, 0},
+        {"map_disp", KEL_MAP_DISPLACEMENT, 0, 0},
+        {"map_Ke", KEL_MAP_EMISSION, 0, 0},
+        {"refl", KEL_MAP_REFLECTION, 0, 0},
+        {"map_Pr", KEL_MAP_ROUGHNESS, 0, 0},
+        {"map_Pm", KEL_MAP_METALLIC, 0, 0},
+        {"map_Ps", KEL_MAP_SHEEN, 0, 0},
+    };
+    for (const Statement& statement : statements)
+        if (kelIsWord(p, tokenEnd, statement.keyword)) return &statement;
+    return nullptr;
+}
+
 // Second pass. Statements before the first newmtl change "default". False
 // when a name could not be copied.
 static bool fillMaterials(KelChunks* chunks, KelMaterial* materials, unsigned count) {
@@ -120,15 +206,6 @@ static bool fillMaterials(KelChunks* chunks, KelMaterial* materials, unsigned co
                 p = kelReadNumbers(tokenEnd, end, &m->shininess, 1);
                 m->shininess = float(m->shininess / 1000.0);
                 m->shininess = float(m->shininess * 128.0);
-            } else if (kelIsWord(p, tokenEnd, "Ka")) {
-                p = kelReadNumbers(tokenEnd, end, m->ambient, 3);
-            } else if (kelIsWord(p, tokenEnd, "Kd")) {
-                p = kelReadNumbers(tokenEnd, end, m->diffuse, 3);
-            } else if (kelIsWord(p, tokenEnd, "Ks")) {
-                p = kelReadNumbers(tokenEnd, end, m->specular, 3);
-            } else if (kelIsWord(p, tokenEnd, "d")) {
-                p = kelReadNumbers(tokenEnd, end, &m->dissolve, 1);
-                dissolveGiven = true;
             } else if (kelIsWord(p, tokenEnd, "Tr")) {
                 // Transparency, the complement of "d", used only without one.
                 float transparency = 0;
@@ -136,10 +213,22 @@ static bool fillMaterials(KelChunks* chunks, KelMaterial* materials, unsigned co
                 const char* after = kelParseFloat(q, end, &transparency);
                 if (after != q && !dissolveGiven) m->dissolve = 1 - transparency;
                 p = kelSkipLine(after != q ? after : tokenEnd, end);
-            } else if (kelIsWord(p, tokenEnd, "map_Kd")) {
-                if (!(p = readMap(tokenEnd, end, &m->diffuseMap))) return false;
-            } else if (kelIsWord(p, tokenEnd, "map_Bump") || kelIsWord(p, tokenEnd, "bump")) {
-                if (!(p = readMap(tokenEnd, end, &m->bumpMap))) return false;
+            } else if (kelIsWord(p, tokenEnd, "illum")) {
+                // A whole number; one that fails to parse changes nothing.
+                float illum = float(m->illum);
+                p = kelReadNumbers(tokenEnd, end, &illum, 1);
+                if (illum >= -1e9f && illum <= 1e9f) m->illum = int(illum);
+            } else if (const Statement* statement = findStatement(p, tokenEnd)) {
+                if (statement->map < 0) {
+                    float* field = reinterpret_cast<float*>(reinterpret_cast<char*>(m) + statement->field);
+                    p = kelReadNumbers(tokenEnd, end, field, statement->numbers);
+                    if (field == &m->dissolve) dissolveGiven = true;
+                } else {
+                    char** legacy = statement->map == KEL_MAP_DIFFUSE ? &m->diffuseMap
+                                    : statement->map == KEL_MAP_BUMP  ? &m->bumpMap
+                                                                      : nullptr;
+                    if (!(p = readMap(tokenEnd, end, &m->maps[statement->map], legacy))) return false;
+                }
             } else {
                 p = kelSkipLine(tokenEnd, end);
             }

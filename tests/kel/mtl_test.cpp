@@ -1,6 +1,6 @@
 // The MTL reader: defaults, statements before the first material, colours,
-// shininess, opacity, texture map names, whole keywords and where the
-// library is looked for.
+// shininess, opacity and the other material fields, texture maps with their
+// options, whole keywords and where the library is looked for.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -30,7 +30,7 @@ void expectColour(const float* c, float r, float g, float b, float a) {
 }
 
 TEST_F(MtlTest, ALibraryWithoutMaterialsHoldsOnlyDefault) {
-    read("# nothing\nillum 2\n");
+    read("# nothing\nsharpness 60\n");  // an unknown statement
     ASSERT_EQ(model->nummaterials, 1u);
     const KelMaterial& m = model->materials[0];
     EXPECT_STREQ(m.name, "default");
@@ -41,6 +41,18 @@ TEST_F(MtlTest, ALibraryWithoutMaterialsHoldsOnlyDefault) {
     EXPECT_EQ(m.dissolve, 1.0f);
     EXPECT_EQ(m.diffuseMap, nullptr);
     EXPECT_EQ(m.bumpMap, nullptr);
+    expectColour(m.emission, 0, 0, 0, 1);
+    EXPECT_EQ(m.ior, 1.0f);
+    EXPECT_EQ(m.illum, -1);
+    for (float f : {m.roughness, m.metallic, m.sheen, m.clearcoat, m.clearcoatRoughness}) EXPECT_EQ(f, 0.0f);
+    for (const KelMap& map : m.maps) {
+        EXPECT_EQ(map.name, nullptr);
+        EXPECT_EQ(map.options, nullptr);
+        EXPECT_EQ(std::vector<float>(map.offset, map.offset + 3), std::vector<float>(3, 0.0f));
+        EXPECT_EQ(std::vector<float>(map.scale, map.scale + 3), std::vector<float>(3, 1.0f));
+        EXPECT_EQ(map.bumpScale, 1.0f);
+        EXPECT_EQ(map.clamp, 0);
+    }
 }
 
 TEST_F(MtlTest, StatementsFillTheirMaterial) {
@@ -49,10 +61,11 @@ TEST_F(MtlTest, StatementsFillTheirMaterial) {
         "newmtl red\r\n"
         "Ka 0.5 0.6 0.7 0.9\n"  // a fourth number is skipped
         "Kd 1 0 0\n"
-        "Ks 0.25 0.25\n"        // a missing number keeps the default
-        "Ke 1 1 1\nKt 1 1 1\n"  // other K statements change nothing
+        "Ks 0.25 0.25\n"          // a missing number keeps the default
+        "Ke 0.5 1 2\nKt 1 1 1\n"  // other K statements change nothing
         "Ns 96\n"
         "Ni 1.5\nNx 3\n"  // only Ns sets the shininess
+        "illum 2\nPr 0.25\nPm 0.5\nPs 0.75\nPc 0.125\nPcr 0.0625\nPx 1\n"
         "newmtl default\n"
         "Ns x\n"                    // fails: the held value is converted
         "newmtl\n"                  // a material without a name
@@ -66,6 +79,13 @@ TEST_F(MtlTest, StatementsFillTheirMaterial) {
     expectColour(m[1].specular, 0.25f, 0.25f, 0.0f, 1.0f);
     EXPECT_FLOAT_EQ(m[1].shininess, 12.288f);
     EXPECT_EQ(m[1].shininess, float(float(96 / 1000.0) * 128.0));
+    expectColour(m[1].emission, 0.5f, 1, 2, 1);
+    EXPECT_EQ(m[1].ior, 1.5f);
+    EXPECT_EQ(m[1].illum, 2);
+    EXPECT_EQ(std::vector<float>({m[1].roughness, m[1].metallic, m[1].sheen, m[1].clearcoat, m[1].clearcoatRoughness}),
+              std::vector<float>({0.25f, 0.5f, 0.75f, 0.125f, 0.0625f}));
+    EXPECT_EQ(m[2].illum, -1);
+    EXPECT_EQ(m[2].ior, 1.0f);
     EXPECT_STREQ(m[2].name, "default");
     EXPECT_FLOAT_EQ(m[2].shininess, 8.32f);
     EXPECT_STREQ(m[3].name, "");
@@ -124,49 +144,107 @@ TEST_F(MtlTest, OpacityComesFromDOrElseFromTr) {
 
 TEST_F(MtlTest, MapNamesAreTheLineAfterTheirOptions) {
     const struct {
-        std::string line;  // after "map_Kd"
-        const char* name;  // null: none
+        std::string line;     // after "map_Kd"
+        const char* name;     // null: none
+        const char* options;  // the options kept as written, or null
+        std::vector<float> offsetScaleBump;
+        int clamp;
     } cases[] = {
-        {std::string(" a \0b.png", 8), "a"},  // a name is a C string: it ends at a zero byte
-        {" wood.png", "wood.png"},
-        {"  my wood  texture.png \t\r", "my wood  texture.png"},  // inner blanks kept, outer dropped
-        {" -blendu on -blendv off -bm 0.5 -boost 2 -cc on -clamp off -imfchan r -texres 512 a.png", "a.png"},
-        {" -mm 0 1 -o 1 -s 1 2 -t 1 2 3 b.png", "b.png"},
-        {" -o 0.5 0.5 c.png", "c.png"},  // -o with two numbers
-        {" -s 1 2 3 4.png", "4.png"},    // at most three numbers
-        {" -s 2 -x.png", "-x.png"},      // not an option: the name starts
-        {" -clamp on", nullptr},         // only options
-        {"", nullptr},
-        {" .\\textures\\SpiderTex.jpg", ".\\textures\\SpiderTex.jpg"},
-        {" -mm 1\nmap_Kd d.png", "d.png"},  // an option's values end with the line
+        {std::string(" a \0b.png", 8), "a", nullptr, {0, 0, 0, 1, 1, 1, 1}, 0},  // a name is a C string
+        {" wood.png", "wood.png", nullptr, {0, 0, 0, 1, 1, 1, 1}, 0},
+        {"  my wood  texture.png \t\r",
+         "my wood  texture.png",
+         nullptr,
+         {0, 0, 0, 1, 1, 1, 1},
+         0},  // inner blanks kept
+        {" -blendu on -blendv off -bm 0.5 -boost 2 -cc on -clamp on -imfchan r -texres 512 a.png",
+         "a.png",
+         "-blendu on -blendv off -boost 2 -cc on -imfchan r -texres 512",
+         {0, 0, 0, 1, 1, 1, 0.5f},
+         1},
+        {" -mm 0  1 -o 1 -s 1 2 -t 1 2 3 b.png", "b.png", "-mm 0  1 -t 1 2 3", {1, 0, 0, 1, 2, 1, 1}, 0},
+        {" -o 0.5 0.5 c.png", "c.png", nullptr, {0.5f, 0.5f, 0, 1, 1, 1, 1}, 0},  // -o with two numbers
+        {" -s 1 2 3 4.png", "4.png", nullptr, {0, 0, 0, 1, 2, 3, 1}, 0},          // at most three numbers
+        {" -s 2 -x.png", "-x.png", nullptr, {0, 0, 0, 2, 1, 1, 1}, 0},            // not an option: the name starts
+        {" -clamp off -clamp on -bm x -type sphere r.png", "r.png", "-type sphere", {0, 0, 0, 1, 1, 1, 1}, 1},
+        {" -clamp on", nullptr, nullptr, {}, 0},  // only options: the map stays as it was
+        {"", nullptr, nullptr, {}, 0},
+        {" .\\textures\\SpiderTex.jpg", ".\\textures\\SpiderTex.jpg", nullptr, {0, 0, 0, 1, 1, 1, 1}, 0},
+        {" -mm 1\nmap_Kd d.png", "d.png", nullptr, {0, 0, 0, 1, 1, 1, 1}, 0},  // an option's values end with the line
     };
     for (const auto& c : cases) {
-        read("newmtl a\nmap_Kd" + c.line + "\nnewmtl b\nmap_Kd first.png\nmap_Kd" + c.line + "\n");
+        read("newmtl a\nmap_Kd" + c.line + "\nnewmtl b\nmap_Kd -o 9 -clamp on first.png\nmap_Kd" + c.line + "\n");
         ASSERT_EQ(model->nummaterials, 3u) << c.line;
         const KelMaterial* m = model->materials;
-        if (c.name)
+        const KelMap& map = m[1].maps[KEL_MAP_DIFFUSE];
+        if (c.name) {
             EXPECT_STREQ(m[1].diffuseMap, c.name) << c.line;
-        else
+            EXPECT_STREQ(map.name, c.name) << c.line;
+            EXPECT_NE(map.name, m[1].diffuseMap) << "each its own copy";
+            if (c.options)
+                EXPECT_STREQ(map.options, c.options) << c.line;
+            else
+                EXPECT_EQ(map.options, nullptr) << c.line;
+            std::vector<float> fields(map.offset, map.offset + 3);
+            fields.insert(fields.end(), map.scale, map.scale + 3);
+            fields.push_back(map.bumpScale);
+            EXPECT_EQ(fields, c.offsetScaleBump) << c.line;
+            EXPECT_EQ(map.clamp, c.clamp) << c.line;
+        } else {
             EXPECT_EQ(m[1].diffuseMap, nullptr) << c.line;
-        // A later statement replaces the map; one without a name keeps it.
+            EXPECT_EQ(map.name, nullptr) << c.line;
+        }
+        // A later statement replaces the map whole; one without a name keeps it.
         EXPECT_STREQ(m[2].diffuseMap, c.name ? c.name : "first.png") << c.line;
+        const KelMap& second = m[2].maps[KEL_MAP_DIFFUSE];
+        EXPECT_EQ(second.offset[0], c.name ? c.offsetScaleBump[0] : 9.0f) << c.line;
+        EXPECT_EQ(second.clamp, c.name ? c.clamp : 1) << c.line;
         EXPECT_EQ(m[1].bumpMap, nullptr);
         kelDelete(model), model = nullptr;
     }
 }
 
-TEST_F(MtlTest, BumpMapsHaveTwoKeywords) {
-    read(
-        "newmtl a\nmap_Bump -bm 0.3 a bump.png\n"
-        "newmtl b\nbump b.png\nmap_Kd b diffuse.png\n"
-        "newmtl c\nmap_bump c.png\nbumpy c.png\nmap_Ka c.png\nmap_Ks c.png\n");  // other words change nothing
-    ASSERT_EQ(model->nummaterials, 4u);
-    EXPECT_STREQ(model->materials[1].bumpMap, "a bump.png");
-    EXPECT_EQ(model->materials[1].diffuseMap, nullptr);
-    EXPECT_STREQ(model->materials[2].bumpMap, "b.png");
-    EXPECT_STREQ(model->materials[2].diffuseMap, "b diffuse.png");
-    EXPECT_EQ(model->materials[3].bumpMap, nullptr);
-    EXPECT_EQ(model->materials[3].diffuseMap, nullptr);
+TEST_F(MtlTest, EveryMapKeywordFillsItsKind) {
+    const struct {
+        const char* keyword;
+        int kind;
+    } cases[] = {{"map_Ka", KEL_MAP_AMBIENT},
+                 {"map_Kd", KEL_MAP_DIFFUSE},
+                 {"map_Ks", KEL_MAP_SPECULAR},
+                 {"map_Ns", KEL_MAP_SHININESS},
+                 {"map_d", KEL_MAP_DISSOLVE},
+                 {"map_Bump", KEL_MAP_BUMP},
+                 {"map_bump", KEL_MAP_BUMP},
+                 {"bump", KEL_MAP_BUMP},
+                 {"norm", KEL_MAP_NORMAL},
+                 {"disp", KEL_MAP_DISPLACEMENT},
+                 {"map_disp", KEL_MAP_DISPLACEMENT},
+                 {"map_Ke", KEL_MAP_EMISSION},
+                 {"refl", KEL_MAP_REFLECTION},
+                 {"map_Pr", KEL_MAP_ROUGHNESS},
+                 {"map_Pm", KEL_MAP_METALLIC},
+                 {"map_Ps", KEL_MAP_SHEEN},
+                 {"map_kd", -1},
+                 {"bumpy", -1},
+                 {"map_Tr", -1},
+                 {"normal", -1}};
+    for (const auto& c : cases) {
+        read(std::string("newmtl a\n") + c.keyword + " -bm 0.3 the map.png\nunknown statement\n");
+        ASSERT_EQ(model->nummaterials, 2u) << c.keyword;
+        const KelMaterial& m = model->materials[1];
+        for (int kind = 0; kind < KEL_MAP_KINDS; kind++) {
+            if (kind == c.kind) {
+                EXPECT_STREQ(m.maps[kind].name, "the map.png") << c.keyword;
+                EXPECT_EQ(m.maps[kind].bumpScale, 0.3f) << c.keyword;
+            } else {
+                EXPECT_EQ(m.maps[kind].name, nullptr) << c.keyword << " " << kind;
+            }
+        }
+        // The diffuse and bump maps' names are kept again in their own slots.
+        EXPECT_STREQ(m.diffuseMap, c.kind == KEL_MAP_DIFFUSE ? "the map.png" : nullptr) << c.keyword;
+        EXPECT_STREQ(m.bumpMap, c.kind == KEL_MAP_BUMP ? "the map.png" : nullptr) << c.keyword;
+        kelDelete(model), model = nullptr;
+    }
 }
 
 TEST_F(MtlTest, TheLibraryIsLookedForBesideTheObjFile) {
