@@ -5,6 +5,30 @@
 
 #include "kel/kel_internal.h"
 
+// The material calls of KEL_MATERIAL, or the colour of KEL_COLOR.
+static void setMaterial(const KelMaterial* material, unsigned mode) {
+    if (mode & KEL_MATERIAL) {
+        glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT, material->ambient);
+        glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, material->diffuse);
+        glMaterialfv(GL_FRONT_AND_BACK, GL_SPECULAR, material->specular);
+        glMaterialf(GL_FRONT_AND_BACK, GL_SHININESS, material->shininess);
+    }
+    if (mode & KEL_COLOR) glColor3fv(material->diffuse);
+}
+
+// One block of `primitive` (GL_LINES, GL_POINTS) over `count` 1-based vertex
+// indices, with their colours under KEL_VERTEX_COLOR; nothing when count is 0.
+static void drawVertices(const KelModel* model, GLenum primitive, const unsigned* indices, size_t count,
+                         unsigned mode) {
+    if (!count) return;
+    glBegin(primitive);
+    for (size_t i = 0; i < count; i++) {
+        if (mode & KEL_VERTEX_COLOR) glColor3fv(&model->colors[3 * size_t(indices[i])]);
+        glVertex3fv(&model->vertices[3 * size_t(indices[i])]);
+    }
+    glEnd();
+}
+
 void kelDraw(KelModel* model, unsigned mode) {
     assert(model);
     assert(model->vertices);
@@ -30,19 +54,18 @@ void kelDraw(KelModel* model, unsigned mode) {
         glDisable(GL_COLOR_MATERIAL);
 
     const bool wireframe = mode & KEL_WIREFRAME;
+    const bool materials = mode & (KEL_MATERIAL | KEL_COLOR);
     for (const KelGroup* group = model->groups; group; group = group->next) {
-        const KelMaterial* material =
-            (mode & (KEL_MATERIAL | KEL_COLOR)) ? &model->materials[group->material] : nullptr;
-        if (mode & KEL_MATERIAL) {
-            glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT, material->ambient);
-            glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, material->diffuse);
-            glMaterialfv(GL_FRONT_AND_BACK, GL_SPECULAR, material->specular);
-            glMaterialf(GL_FRONT_AND_BACK, GL_SHININESS, material->shininess);
-        }
-        if (mode & KEL_COLOR) glColor3fv(material->diffuse);
+        // A group's material is set at its start; a triangle of another
+        // material (read from a usemtl inside the group) sets its own first.
+        unsigned current = group->material;
+        if (materials) setMaterial(&model->materials[current], mode);
         if (!wireframe) glBegin(GL_TRIANGLES);
         for (unsigned i = 0; i < group->numtriangles; i++) {
-            const KelTriangle* t = &model->triangles[group->triangles[i]];
+            unsigned index = group->triangles[i];
+            const KelTriangle* t = &model->triangles[index];
+            if (materials && model->trimaterials && model->trimaterials[index] != current)
+                setMaterial(&model->materials[current = model->trimaterials[index]], mode);
             if (wireframe) glBegin(GL_LINE_LOOP);
             if (mode & KEL_FLAT) glNormal3fv(&model->facetnorms[3 * t->findex]);
             for (int k = 0; k < 3; k++) {
@@ -54,6 +77,10 @@ void kelDraw(KelModel* model, unsigned mode) {
             if (wireframe) glEnd();
         }
         if (!wireframe) glEnd();
+    }
+    if (mode & KEL_LINES) {
+        drawVertices(model, GL_LINES, model->lines, 2 * size_t(model->numlines), mode);
+        drawVertices(model, GL_POINTS, model->points, model->numpoints, mode);
     }
 }
 

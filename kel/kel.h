@@ -297,8 +297,13 @@ KEL_API unsigned char* kelReadPPM(const char* filename, int* width, int* height)
 // current on this thread first.
 
 // Sends the model to OpenGL in immediate mode, group by group. Mode flags
-// the model cannot serve are dropped with a warning on stdout. Asserts that
-// model and its vertex table are not null.
+// the model cannot serve are dropped with a warning on stdout. With
+// KEL_MATERIAL or KEL_COLOR a group's material is set at its start, and
+// again before any triangle whose material (trimaterials, when the model has
+// them) differs from the one last set. KEL_LINES adds one GL_LINES block for
+// the segments and one GL_POINTS block for the points (each only when there
+// are any), with vertex colours under KEL_VERTEX_COLOR. Asserts that model
+// and its vertex table are not null.
 KEL_API void kelDraw(KelModel* model, unsigned mode);
 // Records kelDraw into a new display list and returns its name; the caller
 // owns the list (glCallList, glDeleteLists).

@@ -61,6 +61,7 @@ struct DrawTest : testing::Test {
     KelModel* m = makeDrawModel();
     ~DrawTest() override { kelDelete(m); }
 
+    std::string ignored;
     // The calls of one draw, with what it printed.
     Calls draw(unsigned mode, std::string* printed = nullptr) {
         glDoubleReset();
@@ -219,6 +220,64 @@ TEST_F(DrawTest, MaterialModeWinsOverColourMode) {
     EXPECT_EQ(draw(KEL_MATERIAL), expect);
 }
 
+TEST_F(DrawTest, ATriangleOfAnotherMaterialSetsItFirst) {
+    // Triangles that hold their group's material draw exactly as without
+    // the per-triangle table, in every mode.
+    const unsigned modes[] = {KEL_NONE, KEL_MATERIAL, KEL_COLOR | KEL_WIREFRAME, KEL_MATERIAL | KEL_SMOOTH, 0x7F};
+    std::vector<Calls> before;
+    for (unsigned mode : modes) before.push_back(draw(mode, &ignored));
+    m->trimaterials = static_cast<unsigned*>(calloc(2, sizeof(unsigned)));
+    m->trimaterials[0] = m->trimaterials[1] = 1;
+    for (size_t i = 0; i < before.size(); i++) EXPECT_EQ(draw(modes[i], &ignored), before[i]) << modes[i];
+
+    // The second triangle of " hull" is of material 0: it is set before it,
+    // inside the block, and the next group sets its own again.
+    m->trimaterials[1] = 0;
+    Calls expect = {call("glDisable", {GL_COLOR_MATERIAL})};
+    auto add = [&](const Calls& calls) { expect.insert(expect.end(), calls.begin(), calls.end()); };
+    add(materialCalls(1));
+    add({kBeginTriangles, V(1), V(2), V(3)});
+    add(materialCalls(0));
+    add({V(1), V(3), V(4), kEnd});
+    add(materialCalls(0));
+    add({kBeginTriangles, kEnd});
+    EXPECT_EQ(draw(KEL_MATERIAL), expect);
+    const float* red = m->materials[1].diffuse;
+    const float* grey = m->materials[0].diffuse;
+    EXPECT_EQ(draw(KEL_COLOR | KEL_WIREFRAME),
+              (Calls{call("glEnable", {GL_COLOR_MATERIAL}), call("glColor3fv", {red[0], red[1], red[2]}), kBeginLoop,
+                     V(1), V(2), V(3), kEnd, call("glColor3fv", {grey[0], grey[1], grey[2]}), kBeginLoop, V(1), V(3),
+                     V(4), kEnd, call("glColor3fv", {grey[0], grey[1], grey[2]})}));
+    // Without a material mode the table changes nothing.
+    EXPECT_EQ(draw(KEL_NONE), before[0]);
+}
+
+TEST_F(DrawTest, LinesAndPointsFollowTheTrianglesWithKelLines) {
+    m->numlines = 2;
+    m->lines = static_cast<unsigned*>(calloc(4, sizeof(unsigned)));
+    const unsigned lines[] = {1, 2, 4, 3};
+    memcpy(m->lines, lines, sizeof lines);
+    m->numpoints = 1;
+    m->points = static_cast<unsigned*>(calloc(1, sizeof(unsigned)));
+    m->points[0] = 4;
+    // Without the flag they are not drawn.
+    Calls triangles = draw(KEL_WIREFRAME | KEL_FLAT);
+    m->numlines = m->numpoints = 0;
+    EXPECT_EQ(draw(KEL_WIREFRAME | KEL_FLAT | KEL_LINES), triangles);
+    m->numlines = m->numpoints = 1;
+    // No normals or texture coordinates go with them; colours do.
+    Calls expect = triangles;
+    for (const std::string& c :
+         {call("glBegin", {GL_LINES}), V(1), V(2), kEnd, call("glBegin", {GL_POINTS}), V(4), kEnd})
+        expect.push_back(c);
+    EXPECT_EQ(draw(KEL_WIREFRAME | KEL_FLAT | KEL_LINES), expect);
+    m->numlines = 2, m->numpoints = 0;
+    Calls coloured = draw(KEL_VERTEX_COLOR);
+    for (const std::string& c : {call("glBegin", {GL_LINES}), C(1), V(1), C(2), V(2), C(4), V(4), C(3), V(3), kEnd})
+        coloured.push_back(c);
+    EXPECT_EQ(draw(KEL_VERTEX_COLOR | KEL_LINES), coloured);
+}
+
 TEST_F(DrawTest, ColourAndMaterialModesNeedMaterials) {
     for (unsigned i = 0; i < m->nummaterials; i++) free(m->materials[i].name);
     free(m->materials), m->materials = nullptr, m->nummaterials = 0;
@@ -240,10 +299,15 @@ TEST_F(DrawTest, AModelWithoutGroupsOnlySwitchesColourMaterial) {
 TEST_F(DrawTest, CompileListRecordsOneDrawIntoANewList) {
     glDoubleReset();
     testing::internal::CaptureStdout();
-    unsigned list = kelCompileList(m, KEL_WIREFRAME | KEL_SMOOTH | KEL_VERTEX_COLOR);
+    m->numpoints = 1;
+    m->points = static_cast<unsigned*>(calloc(1, sizeof(unsigned)));
+    m->points[0] = 2;
+    unsigned list = kelCompileList(m, KEL_WIREFRAME | KEL_SMOOTH | KEL_VERTEX_COLOR | KEL_LINES);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     Calls calls = glCallStrings();
-    Calls body = draw(KEL_WIREFRAME | KEL_SMOOTH | KEL_VERTEX_COLOR);
+    Calls body = draw(KEL_WIREFRAME | KEL_SMOOTH | KEL_VERTEX_COLOR | KEL_LINES);
+    EXPECT_EQ(body.back(), kEnd);
+    EXPECT_EQ(body[body.size() - 4], call("glBegin", {GL_POINTS}));
     body.insert(body.begin(), {call("glGenLists", {1}), call("glNewList", {1, GL_COMPILE})});
     body.push_back(call("glEndList"));
     EXPECT_EQ(list, 1u);
