@@ -397,6 +397,14 @@ KEL_API void kelFacetNormals(KelModel* model);
 // share one averaged normal, the others keep their facet normal. Needs
 // kelFacetNormals first. Replaces any earlier normals.
 KEL_API void kelVertexNormals(KelModel* model, float angle);
+// Vertex normals from smoothing groups: at each vertex, the triangles of one
+// nonzero smoothing group (model->smoothing) share one averaged normal (the
+// normalised sum of their facet normals); every corner of a triangle of
+// group 0 gets its own copy of its facet normal. A model without a
+// smoothing table is all group 0. Needs kelFacetNormals first (asserts
+// model->facetnorms). Replaces any earlier normals: they are numbered by
+// vertex, and within a vertex by group, group 0's corners first.
+KEL_API void kelSmoothingGroupNormals(KelModel* model);
 
 // --- Measuring and transforming ----------------------------------------------------
 

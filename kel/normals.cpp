@@ -1,4 +1,6 @@
-// Vector helpers, facet normals and crease-angle vertex normals.
+// Vector helpers, facet normals, and vertex normals by crease angle or by
+// smoothing group.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -255,6 +257,86 @@ void kelVertexNormals(KelModel* model, float angle) {
     model->numnormals = corners < 0x7FFFFFFF ? vertexNormals<uint32_t>(model, threshold, normals)
                                              : vertexNormals<uint64_t>(model, threshold, normals);
     // The table keeps exactly numnormals + 1 entries; owned by the model.
+    float* shrunk = static_cast<float*>(realloc(normals, 3 * sizeof(float) * (size_t(model->numnormals) + 1)));
+    model->normals = shrunk ? shrunk : normals;
+}
+
+namespace {
+
+// Creates the smoothing-group normals into `normals` (room for one per
+// corner) and returns how many. Corner k of triangle t is c = 3 t + k. The
+// corners of each vertex are gathered in one flat array (vertex v's run
+// starts at start[v]), then sorted by smoothing group: a run of one nonzero
+// group shares one normal, and each corner of group 0 gets its own copy of
+// its facet normal. Sorting keeps a vertex in many groups linear-logarithmic.
+template <typename Id>
+unsigned smoothingNormals(KelModel* model, float* normals) {
+    const unsigned numvertices = model->numvertices;
+    const unsigned numtriangles = model->numtriangles;
+    KelTriangle* triangles = model->triangles;
+    const float* facetnorms = model->facetnorms;
+    const unsigned* smoothing = model->smoothing;
+    auto group = [&](Id c) { return smoothing ? smoothing[c / 3] : 0u; };
+    auto facet = [&](Id c) { return &facetnorms[3 * size_t(triangles[c / 3].findex)]; };
+
+    // Counts per vertex, then run ends, then (filling backwards) run starts.
+    size_t* start = static_cast<size_t*>(kelAlloc(size_t(numvertices) + 2, sizeof(size_t)));
+    for (unsigned t = 0; t < numtriangles; t++)
+        for (int k = 0; k < 3; k++) {
+            unsigned v = triangles[t].vindices[k];
+            if (v >= 1 && v <= numvertices)
+                start[v + 1]++;
+            else
+                triangles[t].nindices[k] = 0;  // a corner that names no vertex gets no normal
+        }
+    for (size_t v = 1; v <= size_t(numvertices) + 1; v++) start[v] += start[v - 1];
+    size_t used = start[numvertices + 1];
+    for (size_t v = 0; v <= numvertices; v++) start[v] = start[v + 1];
+    Id* corners = static_cast<Id*>(uninitialized(used + 1, sizeof(Id)));
+    for (size_t c = 3 * size_t(numtriangles); c-- > 0;) {
+        unsigned v = triangles[c / 3].vindices[c % 3];
+        if (v >= 1 && v <= numvertices) corners[--start[v]] = Id(c);
+    }
+
+    unsigned m = 1;
+    for (unsigned v = 1; v <= numvertices; v++) {
+        Id* first = corners + start[v];
+        Id* last = corners + start[v + 1];
+        std::sort(first, last, [&](Id a, Id b) { return group(a) != group(b) ? group(a) < group(b) : a < b; });
+        for (Id* c = first; c < last;) {
+            Id* runEnd = c + 1;
+            if (group(*c) != 0)
+                while (runEnd < last && group(*runEnd) == group(*c)) runEnd++;
+            float sum[3] = {0.0f, 0.0f, 0.0f};
+            for (Id* r = c; r < runEnd; r++) {
+                const float* f = facet(*r);
+                sum[0] += f[0];
+                sum[1] += f[1];
+                sum[2] += f[2];
+            }
+            // A single corner keeps its facet normal as it is.
+            if (runEnd - c > 1) normalize(sum);
+            memcpy(&normals[3 * size_t(m)], sum, sizeof sum);
+            for (; c < runEnd; c++) triangles[*c / 3].nindices[*c % 3] = m;
+            m++;
+        }
+    }
+    free(corners);
+    free(start);
+    return m - 1;
+}
+
+}  // namespace
+
+void kelSmoothingGroupNormals(KelModel* model) {
+    assert(model);
+    assert(model->facetnorms);
+    free(model->normals);
+    size_t corners = 3 * size_t(model->numtriangles);
+    float* normals = static_cast<float*>(uninitialized(corners + 1, 3 * sizeof(float)));
+    model->numnormals =
+        corners < 0xFFFFFFFF ? smoothingNormals<uint32_t>(model, normals) : smoothingNormals<uint64_t>(model, normals);
+    // Shrunk to numnormals + 1 entries; owned by the model.
     float* shrunk = static_cast<float*>(realloc(normals, 3 * sizeof(float) * (size_t(model->numnormals) + 1)));
     model->normals = shrunk ? shrunk : normals;
 }

@@ -1,4 +1,5 @@
-// Facet normals, crease-angle vertex normals and the vector helpers.
+// Facet normals, crease-angle and smoothing-group vertex normals and the
+// vector helpers.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -282,10 +283,81 @@ TEST(KelVertexNormals, ModelWithoutTriangles) {
     kelDelete(m);
 }
 
+TEST(KelSmoothingGroupNormals, EachGroupSharesOneNormalPerVertexAndGroupZeroStaysFaceted) {
+    // A fan of six triangles around vertex 1, creased along every edge, in
+    // the groups below; vertex 8 is used by no triangle and vertex 9 by a
+    // triangle whose corner names no vertex.
+    const std::vector<Vec3> points = {{0, 0, 0},  {1, 0, 0.2f},   {0.5f, 1, 0.7f},  {-0.5f, 1, 0},
+                                      {-1, 0, 1}, {-0.5f, -1, 0}, {0.5f, -1, 0.4f}, {9, 9, 9}};
+    const std::vector<Tri> triangles = {{1, 2, 3}, {1, 3, 4}, {1, 4, 5}, {1, 5, 6}, {1, 6, 7}, {1, 7, 2}, {2, 3, 9}};
+    const struct {
+        std::vector<unsigned> groups;  // per triangle; empty: no table
+    } cases[] = {{{}},
+                 {{0, 0, 0, 0, 0, 0, 0}},
+                 {{1, 1, 1, 1, 1, 1, 1}},
+                 {{1, 1, 2, 2, 1, 0, 3}},
+                 {{7, 0, 7, 0, 7, 0, 7}},
+                 {{4000000000u, 1, 4000000000u, 2, 2, 1, 0}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.groups));
+        KelModel* m = makeModel(points, triangles);
+        if (!c.groups.empty()) {
+            m->smoothing = static_cast<unsigned*>(calloc(triangles.size(), sizeof(unsigned)));
+            std::copy(c.groups.begin(), c.groups.end(), m->smoothing);
+        }
+        kelFacetNormals(m);
+        kelSmoothingGroupNormals(m);
+        auto group = [&](unsigned t) { return c.groups.empty() ? 0u : c.groups[t]; };
+        // The reference, corner by corner: the normalised sum of the facet
+        // normals of every corner at that vertex in the same nonzero group,
+        // computed in double precision; the corner's own facet normal in
+        // group 0. Corners share a normal exactly when both are in one
+        // nonzero group at one vertex.
+        unsigned expected = 0;
+        for (unsigned t = 0; t < triangles.size(); t++)
+            for (int k = 0; k < 3; k++) {
+                unsigned v = triangles[t][k], n = m->triangles[t].nindices[k];
+                if (v > points.size()) {
+                    EXPECT_EQ(0u, n);
+                    continue;
+                }
+                double sum[3] = {0, 0, 0};
+                for (unsigned u = 0; u < triangles.size(); u++)
+                    for (int j = 0; j < 3; j++)
+                        if ((u == t && j == k) || (group(t) && triangles[u][j] == v && group(u) == group(t)))
+                            for (int a = 0; a < 3; a++) sum[a] += m->facetnorms[3 * (u + 1) + a];
+                double l = std::sqrt(sum[0] * sum[0] + sum[1] * sum[1] + sum[2] * sum[2]);
+                ASSERT_GE(n, 1u);
+                ASSERT_LE(n, m->numnormals);
+                for (int a = 0; a < 3; a++) EXPECT_NEAR(sum[a] / l, m->normals[3 * n + a], 1e-6) << t << " " << k;
+                bool first = true;
+                for (unsigned u = 0; u <= t && first; u++)
+                    for (int j = 0; j < (u == t ? k : 3); j++)
+                        if (triangles[u][j] == v && group(t) && group(u) == group(t)) {
+                            EXPECT_EQ(n, m->triangles[u].nindices[j]) << t << " " << k;
+                            first = false;
+                        }
+                if (first) expected++;
+            }
+        // Every normal is used, so sharing counts them.
+        EXPECT_EQ(expected, m->numnormals);
+        // Numbered by vertex: the normals of a lower vertex come first.
+        for (unsigned t = 0; t < triangles.size(); t++)
+            for (unsigned u = 0; u < triangles.size(); u++)
+                for (int k = 0; k < 3; k++)
+                    for (int j = 0; j < 3; j++)
+                        if (triangles[t][k] < triangles[u][j] && triangles[u][j] <= points.size()) {
+                            EXPECT_LT(m->triangles[t].nindices[k], m->triangles[u].nindices[j]);
+                        }
+        kelDelete(m);
+    }
+}
+
 TEST(KelNormalsDeathTest, MissingModelOrTables) {
     EXPECT_DEATH(kelFacetNormals(nullptr), "model");
     KelModel* m = makeModel({{0, 0, 0}}, {});
     EXPECT_DEATH(kelVertexNormals(m, 90), "model->facetnorms");
+    EXPECT_DEATH(kelSmoothingGroupNormals(m), "model->facetnorms");
     free(m->vertices);
     m->vertices = nullptr;
     EXPECT_DEATH(kelFacetNormals(m), "model->vertices");
