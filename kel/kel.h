@@ -451,10 +451,16 @@ KEL_API void kelWeld(KelModel* model, float epsilon);
 // --- Writing ------------------------------------------------------------------------------
 
 // Writes the model as OBJ (and, with KEL_MATERIAL and a library name, its
-// MTL library beside it). Vertex colours, when the model has them, are
-// written on every vertex line whatever the mode. Replaces an existing file
-// only once the new one is complete, so on failure any earlier file is left untouched. Returns KEL_OK
-// or an error code, with the message in `error` when it is not null.
+// MTL library beside it). Vertex colours, objects ("o"), smoothing groups
+// ("s"), lines ("l") and points ("p"), when the model has them, are written
+// whatever the mode; with KEL_MATERIAL a "usemtl" line stands again before
+// any face whose material (trimaterials) differs from the last one written,
+// and the library holds every material field that differs from its default.
+// The library is always written inside the OBJ file's folder: a name that
+// is absolute or has a ".." part is written under its last part, and the
+// "mtllib" line names that. The files are replaced only once both are
+// complete, so on failure neither earlier file changes. Returns KEL_OK or an
+// error code, with the message in `error` when it is not null.
 KEL_API int kelSaveOBJ(const KelModel* model, const char* path, unsigned mode, KelError* error);
 // kelSaveOBJ that also reports progress: `progress` (may be null) is called
 // with the entries written so far out of the model's vertices, normals,
@@ -463,11 +469,31 @@ KEL_API int kelSaveOBJ(const KelModel* model, const char* path, unsigned mode, K
 KEL_API int kelSaveOBJWithProgress(const KelModel* model, const char* path, unsigned mode,
                                    int (*progress)(void* user, unsigned long long done, unsigned long long total),
                                    void* user, KelError* error);
+
+typedef struct KelSaveOptions {
+    // Nonzero: written so that kelLoadOBJ reads back the same model. For a
+    // model kelLoadOBJ read (and kel's own calls changed), saved with
+    // KEL_SMOOTH | KEL_TEXTURE | KEL_MATERIAL, every table comes back bit for
+    // bit, the triangles in the same order, the groups in the same list
+    // order with the same triangles, and no second "default" group or
+    // material. Every number is written with the fewest digits that read
+    // back as the same float (0.5 as "0.5"); faces follow the triangle
+    // table's order rather than the groups'.
+    int exact;
+    // As for kelSaveOBJWithProgress; may be null.
+    int (*progress)(void* user, unsigned long long done, unsigned long long total);
+    void* user;  // handed to progress
+} KelSaveOptions;
+
+// kelSaveOBJ with options; `options` may be null (all zero: kelSaveOBJ).
+KEL_API int kelSaveOBJWithOptions(const KelModel* model, const char* path, unsigned mode, const KelSaveOptions* options,
+                                  KelError* error);
 // kelSaveOBJ that ends the process with status 1 after the message on stderr
 // when the file cannot be written.
 KEL_API void kelWriteOBJ(KelModel* model, const char* filename, unsigned mode);
 // Writes the model's materials to `mtllibname` in the directory of
-// `modelpath`. Ends the process with status 1 when it cannot.
+// `modelpath` (under its last part when it is absolute or has a ".." part).
+// Ends the process with status 1 when it cannot.
 KEL_API void kelWriteMTL(KelModel* model, const char* modelpath, const char* mtllibname);
 
 #ifdef __cplusplus

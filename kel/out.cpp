@@ -1,0 +1,273 @@
+// The writers' output (see kel/out.h).
+#include "kel/out.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "kel/kel_internal.h"
+
+namespace {
+
+constexpr size_t kBufferSize = 1 << 18;
+
+void writeAll(KelOut* out, const char* p, size_t left) {
+    while (out->ok && left) {
+        ssize_t n = write(out->fd, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            out->ok = false;
+        } else {
+            p += n;
+            left -= size_t(n);
+        }
+    }
+}
+
+void flush(KelOut* out) {
+    writeAll(out, out->buffer, out->length);
+    out->length = 0;
+    KelSaveProgress* progress = out->progress;
+    if (out->ok && progress && progress->report && progress->report(progress->user, progress->done, progress->total)) {
+        progress->cancelled = true;
+        out->ok = false;
+    }
+}
+
+}  // namespace
+
+char* kelRoom(KelOut* out, size_t n) {
+    if (out->length + n > kBufferSize) flush(out);
+    return out->buffer + out->length;
+}
+
+void kelPut(KelOut* out, const char* text, size_t n) {
+    if (n > kBufferSize / 2) {
+        flush(out);
+        writeAll(out, text, n);
+        return;
+    }
+    char* p = kelRoom(out, n);
+    memcpy(p, text, n);
+    kelDone(out, p + n);
+}
+
+void kelPut(KelOut* out, const char* text) { kelPut(out, text, strlen(text)); }
+
+char* kelFormatUnsigned(char* p, uint64_t value) {
+    char digits[20];
+    int n = 0;
+    do {
+        digits[n++] = char('0' + value % 10);
+        value /= 10;
+    } while (value);
+    while (n) *p++ = digits[--n];
+    return p;
+}
+
+// The bytes printf("%f", double(f)) gives. A float is m * 2^e with m below
+// 2^24, so f * 10^6 = m * 10^6 * 2^e is found exactly in 64 bits and rounded
+// half to even like printf; values of 2^40 and more, infinities and
+// not-a-number go to snprintf itself.
+char* kelFormatFixed(char* p, float f) {
+    uint32_t bits;
+    memcpy(&bits, &f, sizeof bits);
+    uint32_t exponent = (bits >> 23) & 0xFF;
+    if (exponent >= 127 + 40) return p + snprintf(p, kelNumberRoom, "%f", double(f));
+    if (bits >> 31) *p++ = '-';
+    uint64_t mantissa = bits & 0x7FFFFF;
+    int shift = 149;  // f = mantissa * 2^-shift
+    if (exponent) {
+        mantissa |= 0x800000;
+        shift = 150 - int(exponent);
+    }
+    uint64_t r = mantissa * 1000000;  // below 2^44
+    if (shift <= 0) {
+        r <<= -shift;  // at most 16 places: below 2^60
+    } else if (shift >= 64) {
+        r = 0;  // below 2^-20
+    } else {
+        uint64_t q = r >> shift;
+        uint64_t rest = r & ((uint64_t(1) << shift) - 1);
+        uint64_t half = uint64_t(1) << (shift - 1);
+        if (rest > half || (rest == half && (q & 1))) q++;
+        r = q;
+    }
+    p = kelFormatUnsigned(p, r / 1000000);
+    *p++ = '.';
+    uint32_t fraction = uint32_t(r % 1000000);
+    for (int i = 5; i >= 0; i--) {
+        p[i] = char('0' + fraction % 10);
+        fraction /= 10;
+    }
+    return p + 6;
+}
+
+namespace {
+
+// A copy of path with symbolic links resolved when it names one, so the
+// link itself is not replaced; the caller frees it. Null when out of memory.
+char* resolveTarget(const char* path) {
+    struct stat info;
+    if (lstat(path, &info) == 0 && S_ISLNK(info.st_mode)) {
+        char* resolved = realpath(path, nullptr);
+        if (resolved) return resolved;
+    }
+    return kelTryCopyName(path, strlen(path));
+}
+
+void release(KelOut* out) {
+    free(out->buffer);
+    free(out->target);
+    free(out->temp);
+    out->buffer = out->target = out->temp = nullptr;
+}
+
+// A name beside `path` that no file has yet: `path`, the kind ("tmp",
+// "old") and a serial number. Null when out of memory.
+char* besideName(const char* path, const char* kind, unsigned attempt) {
+    static std::atomic<unsigned> serial;
+    size_t size = strlen(path) + 64;
+    char* name = static_cast<char*>(kelTryAlloc(size, 1));
+    if (name) snprintf(name, size, "%s.%s-%ld-%u-%u", path, kind, long(getpid()), serial++, attempt);
+    return name;
+}
+
+}  // namespace
+
+int kelOpenOut(KelOut* out, const char* path, KelSaveProgress* progress, bool exact) {
+    *out = KelOut{-1, resolveTarget(path), nullptr, nullptr, 0, true, progress, exact};
+    if (!out->target) return KEL_ERROR_MEMORY;
+    struct stat info;
+    bool exists = stat(out->target, &info) == 0;
+    if (exists && !S_ISREG(info.st_mode)) {
+        out->fd = ::open(out->target, O_WRONLY | O_TRUNC | O_CLOEXEC);
+    } else {
+        for (unsigned attempt = 0; attempt < 100 && out->fd < 0; attempt++) {
+            free(out->temp);
+            if (!(out->temp = besideName(out->target, "tmp", attempt))) {
+                release(out);
+                return KEL_ERROR_MEMORY;
+            }
+            out->fd = ::open(out->temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (out->fd < 0 && errno != EEXIST) break;
+        }
+        // A replaced file keeps its permissions.
+        if (out->fd >= 0 && exists) fchmod(out->fd, info.st_mode & 07777);
+    }
+    if (out->fd >= 0 && (out->buffer = static_cast<char*>(kelTryAlloc(kBufferSize, 1)))) return KEL_OK;
+    int status = out->fd < 0 ? KEL_ERROR_OPEN : KEL_ERROR_MEMORY;
+    if (out->fd >= 0) close(out->fd);
+    if (out->fd >= 0 && out->temp) unlink(out->temp);
+    release(out);
+    return status;
+}
+
+void kelAbandonOut(KelOut* out) {
+    if (!out) return;
+    close(out->fd);
+    if (out->temp) unlink(out->temp);
+    release(out);
+}
+
+bool kelCompleteOut(KelOut* out) {
+    flush(out);
+    if (close(out->fd) != 0) out->ok = false;
+    out->fd = -1;
+    if (!out->ok) {
+        if (out->temp) unlink(out->temp);
+        release(out);
+    }
+    return out->ok;
+}
+
+int kelPlaceOuts(KelOut* first, KelOut* second) {
+    // The first file's earlier version keeps a second name (a hard link)
+    // until the second file is in place.
+    char* keep = nullptr;
+    int status = KEL_OK;
+    bool firstExisted = false;
+    if (first && first->temp) {
+        struct stat info;
+        firstExisted = stat(first->target, &info) == 0;
+        for (unsigned attempt = 0; firstExisted && !keep && status == KEL_OK && attempt < 100; attempt++) {
+            if (!(keep = besideName(first->target, "old", attempt))) {
+                status = KEL_ERROR_MEMORY;
+            } else if (link(first->target, keep) != 0) {
+                free(keep), keep = nullptr;
+                if (errno != EEXIST) break;  // no second name here: the file is replaced without one
+            }
+        }
+        if (status == KEL_OK && rename(first->temp, first->target) != 0) status = KEL_ERROR_IO;
+        if (status != KEL_OK) unlink(first->temp);
+    }
+    if (second->temp) {
+        if (status == KEL_OK && rename(second->temp, second->target) != 0) {
+            status = KEL_ERROR_IO;
+            if (keep)
+                rename(keep, first->target), free(keep), keep = nullptr;
+            else if (first && first->temp && !firstExisted)
+                unlink(first->target);
+        }
+        if (status != KEL_OK) unlink(second->temp);
+    }
+    if (keep) unlink(keep);
+    free(keep);
+    if (first) release(first);
+    release(second);
+    return status;
+}
+
+char* kelFormatShortest(char* p, float f) {
+    // std::to_chars gives the shortest text that reads back as the same
+    // float, in fixed or exponent form, whichever is shorter.
+    return std::to_chars(p, p + kelNumberRoom, f).ptr;
+}
+
+char* kelFormatNumbers(const KelOut* out, char* p, const float* v, int components) {
+    for (int c = 0; c < components; c++) {
+        *p++ = ' ';
+        p = kelFormatNumber(out, p, v[c]);
+    }
+    return p;
+}
+
+void kelPutNumbers(KelOut* out, const char* keyword, size_t keywordLength, const float* v, int components) {
+    char* p = kelRoom(out, keywordLength + (size_t(components) + 1) * kelNumberRoom);
+    memcpy(p, keyword, keywordLength);
+    p = kelFormatNumbers(out, p + keywordLength, v, components);
+    *p++ = '\n';
+    kelDone(out, p);
+}
+
+void kelPutCount(KelOut* out, const char* prefix, unsigned count, const char* suffix) {
+    kelPut(out, prefix);
+    char* p = kelRoom(out, kelNumberRoom);
+    kelDone(out, kelFormatUnsigned(p, count));
+    kelPut(out, suffix);
+}
+
+const char kelAuthorLines[] =
+    "#  Orvandel team\n"
+    "#  team@orvandel.example\n"
+    "#  https://orvandel.example\n";
+
+int kelSaveFailure(KelError* error, int status, const KelSaveProgress* progress, const char* format, const char* path) {
+    if (status == KEL_ERROR_MEMORY) {
+        kelSetMemoryError(error, kBufferSize, 1);
+    } else if (progress && progress->cancelled) {
+        status = KEL_ERROR_CANCELLED;
+        kelSetError(error, status, 0, "kelWriteOBJ() cancelled writing \"%s\".", path);
+    } else {
+        if (status == KEL_OK) status = KEL_ERROR_IO;
+        kelSetError(error, status, 0, format, path);
+    }
+    return status;
+}
