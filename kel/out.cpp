@@ -226,9 +226,42 @@ int kelPlaceOuts(KelOut* first, KelOut* second) {
 }
 
 char* kelFormatShortest(char* p, float f) {
-    // std::to_chars gives the shortest text that reads back as the same
-    // float, in fixed or exponent form, whichever is shorter.
-    return std::to_chars(p, p + kelNumberRoom, f).ptr;
+    // std::to_chars in scientific form gives the fewest significant digits
+    // that read back as f ("d.ddde+XX"); they are written in fixed form
+    // instead when that is no longer (trailing zeros of a whole number are
+    // no digits of their own: "100" has the one digit of "1e+02").
+    char text[48];
+    char* end = std::to_chars(text, text + sizeof text - 1, f, std::chars_format::scientific).ptr;
+    *end = '\0';
+    const char* e = static_cast<const char*>(memchr(text, 'e', size_t(end - text)));
+    if (!e) return static_cast<char*>(memcpy(p, text, size_t(end - text))) + (end - text);  // inf, nan
+    const char* q = text;
+    if (*q == '-') *p++ = *q++;
+    char digits[16];
+    int n = 0;
+    for (; q < e; q++)
+        if (*q != '.') digits[n++] = *q;
+    int exponent = atoi(e + 1);
+    // Fixed is "ddd000" (exponent >= n - 1), "dd.dd", or "0.000dd"; when
+    // that is longer, the mantissa and exponent as to_chars wrote them.
+    size_t fixed = size_t(exponent >= n - 1 ? exponent + 1 : exponent >= 0 ? n + 1 : n + 1 - exponent);
+    const char* start = text + (text[0] == '-');
+    if (fixed > size_t(end - start)) {
+        memcpy(p, start, size_t(end - start));
+        return p + (end - start);
+    }
+    if (exponent < 0) {
+        *p++ = '0';
+        *p++ = '.';
+        for (int i = -1; i > exponent; i--) *p++ = '0';
+        memcpy(p, digits, size_t(n));
+        return p + n;
+    }
+    for (int i = 0; i < n || i <= exponent; i++) {
+        if (i == exponent + 1) *p++ = '.';
+        *p++ = i < n ? digits[i] : '0';
+    }
+    return p;
 }
 
 char* kelFormatNumbers(const KelOut* out, char* p, const float* v, int components) {

@@ -114,6 +114,14 @@ inline void expectFloats(const float* a, const float* b, size_t n) {
     EXPECT_EQ(memcmp(a, b, n * sizeof(float)), 0);
 }
 
+// The same n entries of two tables that are both null or both present.
+inline void expectSameIndices(const unsigned* a, const unsigned* b, size_t n, const char* what) {
+    ASSERT_EQ(a == nullptr, b == nullptr) << what;
+    if (a && n) {
+        EXPECT_EQ(std::vector<unsigned>(a, a + n), std::vector<unsigned>(b, b + n)) << what;
+    }
+}
+
 inline void expectSameModel(const KelModel* a, const KelModel* b) {
     ASSERT_EQ(a->numvertices, b->numvertices);
     ASSERT_EQ(a->numnormals, b->numnormals);
@@ -125,6 +133,18 @@ inline void expectSameModel(const KelModel* a, const KelModel* b) {
     ASSERT_EQ(a->colors == nullptr, b->colors == nullptr);
     expectFloats(a->colors, b->colors, a->colors ? 3 * (size_t(a->numvertices) + 1) : 0);
     EXPECT_EQ(memcmp(a->triangles, b->triangles, a->numtriangles * sizeof(KelTriangle)), 0);
+    expectSameIndices(a->trimaterials, b->trimaterials, a->numtriangles, "trimaterials");
+    expectSameIndices(a->smoothing, b->smoothing, a->numtriangles, "smoothing");
+    ASSERT_EQ(a->numlines, b->numlines);
+    expectSameIndices(a->lines, b->lines, 2 * size_t(a->numlines), "lines");
+    ASSERT_EQ(a->numpoints, b->numpoints);
+    expectSameIndices(a->points, b->points, a->numpoints, "points");
+    ASSERT_EQ(a->numobjects, b->numobjects);
+    for (unsigned i = 0; i < a->numobjects; i++) {
+        EXPECT_STREQ(a->objects[i].name, b->objects[i].name) << "object " << i;
+        EXPECT_EQ(a->objects[i].first, b->objects[i].first) << "object " << i;
+        EXPECT_EQ(a->objects[i].count, b->objects[i].count) << "object " << i;
+    }
     ASSERT_EQ(groupNames(a), groupNames(b));
     for (const KelGroup *g = a->groups, *h = b->groups; g; g = g->next, h = h->next) {
         EXPECT_EQ(groupTriangles(g), groupTriangles(h)) << g->name;
@@ -133,14 +153,28 @@ inline void expectSameModel(const KelModel* a, const KelModel* b) {
     ASSERT_EQ(a->nummaterials, b->nummaterials);
     for (unsigned i = 0; i < a->nummaterials; i++) {
         const KelMaterial &m = a->materials[i], &n = b->materials[i];
+        SCOPED_TRACE(m.name);
         EXPECT_STREQ(m.name, n.name);
         expectFloats(m.diffuse, n.diffuse, 4);
         expectFloats(m.ambient, n.ambient, 4);
         expectFloats(m.specular, n.specular, 4);
-        EXPECT_EQ(m.shininess, n.shininess);
-        EXPECT_EQ(m.dissolve, n.dissolve);
+        expectFloats(m.emission, n.emission, 4);
+        const float scalars[][8] = {
+            {m.shininess, m.dissolve, m.ior, m.roughness, m.metallic, m.sheen, m.clearcoat, m.clearcoatRoughness},
+            {n.shininess, n.dissolve, n.ior, n.roughness, n.metallic, n.sheen, n.clearcoat, n.clearcoatRoughness}};
+        expectFloats(scalars[0], scalars[1], 8);
+        EXPECT_EQ(m.illum, n.illum);
         EXPECT_STREQ(m.diffuseMap, n.diffuseMap);
         EXPECT_STREQ(m.bumpMap, n.bumpMap);
+        for (int k = 0; k < KEL_MAP_KINDS; k++) {
+            const KelMap &p = m.maps[k], &q = n.maps[k];
+            EXPECT_STREQ(p.name, q.name) << "map " << k;
+            EXPECT_STREQ(p.options, q.options) << "map " << k;
+            expectFloats(p.offset, q.offset, 3);
+            expectFloats(p.scale, q.scale, 3);
+            expectFloats(&p.bumpScale, &q.bumpScale, 1);
+            EXPECT_EQ(p.clamp, q.clamp) << "map " << k;
+        }
     }
 }
 

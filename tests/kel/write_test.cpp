@@ -175,7 +175,97 @@ TEST(KelWriteOBJ, MaterialLibraryContents) {
         free(red.bumpMap), red.bumpMap = c.bumpMap ? strdup(c.bumpMap) : nullptr;
         EXPECT_EQ(head + c.lines + "\n", write(m, KEL_MATERIAL).mtl) << c.lines;
     }
+    free(red.diffuseMap), red.diffuseMap = nullptr;
+    free(red.bumpMap), red.bumpMap = nullptr;
+    red.dissolve = 1;
+
+    // Every other field that differs from its default, and the maps with
+    // their options, in the order of their kinds.
+    red.emission[1] = 0.5f;
+    red.ior = 1.45f;
+    red.illum = 0;
+    red.metallic = 1;
+    red.clearcoatRoughness = 0.25f;
+    red.maps[KEL_MAP_NORMAL].name = strdup("n map.png");
+    red.maps[KEL_MAP_NORMAL].bumpScale = 2;
+    red.maps[KEL_MAP_AMBIENT].name = strdup("a.png");
+    red.maps[KEL_MAP_AMBIENT].offset[2] = 0.5f;
+    red.maps[KEL_MAP_AMBIENT].scale[0] = 3;
+    red.maps[KEL_MAP_AMBIENT].clamp = 1;
+    red.maps[KEL_MAP_AMBIENT].options = strdup("-blendu off -imfchan l");
+    red.maps[KEL_MAP_DIFFUSE].name = strdup("read.png");  // diffuseMap, when set, names it
+    red.diffuseMap = strdup("set.png");
+    red.maps[KEL_MAP_SHEEN].options = strdup("-cc on");  // no name: not written
+    red.maps[KEL_MAP_SHEEN].clamp = 1;
+    EXPECT_EQ(head +
+                  "Ns 1000.000000\nKe 0.000000 0.500000 0.000000\nNi 1.450000\nillum 0\nPm 1.000000\nPcr 0.250000\n"
+                  "map_Ka -o 0.000000 0.000000 0.500000 -s 3.000000 1.000000 1.000000 -clamp on -blendu off -imfchan "
+                  "l a.png\nmap_Kd set.png\nnorm -bm 2.000000 n map.png\n\n",
+              write(m, KEL_MATERIAL).mtl);
     kelDelete(m);  // frees the maps
+}
+
+// sample(true) with two more triangles: " body" holds triangles 0 and 1,
+// "default" triangle 2.
+KelModel* threeTriangles() {
+    KelModel* m = sample(true);
+    free(m->triangles);
+    m->numtriangles = 3;
+    m->triangles = static_cast<KelTriangle*>(calloc(3, sizeof(KelTriangle)));
+    m->triangles[0] = KelTriangle{{1, 2, 3}, {0, 0, 0}, {0, 0, 0}, 0};
+    m->triangles[1] = KelTriangle{{1, 3, 2}, {0, 0, 0}, {0, 0, 0}, 0};
+    m->triangles[2] = KelTriangle{{2, 3, 1}, {0, 0, 0}, {0, 0, 0}, 0};
+    KelGroup* body = kelFindGroup(m, "body");
+    free(body->triangles);
+    body->numtriangles = 2;
+    body->triangles = static_cast<unsigned*>(calloc(2, sizeof(unsigned)));
+    body->triangles[1] = 1;
+    KelGroup* other = kelFindGroup(m, "default");
+    other->numtriangles = 1;
+    other->triangles = static_cast<unsigned*>(calloc(1, sizeof(unsigned)));
+    other->triangles[0] = 2;
+    return m;
+}
+
+unsigned* indices(std::initializer_list<unsigned> values) {
+    unsigned* t = static_cast<unsigned*>(calloc(values.size(), sizeof(unsigned)));
+    std::copy(values.begin(), values.end(), t);
+    return t;
+}
+
+TEST(KelWriteOBJ, PerTriangleMaterialsObjectsSmoothingLinesAndPoints) {
+    KelModel* m = threeTriangles();
+    const std::string plain = write(m, KEL_MATERIAL).obj;
+    // Triangles of their group's material write exactly what a model
+    // without the table writes.
+    m->trimaterials = indices({1, 1, 0});
+    EXPECT_EQ(plain, write(m, KEL_MATERIAL).obj);
+    const std::string head =
+        std::string(kHeader) + "\nmtllib full.mtl\n\n" + kVertices + "\n# 2 groups\n# 3 faces (triangles)\n\n";
+    EXPECT_EQ(head + "g body\nusemtl red\nf 1 2 3\nf 1 3 2\n\ng default\nusemtl default\nf 2 3 1\n\n", plain);
+
+    m->trimaterials[1] = 0;
+    m->smoothing = indices({1, 1, 0});
+    m->numobjects = 3;
+    m->objects = static_cast<KelObject*>(calloc(3, sizeof(KelObject)));
+    m->objects[0] = KelObject{strdup("Cube"), 0, 2};
+    m->objects[1] = KelObject{strdup("Rest of it"), 2, 1};
+    m->objects[2] = KelObject{strdup("Empty"), 3, 0};
+    m->numlines = 4;
+    m->lines = indices({1, 2, 2, 3, 1, 3, 3, 2});
+    m->numpoints = 2;
+    m->points = indices({3, 1});
+    const std::string tail = "o Empty\nl 1 2 3\nl 1 3 2\np 3 1\n";
+    EXPECT_EQ(head +
+                  "g body\nusemtl red\no Cube\ns 1\nf 1 2 3\nusemtl default\nf 1 3 2\n\n"
+                  "g default\nusemtl default\no Rest of it\ns off\nf 2 3 1\n\n" +
+                  tail,
+              write(m, KEL_MATERIAL).obj);
+    // Without KEL_MATERIAL no usemtl; the rest is written in every mode.
+    EXPECT_EQ(std::string(kHeader) + kVertices + "\n# 2 groups\n# 3 faces (triangles)\n\n" +
+                  "g body\no Cube\ns 1\nf 1 2 3\nf 1 3 2\n\ng default\no Rest of it\ns off\nf 2 3 1\n\n" + tail,
+              write(m, KEL_NONE).obj);
+    kelDelete(m);
 }
 
 TEST(KelWriteOBJ, VertexColoursGoOnEveryVertexLineInEveryMode) {
@@ -288,6 +378,106 @@ TEST(KelWriteOBJ, NumbersAreThoseOfPrintf) {
     }
 }
 
+// The number of significant digits of a number's text: the digits before
+// any exponent, without leading and trailing zeros.
+int significantDigits(const std::string& text) {
+    std::string digits;
+    for (char c : text.substr(0, text.find_first_of("eE")))
+        if (isdigit(static_cast<unsigned char>(c))) digits += c;
+    size_t first = digits.find_first_not_of('0'), last = digits.find_last_not_of('0');
+    return first == std::string::npos ? 1 : int(last - first + 1);
+}
+
+// The fewest digits that read back as f, found with printf's "%.*g".
+int fewestDigits(float f) {
+    for (int digits = 1;; digits++) {
+        char text[64];
+        snprintf(text, sizeof text, "%.*g", digits, double(f));
+        float back = strtof(text, nullptr);
+        if (memcmp(&back, &f, sizeof f) == 0 || digits == 9) return digits;
+    }
+}
+
+KelError saveExact(KelModel* m, const std::string& path, unsigned mode) {
+    KelSaveOptions options = {1, nullptr, nullptr};
+    KelError error;
+    EXPECT_EQ(KEL_OK, kelSaveOBJWithOptions(m, path.c_str(), mode, &options, &error)) << error.message;
+    return error;
+}
+
+TEST(KelWriteOBJ, ExactNumbersAreTheShortestThatReadBackTheSame) {
+    std::vector<float> values = {0.5f, 1e-7f, -0.0f, 100, 0.1f, 16777216.0f, 3.4028235e38f, 1e-45f, 1.17549435e-38f};
+    std::mt19937 rng(7);
+    for (int i = 0; i < 20000; i++) {
+        uint32_t bits = rng();
+        float f;
+        memcpy(&f, &bits, sizeof f);
+        if (std::isfinite(f)) values.push_back(f);
+        values.push_back(float(rng() % 2000000) / 1000.0f);
+    }
+    while (values.size() % 3) values.push_back(1);
+    std::vector<Vec3> vertices;
+    for (size_t i = 0; i < values.size(); i += 3) vertices.push_back({values[i], values[i + 1], values[i + 2]});
+    KelModel* m = makeModel(vertices, {});
+    TempDir dir;
+    saveExact(m, dir.path("exact.obj"), KEL_NONE);
+    kelDelete(m);
+    std::istringstream obj(readFile(dir.path("exact.obj")).substr(strlen(kHeader)));
+    std::string line;
+    std::getline(obj, line);
+    std::getline(obj, line);
+    std::getline(obj, line);
+    EXPECT_EQ("v 0.5 1e-07 -0", line);
+    int mismatches = 0;
+    for (size_t i = 0; i < values.size() && mismatches < 3; i += 3) {
+        if (i) std::getline(obj, line);
+        std::istringstream words(line.substr(2));
+        for (size_t k = i; k < i + 3; k++) {
+            std::string word;
+            words >> word;
+            float back = strtof(word.c_str(), nullptr);
+            if (memcmp(&back, &values[k], sizeof back) != 0 || significantDigits(word) != fewestDigits(values[k])) {
+                ADD_FAILURE() << "wrote \"" << word << "\" for " << std::hexfloat << values[k] << ", "
+                              << fewestDigits(values[k]) << " digits read back";
+                mismatches++;
+            }
+        }
+    }
+}
+
+TEST(KelWriteOBJ, ExactSavesWriteWhatTheReaderDoesNotAlreadyHave) {
+    // The shininess as the reader stores "Ns <value>".
+    auto read = [](float exponent) { return float(float(exponent / 1000.0) * 128.0); };
+    const struct {
+        float shininess;
+        const char* line;  // "" for none
+    } cases[] = {{read(100), "Ns 100\n"},   {read(96), "Ns 96\n"},    {read(0.1f), "Ns 0.1\n"},
+                 {read(1000), "Ns 1000\n"}, {read(1.5f), "Ns 1.5\n"}, {65, ""}};
+    KelModel* m = sample(true);
+    for (const auto& c : cases) {
+        m->materials[1].shininess = c.shininess;
+        TempDir dir;
+        saveExact(m, dir.path("full.obj"), KEL_SMOOTH | KEL_TEXTURE | KEL_MATERIAL);
+        // The material "default" at 0 is the reader's own: its statements
+        // (none here, it holds the defaults) come before the first newmtl.
+        EXPECT_EQ(std::string(kMtlHeader) + "\nnewmtl red\nKd 1 0 0\n" + c.line + "\n", readFile(dir.path("full.mtl")))
+            << c.line;
+        EXPECT_EQ(std::string(kHeader) +
+                      "\nmtllib full.mtl\n\n\n# 3 vertices\nv 1 0.5 -2\nv 0 0 0\nv 0 1 0\n"
+                      "\n# 3 normals\nvn 1 0 0\nvn 0 1 0\nvn 0 0 -1\n\n# 3 texcoords\nvt 0.25 0.5\nvt 1 0\nvt 0.125 1\n"
+                      "\n# 2 groups\n# 1 faces (triangles)\n\ng body\nusemtl red\nf 1/3/1 2/1/2 3/2/3\n",
+                  readFile(dir.path("full.obj")));
+    }
+    // Statements of "default" stand before the first newmtl.
+    m->materials[0].diffuse[0] = 0.25f;
+    m->materials[0].illum = 2;
+    TempDir dir;
+    saveExact(m, dir.path("full.obj"), KEL_MATERIAL);
+    EXPECT_EQ(std::string(kMtlHeader) + "Kd 0.25 0.8 0.8\nillum 2\n\nnewmtl red\nKd 1 0 0\n\n",
+              readFile(dir.path("full.mtl")));
+    kelDelete(m);
+}
+
 TEST(KelWriteOBJ, LibraryGoesInTheDirectoryOfTheOBJFile) {
     TempDir dir;
     ASSERT_EQ(0, mkdir(dir.path("out").c_str(), 0777));
@@ -310,6 +500,62 @@ TEST(KelWriteOBJ, LibraryGoesInTheDirectoryOfTheOBJFile) {
     ASSERT_EQ(0, chdir(cwd));
     EXPECT_EQ((std::set<std::string>{"mats", "out", "ship.obj"}), listDir(dir.dir));
     EXPECT_EQ(std::set<std::string>{"ship.mtl"}, listDir(dir.path("mats")));
+
+    // A name that leads out of the folder is written under its last part
+    // beside the OBJ file, and the mtllib line names that.
+    ASSERT_EQ(0, mkdir(dir.path("safe").c_str(), 0777));
+    const struct {
+        std::string name, written;
+    } cases[] = {{"../up.mtl", "up.mtl"},  {dir.path("abs.mtl"), "abs.mtl"}, {"mats/../../b.mtl", "b.mtl"},
+                 {"..", "materials.mtl"},  {"../", "materials.mtl"},         {"..x.mtl", "..x.mtl"},
+                 {"x/..", "materials.mtl"}};
+    for (const auto& c : cases) {
+        free(m->mtllibname);
+        m->mtllibname = strdup(c.name.c_str());
+        kelWriteOBJ(m, dir.path("safe/ship.obj").c_str(), KEL_MATERIAL);
+        EXPECT_EQ((std::set<std::string>{"ship.obj", c.written}), listDir(dir.path("safe"))) << c.name;
+        EXPECT_NE(std::string::npos, readFile(dir.path("safe/ship.obj")).find("\nmtllib " + c.written + "\n"))
+            << c.name;
+        remove(dir.path("safe/" + c.written).c_str());
+        kelWriteMTL(m, dir.path("safe/ship.obj").c_str(), c.name.c_str());
+        EXPECT_EQ((std::set<std::string>{"ship.obj", c.written}), listDir(dir.path("safe"))) << c.name;
+        remove(dir.path("safe/" + c.written).c_str());
+    }
+    EXPECT_EQ((std::set<std::string>{"mats", "out", "safe", "ship.obj"}), listDir(dir.dir));
+    kelDelete(m);
+}
+
+TEST(KelWriteOBJ, TheObjFileAndItsLibraryAreReplacedTogether) {
+    TempDir dir;
+    std::string obj = dir.write("full.obj", "old obj"), mtl = dir.write("full.mtl", "old mtl");
+    KelModel* m = sample(true);
+    // Cancelled as the OBJ file completes, after the library was written:
+    // neither file changes, and nothing else is left.
+    auto cancelAtTheEnd = [](void*, unsigned long long done, unsigned long long total) {
+        return done == total ? 1 : 0;
+    };
+    KelError error;
+    EXPECT_EQ(KEL_ERROR_CANCELLED,
+              kelSaveOBJWithProgress(m, obj.c_str(), KEL_MATERIAL, cancelAtTheEnd, nullptr, &error));
+    EXPECT_EQ("old obj", readFile(obj));
+    EXPECT_EQ("old mtl", readFile(mtl));
+    EXPECT_EQ((std::set<std::string>{"full.obj", "full.mtl"}), listDir(dir.dir));
+    // A library that cannot be put in place (a directory stands there)
+    // keeps the OBJ file too.
+    ASSERT_EQ(0, remove(mtl.c_str()));
+    ASSERT_EQ(0, mkdir(mtl.c_str(), 0700));
+    ASSERT_EQ(0, mkdir((mtl + "/inside").c_str(), 0700));
+    EXPECT_NE(KEL_OK, kelSaveOBJ(m, obj.c_str(), KEL_MATERIAL, &error));
+    EXPECT_EQ("old obj", readFile(obj));
+    EXPECT_EQ((std::set<std::string>{"full.obj", "full.mtl"}), listDir(dir.dir));
+    ASSERT_EQ(0, rmdir((mtl + "/inside").c_str()));
+    ASSERT_EQ(0, rmdir(mtl.c_str()));
+    // A save that succeeds replaces both and leaves no other file.
+    dir.write("full.mtl", "old mtl");
+    EXPECT_EQ(KEL_OK, kelSaveOBJ(m, obj.c_str(), KEL_MATERIAL, &error));
+    EXPECT_EQ(write(m, KEL_MATERIAL).obj, readFile(obj));
+    EXPECT_EQ(write(m, KEL_MATERIAL).mtl, readFile(mtl));
+    EXPECT_EQ((std::set<std::string>{"full.obj", "full.mtl"}), listDir(dir.dir));
     kelDelete(m);
 }
 
