@@ -7,9 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "kel/kel.h"
@@ -22,11 +24,13 @@ const char kUsage[] =
     "       kel --help\n"
     "       kel --version\n"
     "\n"
-    "info prints the counts, whether the vertices have colours, the groups with\n"
-    "their triangles and materials, the materials (with their opacity and texture\n"
-    "maps when they have them) and the bounding box of a model; with --mesh also\n"
-    "the vertex, index and range counts of its mesh (one vertex per distinct\n"
-    "combination of position, normal, texture coordinate and colour).\n"
+    "info prints the counts (with lines, points and smoothing groups when the model\n"
+    "has them), whether the vertices have colours, the groups with their triangles\n"
+    "and materials, the objects, the materials (with every field that differs from\n"
+    "its default and the texture maps with their options) and the bounding box of\n"
+    "a model; with --mesh also the vertex, index and range counts of its mesh (one\n"
+    "vertex per distinct combination of position, normal, texture coordinate and\n"
+    "colour).\n"
     "\n"
     "convert reads IN.obj, applies the operations in the order given and writes\n"
     "OUT.obj (and, with materials, the material library beside it).\n"
@@ -246,6 +250,49 @@ void showMesh(const KelModel* model) {
     kelDeleteMesh(mesh);
 }
 
+// A material's fields beyond its colours and shininess: only those that
+// differ from their defaults, and the maps it names with their options.
+void printMaterialExtras(const KelMaterial& m) {
+    if (m.dissolve != 1) printf(", dissolve %g", m.dissolve);
+    if (m.emission[0] || m.emission[1] || m.emission[2])
+        printf(", emission %g %g %g", m.emission[0], m.emission[1], m.emission[2]);
+    if (m.ior != 1) printf(", refraction index %g", m.ior);
+    if (m.illum != -1) printf(", illumination model %d", m.illum);
+    const struct {
+        const char* name;
+        float value;
+    } scalars[] = {{"roughness", m.roughness},
+                   {"metallic", m.metallic},
+                   {"sheen", m.sheen},
+                   {"clearcoat", m.clearcoat},
+                   {"clearcoat roughness", m.clearcoatRoughness}};
+    for (const auto& scalar : scalars)
+        if (scalar.value != 0) printf(", %s %g", scalar.name, scalar.value);
+    static const char* const kinds[KEL_MAP_KINDS] = {"ambient",   "diffuse",  "specular",     "shininess", "dissolve",
+                                                     "bump",      "normal",   "displacement", "emission",  "reflection",
+                                                     "roughness", "metallic", "sheen"};
+    for (int kind = 0; kind < KEL_MAP_KINDS; kind++) {
+        const KelMap& map = m.maps[kind];
+        const char* name = kind == KEL_MAP_DIFFUSE && m.diffuseMap ? m.diffuseMap
+                           : kind == KEL_MAP_BUMP && m.bumpMap     ? m.bumpMap
+                                                                   : map.name;
+        if (!name) continue;
+        printf(", %s map \"%s\"", kinds[kind], name);
+        std::string options;
+        char number[160];
+        if (map.offset[0] || map.offset[1] || map.offset[2])
+            snprintf(number, sizeof number, " -o %g %g %g", map.offset[0], map.offset[1], map.offset[2]),
+                options += number;
+        if (map.scale[0] != 1 || map.scale[1] != 1 || map.scale[2] != 1)
+            snprintf(number, sizeof number, " -s %g %g %g", map.scale[0], map.scale[1], map.scale[2]),
+                options += number;
+        if (map.bumpScale != 1) snprintf(number, sizeof number, " -bm %g", map.bumpScale), options += number;
+        if (map.clamp) options += " -clamp on";
+        if (map.options) options += std::string(" ") + map.options;
+        if (!options.empty()) printf(" (%s)", options.c_str() + 1);
+    }
+}
+
 int info(int argc, char** argv) {
     const char* path = nullptr;
     bool optionalLibrary = false, mesh = false;
@@ -267,6 +314,17 @@ int info(int argc, char** argv) {
     printf("  texture coords    %u\n", model->numtexcoords);
     printf("  vertex colors     %s\n", model->colors ? "yes" : "no");
     printf("  triangles         %u\n", model->numtriangles);
+    // What only some files have is shown when they have it.
+    if (model->numlines) printf("  line segments     %u\n", model->numlines);
+    if (model->numpoints) printf("  points            %u\n", model->numpoints);
+    if (model->smoothing) {
+        std::vector<unsigned> groups(model->smoothing, model->smoothing + model->numtriangles);
+        std::sort(groups.begin(), groups.end());
+        groups.erase(std::unique(groups.begin(), groups.end()), groups.end());
+        size_t smooth = groups.size() - (groups[0] == 0);
+        size_t flat = size_t(std::count(model->smoothing, model->smoothing + model->numtriangles, 0u));
+        printf("  smoothing groups  %zu (%zu triangle%s in none)\n", smooth, flat, flat == 1 ? "" : "s");
+    }
     printf("  material library  %s\n", model->mtllibname ? model->mtllibname : "(none)");
 
     // Groups in the order the file creates them (the list holds the newest first).
@@ -278,16 +336,18 @@ int info(int argc, char** argv) {
         if (model->materials) printf(", material \"%s\"", model->materials[g->material].name);
         printf("\n");
     }
+    if (model->numobjects) printf("objects: %u\n", model->numobjects);
+    for (unsigned i = 0; i < model->numobjects; i++) {
+        const KelObject& o = model->objects[i];
+        printf("  \"%s\"  %u triangle%s from %u\n", o.name, o.count, o.count == 1 ? "" : "s", o.first);
+    }
     printf("materials: %u\n", model->nummaterials);
     for (unsigned i = 0; i < model->nummaterials; i++) {
         const KelMaterial& m = model->materials[i];
         printf("  \"%s\"  diffuse %g %g %g, ambient %g %g %g, specular %g %g %g, shininess %g", m.name, m.diffuse[0],
                m.diffuse[1], m.diffuse[2], m.ambient[0], m.ambient[1], m.ambient[2], m.specular[0], m.specular[1],
                m.specular[2], m.shininess);
-        // Only what differs from an opaque, untextured material.
-        if (m.dissolve != 1) printf(", dissolve %g", m.dissolve);
-        if (m.diffuseMap) printf(", diffuse map \"%s\"", m.diffuseMap);
-        if (m.bumpMap) printf(", bump map \"%s\"", m.bumpMap);
+        printMaterialExtras(m);
         printf("\n");
     }
     if (model->numvertices == 0) {

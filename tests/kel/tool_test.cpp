@@ -140,7 +140,9 @@ TEST_F(KelTool, InfoShowsVertexColoursOpacityAndMaps) {
     dir.write("paint.mtl",
               "newmtl glass\nd 0.25\nmap_Kd -clamp on -s 2 2 my glass.png \n"
               "newmtl rough\nTr 0.5\nbump -bm 0.5 rough bump.png\n"
-              "newmtl plain\nd 1\n");
+              "newmtl plain\nd 1\n"
+              "newmtl pbr\nKe 1 0.5 0\nNi 1.5\nillum 2\nPr 0.25\nPm 1\nPs 0.5\nPc 0.125\nPcr 0.0625\n"
+              "map_bump -imfchan l b.png\nnorm -o 0.5 n.png\nrefl -type sphere r.png\nmap_Pr -clamp on r.tga\n");
     dir.write("paint.obj", "mtllib paint.mtl\nv 0 0 0 1 0 0\nv 1 0 0\nv 0 1 0 0 0 1\nf 1 2 3\n");
     const std::string models = "/usr/share/assimp/models/OBJ/";
     const struct {
@@ -150,15 +152,21 @@ TEST_F(KelTool, InfoShowsVertexColoursOpacityAndMaps) {
         {"paint.obj",
          {"  vertex colors     yes",
           "  \"glass\"  diffuse 0.8 0.8 0.8, ambient 0.2 0.2 0.2, specular 0 0 0, shininess 65, dissolve 0.25, "
-          "diffuse map \"my glass.png\"",
+          "diffuse map \"my glass.png\" (-s 2 2 1 -clamp on)",
           "  \"rough\"  diffuse 0.8 0.8 0.8, ambient 0.2 0.2 0.2, specular 0 0 0, shininess 65, dissolve 0.5, "
-          "bump map \"rough bump.png\"",
-          "  \"plain\"  diffuse 0.8 0.8 0.8, ambient 0.2 0.2 0.2, specular 0 0 0, shininess 65"}},
+          "bump map \"rough bump.png\" (-bm 0.5)",
+          "  \"plain\"  diffuse 0.8 0.8 0.8, ambient 0.2 0.2 0.2, specular 0 0 0, shininess 65",
+          "  \"pbr\"  diffuse 0.8 0.8 0.8, ambient 0.2 0.2 0.2, specular 0 0 0, shininess 65, emission 1 0.5 0, "
+          "refraction index 1.5, illumination model 2, roughness 0.25, metallic 1, sheen 0.5, clearcoat 0.125, "
+          "clearcoat roughness 0.0625, bump map \"b.png\" (-imfchan l), normal map \"n.png\" (-o 0.5 0 0), "
+          "reflection map \"r.png\" (-type sphere), roughness map \"r.tga\" (-clamp on)"}},
         {models + "cube_with_vertexcolors.obj", {"  vertex colors     yes", "  vertices          8"}},
         {models + "box_mat_with_spaces.obj",
          {"  vertex colors     no",
-          "  \"Windows\"  diffuse 0.6 0.7 0.8, ambient 0.6 0.7 0.8, specular 0.9 0.9 0.9, shininess 0, dissolve 0.5",
-          "  \"Door\"  diffuse 0.8 0.6 0.4, ambient 0.8 0.6 0.4, specular 0.9 0.9 0.9, shininess 0"}},
+          "  \"Windows\"  diffuse 0.6 0.7 0.8, ambient 0.6 0.7 0.8, specular 0.9 0.9 0.9, shininess 0, dissolve 0.5, "
+          "illumination model 2",
+          "  \"Door\"  diffuse 0.8 0.6 0.4, ambient 0.8 0.6 0.4, specular 0.9 0.9 0.9, shininess 0, illumination model "
+          "2"}},
         {models + "spider.obj",
          {"  \"Skin\"  diffuse 0.827451 0.792157 0.772549, ambient 0.2 0.2 0.2, specular 0 0 0, shininess 0, "
           "diffuse map \".\\wal67ar_small.jpg\"",
