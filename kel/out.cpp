@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -225,11 +226,20 @@ int kelPlaceOuts(KelOut* first, KelOut* second) {
     return status;
 }
 
-char* kelFormatShortest(char* p, float f) {
-    // std::to_chars in scientific form gives the fewest significant digits
-    // that read back as f ("d.ddde+XX"); they are written in fixed form
-    // instead when that is no longer (trailing zeros of a whole number are
-    // no digits of their own: "100" has the one digit of "1e+02").
+namespace {
+
+// The two digits of 0 to 99.
+const char kPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// kelFormatShortest through std::to_chars, for any float: in scientific form
+// it gives the fewest significant digits that read back as f
+// ("d.ddde+XX"); they are written in fixed form instead when that is no
+// longer (trailing zeros of a whole number are no digits of their own:
+// "100" has the one digit of "1e+02").
+char* shortestByToChars(char* p, float f) {
     char text[48];
     char* end = std::to_chars(text, text + sizeof text - 1, f, std::chars_format::scientific).ptr;
     *end = '\0';
@@ -262,6 +272,80 @@ char* kelFormatShortest(char* p, float f) {
         *p++ = i < n ? digits[i] : '0';
     }
     return p;
+}
+
+}  // namespace
+
+char* kelFormatShortest(char* p, float f) {
+    // Most numbers of a model lie between 0.001 and 2^24. There the
+    // decimals that read back as f are those strictly inside the interval
+    // halfway to its neighbouring floats (its ends too when f's last bit is
+    // 0, as reading rounds ties to even). f and both ends, times 10^k
+    // (k <= 11), are exact doubles: at most 25 significant bits times at
+    // most 26 (10^k = 2^k 5^k). At the first k where the interval is at
+    // least 2 wide, the whole numbers inside run from L to H; each digit
+    // dropped while some multiple of 10 stays inside shortens the text by
+    // one (below 2^24 no digit before the point is spare), and the whole
+    // number nearest f 10^k, kept within L..H, is the one written. Fixed form is written when no longer than
+    // scientific. Other numbers go to std::to_chars.
+    static const double powers[12] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11};
+    float a = std::fabs(f);
+    if (!(a >= 1e-3f && a < 16777216.0f)) return shortestByToChars(p, f);
+    uint32_t bits;
+    memcpy(&bits, &a, sizeof bits);
+    float below, above;
+    uint32_t belowBits = bits - 1, aboveBits = bits + 1;
+    memcpy(&below, &belowBits, sizeof below);
+    memcpy(&above, &aboveBits, sizeof above);
+    const double lowEnd = (double(a) + double(below)) * 0.5, highEnd = (double(a) + double(above)) * 0.5;
+    const bool ends = (bits & 1) == 0;  // whether the ends themselves read back as f
+    // The first k with (highEnd - lowEnd) 10^k >= 2: from the width's
+    // binary exponent e, k = ceil((1 - e) log10 2), 1233 / 4096 standing for
+    // log10 2, and one more when that falls short.
+    const double width = highEnd - lowEnd;
+    uint64_t widthBits;
+    memcpy(&widthBits, &width, sizeof widthBits);
+    int e = int((widthBits >> 52) & 0x7FF) - 1023;
+    int k = ((1 - e) * 1233 + 4095) >> 12;
+    if (k < 12 && width * powers[k] < 2) k++;
+    if (k >= 12) return shortestByToChars(p, f);
+    const double l = lowEnd * powers[k], h = highEnd * powers[k];
+    uint64_t low = uint64_t(l), high = uint64_t(h);  // positive: truncation is the floor
+    if (double(low) < l || (double(low) == l && !ends)) low++;
+    if (double(high) == h && !ends) high--;
+    for (; k > 0 && (low + 9) / 10 <= high / 10; k--) low = (low + 9) / 10, high /= 10;
+    uint64_t m = uint64_t(double(a) * powers[k] + 0.5);
+    m = m < low ? low : m > high ? high : m;
+    if (m < 1) return shortestByToChars(p, f);  // not met: the interval holds no 0
+    // A whole number of six or more digits may be shorter as "de+0x".
+    if (k == 0 && m >= 100000) {
+        int zeros = 0;
+        for (uint64_t rest = m; rest % 10 == 0; rest /= 10) zeros++;
+        int significant = (m >= 10000000 ? 8 : m >= 1000000 ? 7 : 6) - zeros;
+        if (significant + (significant > 1) + 4 < significant + zeros) return shortestByToChars(p, f);
+    }
+    if (f < 0) *p++ = '-';
+    // For k > 0 the whole part is a's: a whole number between a and m / 10^k
+    // would read back as f with k = 0. The digits go straight to their place,
+    // two at a time from the right, the fraction's k with its leading zeros.
+    const uint32_t whole = k ? uint32_t(a) : uint32_t(m);
+    uint64_t fraction = m - uint64_t(whole) * uint64_t(powers[k]);
+    int wholeDigits = 1;
+    for (uint32_t limit = 10; wholeDigits < 8 && whole >= limit; limit *= 10) wholeDigits++;
+    char* q = p + wholeDigits;
+    uint32_t rest = whole;
+    for (; rest >= 100; rest /= 100) memcpy(q -= 2, &kPairs[2 * (rest % 100)], 2);
+    if (rest >= 10)
+        memcpy(q - 2, &kPairs[2 * rest], 2);
+    else
+        q[-1] = char('0' + rest);
+    p += wholeDigits;
+    if (!k) return p;
+    *p++ = '.';
+    q = p + k;
+    for (int i = 0; i + 1 < k; i += 2, fraction /= 100) memcpy(q -= 2, &kPairs[2 * (fraction % 100)], 2);
+    if (k & 1) p[0] = char('0' + fraction);
+    return p + k;
 }
 
 char* kelFormatNumbers(const KelOut* out, char* p, const float* v, int components) {
