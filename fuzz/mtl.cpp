@@ -1,6 +1,6 @@
 // libFuzzer target for the MTL reader: each input is the material library of
 // a fixed OBJ file that uses several materials, read from memory through
-// chunks of 1 to 37 bytes, checked and freed.
+// chunks of 1 to 37 bytes, leniently and strictly, checked and freed.
 #include <cstdint>
 
 #include "kel/kel_internal.h"
@@ -30,9 +30,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     KelReadOptions options = {};
     options.library = library;
     options.user = &input;
-    KelError error;
-    KelModel* model = kelLoadOBJFromMemoryChunks(kObj, sizeof kObj - 1, "fuzz.obj", 1 + size % 37, &options, &error);
-    checkLoad(model, error);
-    if (model) kelDelete(model);
+    for (int strict = 0; strict < 2; strict++) {
+        options.strict = strict;
+        KelError error;
+        KelModel* model =
+            kelLoadOBJFromMemoryChunks(kObj, sizeof kObj - 1, "fuzz.obj", 1 + size % 37, &options, &error);
+        checkLoad(model, error);
+        if (model) kelDelete(model);
+    }
     return 0;
 }

@@ -5,7 +5,9 @@
 // everywhere a statement can stand: once on one thread, in one pass, and
 // once on two or three, in two passes. Both must give the same model, or the
 // same error. Every third input is written to a file for the second read,
-// which then takes its chunks where they lie in the mapped file.
+// which then takes its chunks where they lie in the mapped file. Each input
+// is read leniently and strictly; what strict reading takes, lenient
+// reading must read into the same model.
 #include <cstdint>
 #include <cstring>
 
@@ -29,18 +31,17 @@ static const void* library(void*, const char* name, size_t* size) {
     return kLibrary;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    KelReadOptions options = {};
-    options.library = library;
-    options.optionalLibrary = size % 2;
+// Reads the input on one thread and on two or three, which must agree;
+// returns the model (the caller frees it), or null.
+static KelModel* readAlike(const uint8_t* data, size_t size, const char* file, KelReadOptions options) {
     size_t chunk = 1 + size % 37;
-    const char* file = size % 3 == 0 ? fuzzInputFile("obj", data, size) : nullptr;
     const char* name = file ? file : "fuzz.obj";  // messages name it
     KelError error, twoPassError;
     options.threads = 1;
     KelModel* model = kelLoadOBJFromMemoryChunks(data, size, name, chunk, &options, &error);
     checkLoad(model, error);
     options.threads = 2 + unsigned(size % 2);
+    options.mapInput = 1;
     KelModel* twoPass = file ? kelLoadOBJChunks(file, chunk, &options, &twoPassError)
                              : kelLoadOBJFromMemoryChunks(data, size, name, chunk, &options, &twoPassError);
     checkLoad(twoPass, twoPassError);
@@ -51,7 +52,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!model && (error.code != twoPassError.code || error.line != twoPassError.line ||
                    strcmp(error.message, twoPassError.message) != 0))
         __builtin_trap();
-    if (model) kelDelete(model);
     if (twoPass) kelDelete(twoPass);
+    return model;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    KelReadOptions options = {};
+    options.library = library;
+    options.optionalLibrary = size % 2;
+    options.warning = [](void*, unsigned long, const char*) {};
+    const char* file = size % 3 == 0 ? fuzzInputFile("obj", data, size) : nullptr;
+    KelModel* lenient = readAlike(data, size, file, options);
+    options.strict = 1;
+    KelModel* strict = readAlike(data, size, file, options);
+    if (strict && (!lenient || !sameModel(strict, lenient))) __builtin_trap();
+    if (lenient) kelDelete(lenient);
+    if (strict) kelDelete(strict);
     return 0;
 }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 thread_local unsigned long kelFailingAllocation;
 
@@ -52,14 +53,50 @@ char* kelCopyName(const char* text, size_t length) {
     return copy;
 }
 
-void kelSetError(KelError* error, int code, unsigned long line, const char* format, ...) {
+// The whole text of the latest message kelSetError cut, for kelPrintError.
+// Errors travel between threads and are copied, so the text is kept here,
+// by the library, rather than beside the error; an error whose cut text is
+// not the start of this one prints as it stands.
+static std::mutex cutLock;
+static char* cutMessage;  // owned, under cutLock
+
+static void setError(KelError* error, int code, unsigned long line, int systemError, const char* format, va_list args) {
     if (!error || error->code != KEL_OK) return;
     error->code = code;
     error->line = line;
+    error->systemError = systemError;
+    va_list again;
+    va_copy(again, args);
+    int length = vsnprintf(error->message, sizeof error->message, format, args);
+    if (length >= int(sizeof error->message)) {
+        char* whole = static_cast<char*>(malloc(size_t(length) + 1));
+        if (whole) vsnprintf(whole, size_t(length) + 1, format, again);
+        std::lock_guard<std::mutex> hold(cutLock);
+        free(cutMessage);
+        cutMessage = whole;
+    }
+    va_end(again);
+}
+
+void kelSetError(KelError* error, int code, unsigned long line, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    vsnprintf(error->message, sizeof error->message, format, args);
+    setError(error, code, line, 0, format, args);
     va_end(args);
+}
+
+void kelSetSystemError(KelError* error, int code, int systemError, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    setError(error, code, 0, systemError, format, args);
+    va_end(args);
+}
+
+void kelPrintError(FILE* stream, const KelError* error) {
+    std::lock_guard<std::mutex> hold(cutLock);
+    size_t length = strnlen(error->message, sizeof error->message);
+    bool cut = length == sizeof error->message - 1 && cutMessage && strncmp(cutMessage, error->message, length) == 0;
+    fprintf(stream, "%s\n", cut ? cutMessage : error->message);
 }
 
 void kelSetMemoryError(KelError* error, size_t count, size_t size) {

@@ -8,6 +8,7 @@
 #undef NDEBUG
 #include <cassert>
 #include <cstddef>
+#include <cstdio>
 
 #include "kel/kel.h"
 
@@ -34,9 +35,29 @@ char* kelCopyName(const char* text, size_t length);
 extern thread_local unsigned long kelFailingAllocation;
 
 // Fills *error (when not null) with `code`, `line` and the printf-formatted
-// message; an error already set is kept, so the first one wins.
+// message (systemError 0); an error already set is kept, so the first one
+// wins. A message longer than KelError::message holds is cut there, and
+// its whole text kept for kelPrintError.
 void kelSetError(KelError* error, int code, unsigned long line, const char* format, ...)
     __attribute__((format(printf, 4, 5)));
+// kelSetError, line 0, for a system call that failed with errno
+// `systemError`.
+void kelSetSystemError(KelError* error, int code, int systemError, const char* format, ...)
+    __attribute__((format(printf, 4, 5)));
+// Prints the error's message and a newline on `stream`, whole when
+// kelSetError had to cut it (the whole text of the latest message cut on
+// any thread is kept; an error cut before that prints as it stands).
+void kelPrintError(FILE* stream, const KelError* error);
+
+// Where the messages of a load or a save go: to `warning` (given `user`),
+// or, when that is null, to stdout.
+struct KelWarnings {
+    void (*warning)(void* user, unsigned long line, const char* message);
+    void* user;
+};
+// Sends the printf-formatted message, concerning input line `line` (0 for
+// none), where `to` says; null `to` is stdout.
+void kelWarn(const KelWarnings* to, unsigned long line, const char* format, ...) __attribute__((format(printf, 3, 4)));
 // Sets KEL_ERROR_MEMORY for `count` entries of `size` bytes.
 void kelSetMemoryError(KelError* error, size_t count, size_t size);
 

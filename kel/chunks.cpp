@@ -91,15 +91,33 @@ int kelOpenChunks(const char* path, size_t chunk, KelChunks* chunks) {
     *chunks = {};
     chunks->fd = -1;
     int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return KEL_ERROR_OPEN;
+    if (fd < 0) {
+        chunks->systemError = errno;
+        return KEL_ERROR_OPEN;
+    }
+    // A directory opens, but holds no text to read.
     struct stat info;
-    bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= 0;
+    bool known = fstat(fd, &info) == 0;
+    if (known && S_ISDIR(info.st_mode)) {
+        close(fd);
+        chunks->systemError = EISDIR;
+        return KEL_ERROR_OPEN;
+    }
+    bool regular = known && S_ISREG(info.st_mode) && info.st_size >= 0;
     int status = startChunks(chunks, chunk, regular, regular ? (unsigned long long)info.st_size : 0);
     if (status != KEL_OK) {
         close(fd);
         return status;
     }
     chunks->fd = fd;
+    return KEL_OK;
+}
+
+int kelLimitChunks(KelChunks* c, unsigned long long maxInput) {
+    if (maxInput == 0) return KEL_OK;
+    if (c->seekable) return c->total > maxInput ? KEL_ERROR_LIMIT : KEL_OK;
+    c->maxInput = maxInput;
+    c->limit = maxInput + 1;
     return KEL_OK;
 }
 
@@ -130,6 +148,14 @@ static long readAt(const KelChunks* c, char* into, size_t n, unsigned long long 
 }
 
 static long readMore(KelChunks* c, size_t want) { return readAt(c, c->data + c->size, want, c->offset + c->size); }
+
+// Ends the chunks with a read or mapping that failed: KEL_ERROR_IO and its
+// errno. Returns false.
+static bool failedRead(KelChunks* c) {
+    c->error = KEL_ERROR_IO;
+    c->systemError = errno;
+    return false;
+}
 
 void kelShareInput(const KelChunks* input, KelChunks* reader) {
     reader->fd = input->fd;
@@ -301,10 +327,7 @@ static bool populateWatched(KelChunks* c, unsigned long long at, size_t from, si
     size_t step = watched ? watchStep(c) : n;
     do {
         size_t piece = n - from < step ? n - from : step;
-        if (!populate(c, at + from, piece, writeFrom)) {
-            c->error = KEL_ERROR_IO;
-            return false;
-        }
+        if (!populate(c, at + from, piece, writeFrom)) return failedRead(c);
         from += piece;
         if (watched && !tellWatch(c, at + from)) return false;
     } while (from < n);
@@ -360,12 +383,13 @@ bool kelNextChunk(KelChunks* c) {
         while (!c->eof && c->size < want) {
             size_t ask = want - c->size < step ? want - c->size : step;
             long got = readMore(c, ask);
-            if (got < 0) {
-                c->error = KEL_ERROR_IO;
-                return false;
-            }
+            if (got < 0) return failedRead(c);
             c->eof = got == 0;
             c->size += size_t(got);
+            if (c->maxInput && c->offset + c->size > c->maxInput) {
+                c->error = KEL_ERROR_LIMIT;
+                return false;
+            }
             // A chunk that grows tells the watch as each step is read.
             if (want > c->chunk && !tellWatch(c, c->offset + c->size)) return false;
         }
@@ -394,10 +418,7 @@ bool kelReadChunkAt(KelChunks* c, unsigned long long offset, size_t size) {
     size_t got = 0, step = watchStep(c);
     while (got < size) {
         long n = readAt(c, c->data + got, size - got < step ? size - got : step, offset + got);
-        if (n < 0) {
-            c->error = KEL_ERROR_IO;
-            return false;
-        }
+        if (n < 0) return failedRead(c);
         if (n == 0) break;
         got += size_t(n);
         if (size > step && !tellWatch(c, offset + got)) return false;

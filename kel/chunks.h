@@ -55,8 +55,10 @@ struct KelChunks {
     bool seekable;                    // a regular file or memory: split into chunks, read at any offset
     bool ownsInput;                   // kelCloseChunks closes the file (not so for a range)
     bool eof;
-    int error;           // KEL_OK, or why the last kelNextChunk failed: KEL_ERROR_IO, _MEMORY, _ENCODING or the watch's
-    KelReadWatch watch;  // null `reached`: none
+    int error;  // KEL_OK, or why the last kelNextChunk failed: KEL_ERROR_IO, _MEMORY, _ENCODING, _LIMIT or the watch's
+    int systemError;              // the errno of the system call that failed (the open, or a read), or 0
+    unsigned long long maxInput;  // input that cannot seek fails with KEL_ERROR_LIMIT past this many bytes; 0: none
+    KelReadWatch watch;           // null `reached`: none
     // A regular file is mapped instead of read into the buffer (see
     // chunks.cpp): `data` then points into the mapping, at the chunk.
     char* mapping;  // owned: private, writable; null when the file is read into the buffer
@@ -67,11 +69,17 @@ struct KelChunks {
     char under[kelTextPadding];
 };
 // Opens the file at `path` for chunks of about `chunk` bytes. Returns KEL_OK,
-// KEL_ERROR_OPEN or KEL_ERROR_MEMORY; nothing is held on failure.
+// KEL_ERROR_OPEN (chunks->systemError set; EISDIR for a directory) or
+// KEL_ERROR_MEMORY; nothing is held on failure.
 int kelOpenChunks(const char* path, size_t chunk, KelChunks* chunks);
 // The same for `size` bytes at `data`, which must stay valid until the
 // chunks are closed.
 int kelOpenMemoryChunks(const void* data, size_t size, size_t chunk, KelChunks* chunks);
+// Limits the input to `maxInput` bytes (0: no limit): KEL_ERROR_LIMIT when
+// its size is known and larger; input whose size is unknown (a pipe) then
+// fails with KEL_ERROR_LIMIT as soon as more is read, and no more than one
+// byte more is. Otherwise KEL_OK.
+int kelLimitChunks(KelChunks* chunks, unsigned long long maxInput);
 // Makes `reader` (all zero) read the input of `input`, which must be
 // seekable: its file or memory, its size and how it is read, owning none of
 // it (kelCloseChunks leaves the input open).

@@ -42,7 +42,7 @@ void kelDraw(KelModel* model, unsigned mode) {
         "kelDraw() warning: material render mode requested with no materials defined.\n",
         "kelDraw() warning: color and material render mode requested using only material mode.\n",
     };
-    mode = kelCheckMode(model, mode, warnings);
+    mode = kelCheckMode(model, mode, warnings, nullptr);
     if ((mode & KEL_VERTEX_COLOR) && !model->colors) {
         fputs("kelDraw() warning: vertex color render mode requested with no vertex colors defined.\n", stdout);
         mode &= ~KEL_VERTEX_COLOR;

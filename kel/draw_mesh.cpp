@@ -31,7 +31,7 @@ void kelDrawMesh(const KelMesh* mesh, unsigned mode) {
     };
     const KelModeTables tables = {mesh->normals != nullptr, mesh->normals != nullptr, mesh->texcoords != nullptr,
                                   mesh->materials != nullptr};
-    mode = kelCheckModeTables(&tables, mode, warnings);
+    mode = kelCheckModeTables(&tables, mode, warnings, nullptr);
     if ((mode & KEL_VERTEX_COLOR) && !mesh->colors) {
         fputs("kelDrawMesh() warning: vertex color render mode requested with no vertex colors defined.\n", stdout);
         mode &= ~KEL_VERTEX_COLOR;

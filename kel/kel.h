@@ -222,11 +222,18 @@ KEL_API char* kelDirName(const char* path);
 #define KEL_ERROR_IO 6         // a read or write failed after the open
 #define KEL_ERROR_CANCELLED 7  // the progress callback asked to stop
 #define KEL_ERROR_ENCODING 8   // a UTF-16 file; kel reads ASCII or UTF-8
+#define KEL_ERROR_LIMIT 9      // the input is larger than KelReadOptions::maxInput
+#define KEL_ERROR_SYNTAX 10    // strict reading: a statement the format does not allow
 
 typedef struct KelError {
     int code;            // KEL_OK or one of the codes above
     unsigned long line;  // 1-based line of the statement at fault, 0 when no line is at fault
-    char message[512];   // the text the short forms print, without its final newline; "" for KEL_OK
+    // The text the short forms print, without its final newline; "" for
+    // KEL_OK. A longer text is cut here (the short forms print it whole).
+    char message[512];
+    // The errno of the system call that failed (ENOENT, EACCES, EISDIR,
+    // ENOSPC, ...), 0 when none did; strerror gives its text.
+    int systemError;
 } KelError;
 
 typedef struct KelReadOptions {
@@ -235,14 +242,17 @@ typedef struct KelReadOptions {
     // it twice, counting first, and fill the tables together. The model is
     // the same either way.
     unsigned threads;
-    // Nonzero: a material library that cannot be opened is a warning on
-    // stdout; the model then has the "default" material only and every
-    // usemtl falls back to it silently.
+    // Nonzero: a material library that is missing or cannot be read is a
+    // warning, whatever the reason; the model then has the "default"
+    // material only and every usemtl falls back to it silently.
     int optionalLibrary;
-    // Called as the input is read (at least every 16 MiB and once at the
-    // end, `done` never decreasing, `total` constant, done == total on the
-    // last call); a nonzero return cancels the load with KEL_ERROR_CANCELLED.
-    // May be null.
+    // Called as the input is read (at least every 16 MiB read, also within
+    // one long statement, and once at the end; `done` never decreasing,
+    // done == total on the last call). `total` is constant, but for input
+    // whose size is unknown at the open (a pipe, a device such as
+    // /dev/zero): that is read whole first, with `total` 0 until it is. A
+    // nonzero return cancels the load with KEL_ERROR_CANCELLED, and it is
+    // not called again. May be null.
     int (*progress)(void* user, unsigned long long done, unsigned long long total);
     void* user;  // handed to progress and library
     // Where material libraries come from; null to read them from the disk,
@@ -252,26 +262,50 @@ typedef struct KelReadOptions {
     // no such library. The bytes stay the caller's and must stay valid until
     // the load returns.
     const void* (*library)(void* user, const char* name, size_t* size);
-    // Nonzero: a file is copied through a buffer as it is read instead of
-    // being mapped into memory: slower, but safe against another process
-    // cutting the file short meanwhile, which may stop a mapped read with
-    // SIGBUS.
+    // A file is read through a buffer, which another process may change,
+    // cut short or replace meanwhile: the load then gives a model or an
+    // error. Nonzero copyInput keeps it so whatever mapInput says.
     int copyInput;
+    // Nonzero (and copyInput 0): a regular file is mapped into memory
+    // instead. Another process that cuts the file short while it is read
+    // then stops this process with SIGBUS, as with any mapped file; map
+    // only files nothing else writes.
+    int mapInput;
+    // The most input bytes the load reads; larger input fails with
+    // KEL_ERROR_LIMIT before more is read. 0: no limit.
+    unsigned long long maxInput;
+    // When not null, every message the load would print (a missing
+    // material, an optional library that is missing) goes here instead,
+    // without its final newline, with the line of the statement it concerns
+    // (the mtllib line for a library); nothing then goes to the standard
+    // streams. Null: the messages go to stdout. Gets `user`.
+    void (*warning)(void* user, unsigned long line, const char* message);
+    // Nonzero: a statement the format does not allow fails the load with
+    // KEL_ERROR_SYNTAX, its line and the problem: a face with fewer than
+    // three references or a line with fewer than two, a reference that is
+    // no number, references of one face in different forms, an index kind
+    // for which the file has no table, a vertex with other than 3, 4 or 6
+    // numbers, a normal with other than 3, a texture coordinate with other
+    // than 1 to 3, a number that does not parse, a NUL byte, a word that is
+    // no OBJ keyword (keywords kel does not read, such as curv or surf, are
+    // skipped), and in the library a number that does not parse. Zero: such
+    // statements are read leniently, as files in the wild need.
+    int strict;
 } KelReadOptions;
 
 // Reads an OBJ file and the MTL library it names into a new model that the
 // caller owns (free it with kelDelete). `options` may be null (defaults: all
 // zero). On failure returns null, fills `error` (when not null) and keeps
 // nothing: no memory, no open file. On success error->code is KEL_OK.
-// A regular file is mapped into memory while it is read; another process
-// that cuts it short meanwhile may stop this one with SIGBUS, as with any
-// mapped file (replace a file by renaming a new one over it instead, or set
-// options->copyInput).
+// A directory, or another file that cannot be read as text, is
+// KEL_ERROR_OPEN with systemError set (EISDIR for a directory).
 KEL_API KelModel* kelLoadOBJ(const char* path, const KelReadOptions* options, KelError* error);
 // kelLoadOBJ for OBJ text held in memory: `size` bytes at `data`, which stay
 // the caller's and are not changed. `name` stands for the file in messages
 // and in the model's pathname, and a library is looked up beside it unless
-// options->library supplies it. `data` may be null when size is 0.
+// options->library supplies it. A null `name` names the input "<memory>"
+// and looks up no library on disk (only through options->library). `data`
+// may be null when size is 0.
 KEL_API KelModel* kelLoadOBJFromMemory(const void* data, size_t size, const char* name, const KelReadOptions* options,
                                        KelError* error);
 

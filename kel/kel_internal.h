@@ -11,17 +11,18 @@
 #include "kel/scan.h"
 
 // The mode word with every flag the model cannot serve dropped, in a fixed
-// order, each dropped flag announced on stdout with its warning (one of
-// seven: no facet normals, no normals, no texture coordinates, flat and
-// smooth, colour without materials, material without materials, colour and
-// material).
-unsigned kelCheckMode(const KelModel* model, unsigned mode, const char* const warnings[7]);
+// order, each dropped flag announced with its warning (one of seven: no
+// facet normals, no normals, no texture coordinates, flat and smooth,
+// colour without materials, material without materials, colour and
+// material; each ends in a newline) where `to` says (kelWarn).
+unsigned kelCheckMode(const KelModel* model, unsigned mode, const char* const warnings[7], const KelWarnings* to);
 // Which tables a model or a mesh has for the flags that need one.
 struct KelModeTables {
     bool facetnorms, normals, texcoords, materials;
 };
 // kelCheckMode against `tables`; a null warning drops its flag silently.
-unsigned kelCheckModeTables(const KelModeTables* tables, unsigned mode, const char* const warnings[7]);
+unsigned kelCheckModeTables(const KelModeTables* tables, unsigned mode, const char* const warnings[7],
+                            const KelWarnings* to);
 
 // kelMakeMesh on `threads` threads (0: as many as help for the model's
 // size). When `release` is not null it is `model`, which the call may strip
@@ -63,8 +64,9 @@ void kelFreeNameIndex(KelNameIndex* index);
 // kelFindMaterial without its message: false when no material is named
 // `name` (*index untouched).
 bool kelLookupMaterial(const KelModel* model, const char* name, unsigned* index);
-// kelFindMaterial's message for a name it does not find, on stdout.
-void kelMaterialNotFound(const char* name);
+// kelFindMaterial's message for a name it does not find, where `to` says
+// (kelWarn), for the statement at input line `line`.
+void kelMaterialNotFound(const KelWarnings* to, unsigned long line, const char* name);
 // Gives every field of *material its default (no name, no maps).
 void kelMaterialDefaults(KelMaterial* material);
 // Frees a material table of `count` entries and the strings they own; a
@@ -83,10 +85,12 @@ bool kelDefaultMaterials(KelModel* model);
 KelModel* kelLoadOBJChunks(const char* path, size_t chunk, const KelReadOptions* options, KelError* error);
 KelModel* kelLoadOBJFromMemoryChunks(const void* data, size_t size, const char* name, size_t chunk,
                                      const KelReadOptions* options, KelError* error);
-// Reads the library `name` (beside model->pathname, or from options->library)
-// into the model's material table, replacing any earlier table. Returns
-// KEL_OK, or KEL_ERROR_LIBRARY, _IO, _MEMORY or _ENCODING with `error` set
+// Reads the library `name` (from options->library, else, when `onDisk`,
+// beside model->pathname) into the model's material table, replacing any
+// earlier table; strictly when options->strict. Returns KEL_OK, or
+// KEL_ERROR_LIBRARY, _IO, _MEMORY, _ENCODING or _SYNTAX with `error` set
 // (its line is the caller's to fill); the model keeps its old table then.
-int kelLoadMTLChunks(KelModel* model, const char* name, size_t chunk, const KelReadOptions* options, KelError* error);
+int kelLoadMTLChunks(KelModel* model, const char* name, size_t chunk, const KelReadOptions* options, bool onDisk,
+                     KelError* error);
 
 #endif  // KEL_KEL_INTERNAL_H

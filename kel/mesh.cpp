@@ -373,7 +373,7 @@ unsigned meshMode(const KelModel* model, unsigned mode) {
         nullptr,
         nullptr,
     };
-    mode = kelCheckMode(model, mode & (KEL_FLAT | KEL_SMOOTH | KEL_TEXTURE | KEL_VERTEX_COLOR), warnings);
+    mode = kelCheckMode(model, mode & (KEL_FLAT | KEL_SMOOTH | KEL_TEXTURE | KEL_VERTEX_COLOR), warnings, nullptr);
     if ((mode & KEL_VERTEX_COLOR) && !model->colors) {
         fputs("kelMakeMesh() warning: vertex color render mode requested with no vertex colors defined.\n", stdout);
         mode &= ~KEL_VERTEX_COLOR;
@@ -521,7 +521,7 @@ KelMesh* kelMakeMeshThreads(const KelModel* model, unsigned mode, unsigned threa
                             KelError* error) {
     assert(model);
     assert(model->vertices);
-    if (error) *error = KelError{KEL_OK, 0, ""};
+    if (error) *error = KelError{};
     mode = meshMode(model, mode);
     Job job = {};
     job.model = model;

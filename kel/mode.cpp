@@ -1,10 +1,11 @@
 // The check of a mode word against a model or a mesh, shared by drawing,
 // writing and making meshes.
-#include <cstdio>
+#include <cstring>
 
 #include "kel/kel_internal.h"
 
-unsigned kelCheckModeTables(const KelModeTables* tables, unsigned mode, const char* const warnings[7]) {
+unsigned kelCheckModeTables(const KelModeTables* tables, unsigned mode, const char* const warnings[7],
+                            const KelWarnings* to) {
     // Each check drops one flag: either the tables lack what the flag needs,
     // or another flag that overrides it is set as well. The order matters:
     // later checks see the flags the earlier ones left.
@@ -20,15 +21,15 @@ unsigned kelCheckModeTables(const KelModeTables* tables, unsigned mode, const ch
     };
     for (int i = 0; i < 7; i++) {
         if ((mode & checks[i].flag) && (checks[i].lacks || (mode & checks[i].overriddenBy))) {
-            if (warnings[i]) fputs(warnings[i], stdout);
+            if (warnings[i]) kelWarn(to, 0, "%.*s", int(strlen(warnings[i]) - 1), warnings[i]);
             mode &= ~checks[i].flag;
         }
     }
     return mode;
 }
 
-unsigned kelCheckMode(const KelModel* model, unsigned mode, const char* const warnings[7]) {
+unsigned kelCheckMode(const KelModel* model, unsigned mode, const char* const warnings[7], const KelWarnings* to) {
     const KelModeTables tables = {model->facetnorms != nullptr, model->normals != nullptr, model->texcoords != nullptr,
                                   model->materials != nullptr};
-    return kelCheckModeTables(&tables, mode, warnings);
+    return kelCheckModeTables(&tables, mode, warnings, to);
 }

@@ -40,11 +40,13 @@ bool kelLookupMaterial(const KelModel* model, const char* name, unsigned* index)
 unsigned kelFindMaterial(KelModel* model, const char* name) {
     unsigned index;
     if (kelLookupMaterial(model, name, &index)) return index;
-    kelMaterialNotFound(name);
+    kelMaterialNotFound(nullptr, 0, name);
     return 0;
 }
 
-void kelMaterialNotFound(const char* name) { printf("kelFindMaterial():  can't find material \"%s\".\n", name); }
+void kelMaterialNotFound(const KelWarnings* to, unsigned long line, const char* name) {
+    kelWarn(to, line, "kelFindMaterial():  can't find material \"%s\".", name);
+}
 
 void kelMaterialDefaults(KelMaterial* material) {
     static const KelMap map = {nullptr, {0, 0, 0}, {1, 1, 1}, 1, 0, nullptr};

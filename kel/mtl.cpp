@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "kel/kel_internal.h"
+#include "kel/strict.h"
 
 // The value of an option word, or of a number, from the line: the next
 // white-space-delimited token before `stop` (start == end when none).
@@ -237,14 +238,19 @@ static bool fillMaterials(KelChunks* chunks, KelMaterial* materials, unsigned co
     return true;
 }
 
-// Opens the library from options->library when it is given, else from the
-// disk at `path`.
-static int openLibrary(const char* path, const char* name, size_t chunk, const KelReadOptions* options,
+// Opens the library from options->library when it is given, else (when
+// `onDisk`) from the disk at `path`.
+static int openLibrary(const char* path, const char* name, size_t chunk, const KelReadOptions* options, bool onDisk,
                        KelChunks* chunks) {
-    if (!options || !options->library) {
+    if ((!options || !options->library) && onDisk) {
         int status = kelOpenChunks(path, chunk, chunks);
-        chunks->copied = options && options->copyInput;
+        // Read through the buffer unless a mapping is asked for, as the OBJ file.
+        chunks->copied = !options || options->copyInput || !options->mapInput;
         return status;
+    }
+    if (!options || !options->library) {
+        *chunks = {};
+        return KEL_ERROR_OPEN;
     }
     size_t size = 0;
     const void* bytes = options->library(options->user, name, &size);
@@ -257,22 +263,27 @@ static int openLibrary(const char* path, const char* name, size_t chunk, const K
 
 // The library is read in chunks like an OBJ file; one that fits a chunk, as
 // libraries do, is read from the disk once.
-int kelLoadMTLChunks(KelModel* model, const char* name, size_t chunk, const KelReadOptions* options, KelError* error) {
+int kelLoadMTLChunks(KelModel* model, const char* name, size_t chunk, const KelReadOptions* options, bool onDisk,
+                     KelError* error) {
     char* path = kelBesidePath(model->pathname, name);
     if (!path) {
         kelSetMemoryError(error, strlen(model->pathname) + strlen(name) + 1, 1);
         return KEL_ERROR_MEMORY;
     }
     KelChunks chunks;
-    int status = openLibrary(path, name, chunk, options, &chunks);
+    int status = openLibrary(path, name, chunk, options, onDisk, &chunks);
     KelMaterial* materials = nullptr;
     unsigned count = 0;
     if (status == KEL_OK) {
-        count = countMaterials(&chunks);
-        if (!chunks.error && !(materials = newMaterials(count))) status = KEL_ERROR_MEMORY;
-        if (materials) {
-            kelRewindChunks(&chunks);
-            if (!fillMaterials(&chunks, materials, count)) status = KEL_ERROR_MEMORY;
+        if (options && options->strict && !kelobj::strictCheckLibrary(&chunks, path, error)) {
+            status = KEL_ERROR_SYNTAX;
+        } else {
+            count = countMaterials(&chunks);
+            if (!chunks.error && !(materials = newMaterials(count))) status = KEL_ERROR_MEMORY;
+            if (materials) {
+                kelRewindChunks(&chunks);
+                if (!fillMaterials(&chunks, materials, count)) status = KEL_ERROR_MEMORY;
+            }
         }
         if (chunks.error) status = chunks.error;
         kelCloseChunks(&chunks);
@@ -283,10 +294,15 @@ int kelLoadMTLChunks(KelModel* model, const char* name, size_t chunk, const KelR
     case KEL_ERROR_ENCODING:
         kelSetError(error, status, 0, "kelReadMTL() failed: \"%s\" is UTF-16 text; kel reads ASCII or UTF-8.", path);
         break;
+    case KEL_ERROR_SYNTAX: break;  // set by the check
+    case KEL_ERROR_IO:
+        kelSetSystemError(error, status, chunks.systemError, "kelReadMTL() failed: can't read material file \"%s\".",
+                          path);
+        break;
     default:
-        // A file that cannot be opened, or a read that failed after the open.
-        if (status != KEL_ERROR_IO) status = KEL_ERROR_LIBRARY;
-        kelSetError(error, status, 0, "kelReadMTL() failed: can't open material file \"%s\".", path);
+        status = KEL_ERROR_LIBRARY;
+        kelSetSystemError(error, status, chunks.systemError, "kelReadMTL() failed: can't open material file \"%s\".",
+                          path);
         break;
     }
     if (status != KEL_OK) kelFreeMaterials(materials, count);
@@ -296,8 +312,8 @@ int kelLoadMTLChunks(KelModel* model, const char* name, size_t chunk, const KelR
 
 void kelReadMTL(KelModel* model, const char* name) {
     KelError error = {};
-    if (kelLoadMTLChunks(model, name, kelChunkSize, nullptr, &error) != KEL_OK) {
-        fprintf(stderr, "%s\n", error.message);
+    if (kelLoadMTLChunks(model, name, kelChunkSize, nullptr, true, &error) != KEL_OK) {
+        kelPrintError(stderr, &error);
         exit(1);
     }
 }

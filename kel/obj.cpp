@@ -10,6 +10,7 @@
 
 #include "kel/obj_reader.h"
 #include "kel/obj_threads.h"
+#include "kel/strict.h"
 
 namespace kelobj {
 namespace {
@@ -32,16 +33,19 @@ bool readInTwoPasses(const ReadSetup& setup, Progress* progress, KelModel* model
            secondPass(setup, progress, model, &plan, &materials, error);
 }
 
-// Reads the opened input into a new model; null on failure, with nothing
-// held.
-KelModel* readObj(const ReadSetup& setup, KelError* error) {
+// Reads the opened input into a new model, `base` bytes of progress
+// counted before (input of unknown size read whole); null on failure, with
+// nothing held.
+KelModel* readObj(const ReadSetup& setup, unsigned long long base, KelError* error) {
     Progress progress;
     progress.options = setup.options;
-    progress.total = 2 * setup.input->total;
     unsigned long long total = setup.input->total;
+    progress.base = base;
+    progress.total = base + (setup.options->strict ? 3 : 2) * total;
     size_t chunks = size_t(total / (setup.chunk ? setup.chunk : 1)) + 1;
-    KelModel* model = newModel(setup.name, error);
+    KelModel* model = nullptr;
     bool read = false;
+    if (!setup.options->strict || strictPass(setup, &progress, error)) model = newModel(setup.name, error);
     if (model && threadCount(setup.options, total, chunks) == 1) {
         OnePassEnd end = readInOnePass(setup, &progress, model, error);
         read = end == ONE_PASS_READ;
@@ -64,39 +68,70 @@ KelModel* readObj(const ReadSetup& setup, KelError* error) {
     return model;
 }
 
-// Reads input opened (or not) with `status` into a new model.
+// Progress while input of unknown size is read whole: the bytes read so
+// far, of a total not known yet (0).
+struct WholeRead {
+    const KelReadOptions* options;
+    bool cancelled;
+};
+
+int wholeReadReached(void* user, unsigned long long reached) {
+    WholeRead* read = static_cast<WholeRead*>(user);
+    if (!read->options->progress || read->options->progress(read->options->user, reached, 0) == 0) return KEL_OK;
+    read->cancelled = true;
+    return KEL_ERROR_CANCELLED;
+}
+
+// Reads input opened (or not) with `status` into a new model. `name` null
+// stands for input in memory that has no name: messages name it
+// "<memory>", and no library is looked for on disk.
 KelModel* loadObj(KelChunks* chunks, int status, const char* name, size_t chunk, const KelReadOptions* options,
                   KelError* error) {
     KelError local;
     if (!error) error = &local;
     *error = {};
-    if (status == KEL_ERROR_OPEN) {
-        kelSetError(error, KEL_ERROR_OPEN, 0, "kelReadOBJ() failed: can't open data file \"%s\".", name);
-        return nullptr;
-    }
-    if (status == KEL_ERROR_MEMORY) {
-        kelSetMemoryError(error, chunk, 1);
-        return nullptr;
-    }
     static const KelReadOptions defaults = {};
-    ReadSetup setup = {name, chunk, options ? options : &defaults, chunks};
-    chunks->copied = setup.options->copyInput != 0;
+    if (!options) options = &defaults;
+    bool named = name != nullptr;
+    if (!named) name = "<memory>";
+    if (status == KEL_OK) status = kelLimitChunks(chunks, options->maxInput);
+    switch (status) {
+    case KEL_OK: break;
+    case KEL_ERROR_OPEN:
+        kelSetSystemError(error, KEL_ERROR_OPEN, chunks->systemError,
+                          "kelReadOBJ() failed: can't open data file \"%s\".", name);
+        return nullptr;
+    case KEL_ERROR_LIMIT:
+        chunks->maxInput = options->maxInput;
+        inputError(error, name, *chunks, status);
+        kelCloseChunks(chunks);
+        return nullptr;
+    default: kelSetMemoryError(error, chunk, 1); return nullptr;
+    }
+    ReadSetup setup = {name, chunk, options, chunks, {options->warning, options->user}, named};
+    // A file is read through the buffer unless the caller asks for a
+    // mapping: another process may change it meanwhile.
+    chunks->copied = options->copyInput || !options->mapInput;
     KelModel* model = nullptr;
     if (chunks->seekable) {
-        model = readObj(setup, error);
+        model = readObj(setup, 0, error);
         kelCloseChunks(chunks);
         return model;
     }
-    // A pipe is read whole into the buffer (the only chunk it gives) and
-    // then read from there like input in memory.
+    // Input of unknown size (a pipe, a device) is read whole into the buffer
+    // (the only chunk it gives), watched so that a callback can end it,
+    // and then read from there like input in memory.
+    WholeRead whole = {options, false};
+    chunks->watch = KelReadWatch{wholeReadReached, &whole};
     KelChunks memory;
     if (!kelNextChunk(chunks) && chunks->error) {
         inputError(error, name, *chunks, chunks->error);
+        if (whole.cancelled) kelSetError(error, KEL_ERROR_CANCELLED, 0, "kelReadOBJ() cancelled reading \"%s\".", name);
     } else if (kelOpenMemoryChunks(chunks->data, chunks->size, chunk, &memory) != KEL_OK) {
         kelSetMemoryError(error, chunk, 1);
     } else {
         setup.input = &memory;
-        model = readObj(setup, error);
+        model = readObj(setup, chunks->size, error);
         kelCloseChunks(&memory);
     }
     kelCloseChunks(chunks);
@@ -133,7 +168,7 @@ KelModel* kelReadOBJ(const char* filename) {
     KelModel* model = kelLoadOBJ(filename, nullptr, &error);
     if (!model) {
         // An unknown statement has always been reported on stdout.
-        fprintf(error.code == KEL_ERROR_STATEMENT ? stdout : stderr, "%s\n", error.message);
+        kelPrintError(error.code == KEL_ERROR_STATEMENT ? stdout : stderr, &error);
         exit(1);
     }
     return model;

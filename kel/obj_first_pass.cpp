@@ -89,7 +89,7 @@ bool mergeRanges(const ReadSetup& setup, Ranges& ranges, KelModel* model, Plan* 
             KelError missing;
             LibraryRead read = readLibrary(setup, model, materials, range.libraries[k], &missing, error);
             if (read == LIBRARY_FAILED) return false;
-            if (read == LIBRARY_MISSING && !useDefaultMaterial(model, materials, missing, error)) return false;
+            if (read == LIBRARY_MISSING && !useDefaultMaterial(setup, model, materials, missing, error)) return false;
         }
         if (range.error.code != KEL_OK) return *error = range.error, false;
         // The range's groups, oldest first: its list, newest first, turned round.

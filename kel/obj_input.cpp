@@ -7,7 +7,8 @@ namespace kelobj {
 
 bool reportProgress(Progress* progress, unsigned long long done) {
     const KelReadOptions* options = progress->options;
-    if (!options->progress) return !progress->cancelled;
+    if (!options->progress || progress->cancelled) return !progress->cancelled;
+    done += progress->base;
     if (done > progress->total) done = progress->total;
     if (done < progress->lastReported) done = progress->lastReported;
     progress->lastReported = done;
@@ -43,7 +44,14 @@ void inputError(KelError* error, const char* name, const KelChunks& chunks, int 
         kelSetError(error, KEL_ERROR_ENCODING, 0,
                     "kelReadOBJ() failed: \"%s\" is UTF-16 text; kel reads ASCII or UTF-8.", name);
         break;
-    default: kelSetError(error, KEL_ERROR_IO, 0, "kelReadOBJ() failed: can't open data file \"%s\".", name); break;
+    case KEL_ERROR_LIMIT:
+        kelSetError(error, KEL_ERROR_LIMIT, 0, "kelReadOBJ() failed: \"%s\" is larger than the %llu bytes allowed.",
+                    name, chunks.maxInput);
+        break;
+    default:
+        kelSetSystemError(error, KEL_ERROR_IO, chunks.systemError, "kelReadOBJ() failed: can't read data file \"%s\".",
+                          name);
+        break;
     }
 }
 

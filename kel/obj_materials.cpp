@@ -36,27 +36,35 @@ LibraryRead readLibrary(const ReadSetup& setup, KelModel* model, MaterialIndex* 
     if (!(model->mtllibname = kelTryCopyName(note.name, strlen(note.name))))
         return kelSetMemoryError(error, strlen(note.name) + 1, 1), LIBRARY_FAILED;
     KelError libraryError = {};
-    int status = kelLoadMTLChunks(model, model->mtllibname, setup.chunk, setup.options, &libraryError);
+    int status =
+        kelLoadMTLChunks(model, model->mtllibname, setup.chunk, setup.options, setup.librariesOnDisk, &libraryError);
     materials->libraryMissing = false;
     if (status == KEL_OK) return indexMaterials(materials, model, error) ? LIBRARY_READ : LIBRARY_FAILED;
-    if (status == KEL_ERROR_LIBRARY && setup.options->optionalLibrary) {
+    libraryError.line = status == KEL_ERROR_MEMORY ? 0 : kelLineAt(setup.input, note.offset);
+    // An optional library that is missing or cannot be read, whatever the
+    // reason, leaves the model its default material.
+    bool unreadable = status == KEL_ERROR_LIBRARY || status == KEL_ERROR_IO || status == KEL_ERROR_ENCODING;
+    if (unreadable && setup.options->optionalLibrary) {
         *missing = libraryError;
         return LIBRARY_MISSING;
     }
-    libraryError.line = status == KEL_ERROR_MEMORY ? 0 : kelLineAt(setup.input, note.offset);
     *error = libraryError;
     return LIBRARY_FAILED;
 }
 
-bool useDefaultMaterial(KelModel* model, MaterialIndex* materials, const KelError& missing, KelError* error) {
-    printf("kelReadOBJ() warning: %s; every material is \"default\".\n", missing.message);
+bool useDefaultMaterial(const ReadSetup& setup, KelModel* model, MaterialIndex* materials, const KelError& missing,
+                        KelError* error) {
+    kelWarn(&setup.warnings, missing.line, "kelReadOBJ() warning: %s; every material is \"default\".", missing.message);
     materials->libraryMissing = true;
     if (kelDefaultMaterials(model)) return indexMaterials(materials, model, error);
     return kelSetMemoryError(error, 1, sizeof(KelMaterial)), false;
 }
 
-// Prints the message of each usemtl in [p, end) that names no material.
-static void printUnknownMaterials(const MaterialIndex& materials, const char* p, const char* end) {
+// Sends the message of each usemtl in the chunk of `chunks` that names no
+// material where `to` says.
+static void warnUnknownMaterials(const KelWarnings* to, const MaterialIndex& materials, const KelChunks& chunks) {
+    const char* p = chunks.data + chunks.start;
+    const char* end = chunks.data + chunks.split;
     KelError ignored = {};
     for (p = kelSkipSpace(p, end); p < end; p = kelSkipSpace(p, end)) {
         const char* tokenEnd = kelTokenEnd(p, end);
@@ -65,7 +73,8 @@ static void printUnknownMaterials(const MaterialIndex& materials, const char* p,
         if (word != wordEnd) {
             NameCopy copy(&ignored, word, wordEnd);
             unsigned found;
-            if (copy.text && !lookupMaterial(materials, copy.text, &found)) kelMaterialNotFound(copy.text);
+            if (copy.text && !lookupMaterial(materials, copy.text, &found))
+                kelMaterialNotFound(to, kelChunkLine(&chunks, p), copy.text);
         }
         p = kelSkipLine(wordEnd, end);
     }
@@ -81,7 +90,7 @@ void finishMaterials(const ReadSetup& setup, const Plan& plan, const MaterialInd
     for (size_t i = 0; i < plan.numchunks; i++) {
         const ChunkPlan& c = plan.chunks[i];
         if (c.unknownMaterial && loadPlannedChunk(&chunks, c.offset, c.size, setup.name, &ignored))
-            printUnknownMaterials(materials, chunks.data + chunks.start, chunks.data + chunks.split);
+            warnUnknownMaterials(&setup.warnings, materials, chunks);
     }
     kelCloseChunks(&chunks);
 }

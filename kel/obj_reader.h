@@ -37,21 +37,26 @@ struct ReadSetup {
     size_t chunk;                   // chunk size, for the material library too
     const KelReadOptions* options;  // never null
     KelChunks* input;               // the whole input, seekable
+    KelWarnings warnings;           // where the read's messages go
+    bool librariesOnDisk;           // libraries may be looked for beside `name` (false for nameless memory)
 };
 
 // Progress of a read, reported on the calling thread only. Each input byte
-// counts twice: once for each pass, or twice in the one pass.
+// counts twice: once for each pass, or twice in the one pass; before them,
+// once as input of unknown size is read whole, and once as strict reading
+// checks it (`base` holds what those counted).
 struct Progress {
     const KelReadOptions* options;
-    unsigned long long total;                      // twice the input's size
-    std::atomic<unsigned long long> bytesDone{0};  // of `total`, every thread together
+    unsigned long long total;                      // base + twice the input's size
+    unsigned long long base;                       // counted before bytesDone
+    std::atomic<unsigned long long> bytesDone{0};  // of `total` - `base`, every thread together
     std::atomic<bool> cancelled{false};
     unsigned long long lastReported = 0;  // calling thread: a read in two passes after one counts bytesDone again
 };
 
-// Reports `done` bytes of progress->total (never less than reported
+// Reports base + `done` bytes of progress->total (never less than reported
 // before). False, with the read marked cancelled, when the callback asks to
-// stop. Calling thread only.
+// stop, and from then on without calling it again. Calling thread only.
 bool reportProgress(Progress* progress, unsigned long long done);
 
 // How one thread's reading counts in progress->bytesDone: each input byte
@@ -71,8 +76,8 @@ unsigned long long countBytesTo(ChunkWatch* watch, unsigned long long to);
 // Sets `chunks` to be watched through `watch` (which must outlive them).
 void watchChunks(KelChunks* chunks, ChunkWatch* watch);
 
-// The error of chunked input that failed with `code` (KEL_ERROR_CANCELLED
-// sets none: the load call names it).
+// The error of chunked input that failed with `code`, with the system's
+// reason (KEL_ERROR_CANCELLED sets none: the load call names it).
 void inputError(KelError* error, const char* name, const KelChunks& chunks, int code);
 
 // The error of the statement at `at`, in the chunk of `chunks`, whose
@@ -241,13 +246,16 @@ enum LibraryRead {
 // indexes its materials.
 LibraryRead readLibrary(const ReadSetup& setup, KelModel* model, MaterialIndex* materials, const LibraryNote& note,
                         KelError* missing, KelError* error);
-// After LIBRARY_MISSING: prints the warning and leaves the model the
-// "default" material alone. False, with the error set, when out of memory.
-bool useDefaultMaterial(KelModel* model, MaterialIndex* materials, const KelError& missing, KelError* error);
+// After LIBRARY_MISSING: sends the warning where setup.warnings says (with
+// the mtllib line) and leaves the model the "default" material alone.
+// False, with the error set, when out of memory.
+bool useDefaultMaterial(const ReadSetup& setup, KelModel* model, MaterialIndex* materials, const KelError& missing,
+                        KelError* error);
 
 // The end of a read: each group gets the material the read last gave it
 // (the spans of `plan`), and the message of each usemtl that named no
-// material is printed in file order, the chunks that held one read again.
+// material is sent where setup.warnings says in file order, the chunks
+// that held one read again.
 void finishMaterials(const ReadSetup& setup, const Plan& plan, const MaterialIndex& materials);
 
 // --- Counting (obj_count.cpp) -----------------------------------------------------
@@ -390,6 +398,11 @@ bool firstPass(const ReadSetup& setup, Progress* progress, KelModel* model, Plan
 // read ends.
 bool secondPass(const ReadSetup& setup, Progress* progress, KelModel* model, Plan* plan, MaterialIndex* materials,
                 KelError* error);
+
+// The strict pass (strict.cpp), before the others when the options ask for
+// strict reading: every statement checked. False, with the error set (or
+// the read cancelled), at the first the format does not allow.
+bool strictPass(const ReadSetup& setup, Progress* progress, KelError* error);
 
 // How a read in one pass ended.
 enum OnePassEnd { ONE_PASS_READ, ONE_PASS_FAILED, ONE_PASS_GIVEN_UP };

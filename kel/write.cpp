@@ -303,7 +303,7 @@ int kelSaveOBJWithOptions(const KelModel* model, const char* filename, unsigned 
         "kelWriteOBJ() warning: material output requested with no materials defined.\n",
         "kelWriteOBJ() warning: color and material output requested outputting only materials.\n",
     };
-    mode = kelCheckMode(model, mode, warnings);
+    mode = kelCheckMode(model, mode, warnings, nullptr);
     const bool exact = options && options->exact;
     KelSaveProgress progress = {options ? options->progress : nullptr, options ? options->user : nullptr, 0, 0, false};
     progress.total = model->numvertices + model->numtriangles;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <malloc.h>
 
+#include <cerrno>
 #include <string>
 #include <thread>
 #include <vector>
@@ -69,10 +70,11 @@ TEST(KelLoad, FailuresCarryTheirCodeLineAndMessage) {
             }
         }
     }
-    // A read that fails after the open (a directory opens, but cannot be read).
+    // A directory opens, but is no text to read.
     KelError error;
     EXPECT_EQ(kelLoadOBJ(dir.dir.c_str(), nullptr, &error), nullptr);
-    EXPECT_EQ(error.code, KEL_ERROR_IO) << errorText(error);
+    EXPECT_EQ(error.code, KEL_ERROR_OPEN) << errorText(error);
+    EXPECT_EQ(error.systemError, EISDIR);
 }
 
 TEST(KelLoad, AUtf8ByteOrderMarkIsSkipped) {
@@ -214,17 +216,17 @@ TEST(KelLoad, ProgressRisesToItsTotalAndCanCancel) {
 
 // A statement longer than many chunks (a comment of 300 KB here) has its
 // progress reported as it is read, at least every kelWatchChunks chunks of
-// input, whether the file is mapped or copied.
+// input, whether the file is read through the buffer or mapped.
 TEST(KelLoad, ProgressGoesOnWithinAStatementLongerThanManyChunks) {
     TempDir dir;
     std::string text = std::string(kTriangle) + "#" + std::string(300000, 'x') + "\nf 1 2 3\n";
     std::string path = dir.write("m.obj", text);
     const size_t chunk = 1024;
-    for (int copy : {0, 1}) {
+    for (int map : {0, 1}) {
         Calls calls;
         KelReadOptions options = {};
         options.threads = 1;
-        options.copyInput = copy;
+        options.mapInput = map;
         options.progress = record;
         options.user = &calls;
         KelModel* m = kelLoadOBJChunks(path.c_str(), chunk, &options, nullptr);
@@ -232,7 +234,7 @@ TEST(KelLoad, ProgressGoesOnWithinAStatementLongerThanManyChunks) {
         kelDelete(m);
         unsigned long long before = 0;
         for (const auto& [done, total] : calls.seen) {
-            EXPECT_LE(done - before, 2 * kelWatchChunks * chunk) << copy;  // each byte counts for two passes
+            EXPECT_LE(done - before, 2 * kelWatchChunks * chunk) << map;  // each byte counts for two passes
             before = done;
         }
         EXPECT_EQ(before, 2 * text.size());

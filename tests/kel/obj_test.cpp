@@ -290,6 +290,11 @@ TEST_F(ObjDeathTest, AFileThatCannotBeOpenedEndsTheProcess) {
     std::string obj = dir.write("m.obj", "mtllib nothere.mtl\n");
     EXPECT_EXIT(kelReadOBJ(obj.c_str()), testing::ExitedWithCode(1),
                 "^kelReadMTL\\(\\) failed: can't open material file \"" + dir.path("nothere.mtl") + "\"\\.\n$");
+    // A message longer than KelError holds is printed whole.
+    std::string name = std::string(463, 'n') + ".mtl";
+    obj = dir.write("m.obj", "mtllib " + name + "\n");
+    EXPECT_EXIT(kelReadOBJ(obj.c_str()), testing::ExitedWithCode(1),
+                "^kelReadMTL\\(\\) failed: can't open material file \"" + dir.path(name) + "\"\\.\n$");
 }
 
 TEST_F(ObjDeathTest, AnUnknownVertexStatementEndsTheProcess) {
@@ -297,6 +302,10 @@ TEST_F(ObjDeathTest, AnUnknownVertexStatementEndsTheProcess) {
     // The message goes to the standard output; send it where the test sees it.
     EXPECT_EXIT((dup2(2, 1), kelReadOBJ(obj.c_str())), testing::ExitedWithCode(1),
                 "^kelFirstPass\\(\\): Unknown token \"vp\"\\.\n$");
+    std::string token = "v" + std::string(478, 'x');  // longer than KelError's message holds
+    obj = dir.write("m.obj", "v 1 2 3\n" + token + " 1\n");
+    EXPECT_EXIT((dup2(2, 1), kelReadOBJ(obj.c_str())), testing::ExitedWithCode(1),
+                "^kelFirstPass\\(\\): Unknown token \"" + token + "\"\\.\n$");
 }
 
 TEST_F(ObjDeathTest, AnIndexOutsideItsTableEndsTheProcess) {

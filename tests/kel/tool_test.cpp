@@ -131,6 +131,8 @@ TEST_F(KelTool, OptionalLibraryReadsAModelWhoseLibraryIsMissing) {
     ToolRun r = run("info --optional-library lost.obj");
     EXPECT_EQ(0, r.status) << r.err;
     EXPECT_NE(std::string::npos, r.out.find("  \"default\"  1 triangle, material \"default\"\n")) << r.out;
+    EXPECT_EQ(std::string::npos, r.out.find("warning")) << r.out;
+    EXPECT_EQ(0u, r.err.find("lost.obj:1: warning: kelReadOBJ() warning: ")) << r.err;
     r = run("convert lost.obj out.obj --optional-library --write none");
     EXPECT_EQ(0, r.status) << r.err;
     EXPECT_EQ("f 1 2 3\n", lines("out.obj", "f "));
@@ -181,6 +183,19 @@ TEST_F(KelTool, InfoShowsVertexColoursOpacityAndMaps) {
             EXPECT_NE(std::string::npos, ("\n" + r.out).find("\n" + line + "\n")) << c.file << ": " << line << "\n"
                                                                                   << r.out;
     }
+}
+
+TEST_F(KelTool, CheckReadsEachFileStrictly) {
+    dir.write("bad.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2\n");
+    ToolRun r = run("check ship.obj bad.obj nothing.obj");
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ(
+        "ship.obj: ok, 4 vertices, 1 normals, 0 texture coordinates, 3 triangles, 3 groups, 2 materials\n"
+        "bad.obj:4: kelReadOBJ() failed: a face needs three references in \"bad.obj\" line 4.\n"
+        "nothing.obj: kelReadOBJ() failed: can't open data file \"nothing.obj\". (No such file or directory)\n",
+        r.out);
+    r = run("check ship.obj");
+    EXPECT_EQ(0, r.status) << r.out;
 }
 
 TEST_F(KelTool, ConvertWritesWhatTheModelHasByDefault) {
