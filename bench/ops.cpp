@@ -271,7 +271,7 @@ void BM_WriteOBJ(benchmark::State& state) {
 // faces in table order. Its peer is BM_WriteOBJ.
 void BM_SaveOBJExact(benchmark::State& state) {
     KelModel* m = writerModel(state.range(0));
-    KelSaveOptions options = {1, nullptr, nullptr};
+    KelSaveOptions options = {1, nullptr, nullptr, nullptr};
     for (auto _ : state)
         if (kelSaveOBJWithOptions(m, kOut, KEL_SMOOTH | KEL_TEXTURE, &options, nullptr) != KEL_OK)
             state.SkipWithError("the exact save failed");

@@ -516,7 +516,11 @@ typedef struct KelSaveOptions {
     int exact;
     // As for kelSaveOBJWithProgress; may be null.
     int (*progress)(void* user, unsigned long long done, unsigned long long total);
-    void* user;  // handed to progress
+    void* user;  // handed to progress and warning
+    // When not null, the warnings the save would print (mode flags the
+    // model cannot serve) go here instead, without their final newline, with
+    // line 0; nothing then goes to the standard streams. Null: stdout.
+    void (*warning)(void* user, unsigned long line, const char* message);
 } KelSaveOptions;
 
 // kelSaveOBJ with options; `options` may be null (all zero: kelSaveOBJ).

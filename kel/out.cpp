@@ -25,6 +25,7 @@ void writeAll(KelOut* out, const char* p, size_t left) {
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             out->ok = false;
+            out->systemError = n < 0 ? errno : EIO;
         } else {
             p += n;
             left -= size_t(n);
@@ -144,7 +145,7 @@ char* besideName(const char* path, const char* kind, unsigned attempt) {
 }  // namespace
 
 int kelOpenOut(KelOut* out, const char* path, KelSaveProgress* progress, bool exact) {
-    *out = KelOut{-1, resolveTarget(path), nullptr, nullptr, 0, true, progress, exact};
+    *out = KelOut{-1, resolveTarget(path), nullptr, nullptr, 0, true, 0, progress, exact};
     if (!out->target) return KEL_ERROR_MEMORY;
     struct stat info;
     bool exists = stat(out->target, &info) == 0;
@@ -165,6 +166,7 @@ int kelOpenOut(KelOut* out, const char* path, KelSaveProgress* progress, bool ex
     }
     if (out->fd >= 0 && (out->buffer = static_cast<char*>(kelTryAlloc(kBufferSize, 1)))) return KEL_OK;
     int status = out->fd < 0 ? KEL_ERROR_OPEN : KEL_ERROR_MEMORY;
+    if (out->fd < 0) out->systemError = errno;
     if (out->fd >= 0) close(out->fd);
     if (out->fd >= 0 && out->temp) unlink(out->temp);
     release(out);
@@ -180,7 +182,7 @@ void kelAbandonOut(KelOut* out) {
 
 bool kelCompleteOut(KelOut* out) {
     flush(out);
-    if (close(out->fd) != 0) out->ok = false;
+    if (close(out->fd) != 0 && out->ok) out->ok = false, out->systemError = errno;
     out->fd = -1;
     if (!out->ok) {
         if (out->temp) unlink(out->temp);
@@ -206,12 +208,14 @@ int kelPlaceOuts(KelOut* first, KelOut* second) {
                 if (errno != EEXIST) break;  // no second name here: the file is replaced without one
             }
         }
-        if (status == KEL_OK && rename(first->temp, first->target) != 0) status = KEL_ERROR_IO;
+        if (status == KEL_OK && rename(first->temp, first->target) != 0)
+            status = KEL_ERROR_IO, second->systemError = errno;
         if (status != KEL_OK) unlink(first->temp);
     }
     if (second->temp) {
         if (status == KEL_OK && rename(second->temp, second->target) != 0) {
             status = KEL_ERROR_IO;
+            second->systemError = errno;
             if (keep)
                 rename(keep, first->target), free(keep), keep = nullptr;
             else if (first && first->temp && !firstExisted)
@@ -376,7 +380,8 @@ const char kelAuthorLines[] =
     "#  team@orvandel.example\n"
     "#  https://orvandel.example\n";
 
-int kelSaveFailure(KelError* error, int status, const KelSaveProgress* progress, const char* format, const char* path) {
+int kelSaveFailure(KelError* error, int status, const KelSaveProgress* progress, const KelSaveMessages& messages,
+                   const char* path, int systemError) {
     if (status == KEL_ERROR_MEMORY) {
         kelSetMemoryError(error, kBufferSize, 1);
     } else if (progress && progress->cancelled) {
@@ -384,7 +389,11 @@ int kelSaveFailure(KelError* error, int status, const KelSaveProgress* progress,
         kelSetError(error, status, 0, "kelWriteOBJ() cancelled writing \"%s\".", path);
     } else {
         if (status == KEL_OK) status = KEL_ERROR_IO;
-        kelSetError(error, status, 0, format, path);
+            // The messages are formats with the path alone.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+        kelSetSystemError(error, status, systemError, status == KEL_ERROR_OPEN ? messages.open : messages.write, path);
+#pragma GCC diagnostic pop
     }
     return status;
 }

@@ -30,25 +30,27 @@ struct KelOut {
     char* buffer;  // owned
     size_t length;
     bool ok;
+    int systemError;            // the errno of the open, write, close or rename that failed; 0 while none did
     KelSaveProgress* progress;  // not owned; may be null
     bool exact;                 // numbers in their shortest exact form rather than printf's "%f"
 };
 
-// Opens `path` for writing. Returns KEL_OK, KEL_ERROR_OPEN or
-// KEL_ERROR_MEMORY; nothing is left open or allocated on failure.
+// Opens `path` for writing. Returns KEL_OK, KEL_ERROR_OPEN (out->systemError
+// set) or KEL_ERROR_MEMORY; nothing is left open or allocated on failure.
 int kelOpenOut(KelOut* out, const char* path, KelSaveProgress* progress, bool exact);
 // Gives up a file being written: the temporary file is removed, an earlier
 // file of the same name stays as it was. A null out is nothing to give up.
 void kelAbandonOut(KelOut* out);
 // Writes out what is left and closes the file, its temporary kept for
-// kelPlaceOuts; false (the temporary removed, out released) when that or an
-// earlier write failed.
+// kelPlaceOuts; false (the temporary removed, out released, its
+// systemError set) when that or an earlier write failed.
 bool kelCompleteOut(KelOut* out);
 // Puts completed files in place together: `first` (may be null) and then
 // `second`. When the second cannot be put in place, the first's earlier
 // file is put back (or the new one removed when there was none), so either
 // both files change or neither does. Releases both; returns KEL_OK,
-// KEL_ERROR_MEMORY or KEL_ERROR_IO.
+// KEL_ERROR_MEMORY or KEL_ERROR_IO (the rename's errno in
+// second->systemError).
 int kelPlaceOuts(KelOut* first, KelOut* second);
 
 // A pointer to at least n free bytes of the buffer; `kelDone` then marks
@@ -79,10 +81,20 @@ void kelPutNumbers(KelOut* out, const char* keyword, size_t keywordLength, const
 
 // The comment lines of both files' headers that name the library's makers.
 extern const char kelAuthorLines[];
+// The messages of a file that cannot be opened, and of one that cannot be
+// written (or closed, or put in place) once open; each formats the path.
+struct KelSaveMessages {
+    const char* open;
+    const char* write;
+};
+// The MTL writer's.
+extern const KelSaveMessages kelCannotWriteMTL;
 // The error of a save whose file could not be opened (`status`) or written
-// (status KEL_OK): a memory error, the cancellation, or `format` with the
-// path. Returns the error's code.
-int kelSaveFailure(KelError* error, int status, const KelSaveProgress* progress, const char* format, const char* path);
+// (status KEL_OK or KEL_ERROR_IO): a memory error, the cancellation, or the
+// message of `messages` with the path and the errno `systemError`. Returns
+// the error's code.
+int kelSaveFailure(KelError* error, int status, const KelSaveProgress* progress, const KelSaveMessages& messages,
+                   const char* path, int systemError);
 // The library name as a save writes it: `name` itself, or its last part when
 // it is absolute or has a ".." part (the library is always written inside
 // the OBJ file's folder). A new heap string, or null when out of memory.

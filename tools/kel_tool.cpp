@@ -175,39 +175,40 @@ void printError(FILE* stream, const KelError& error) {
         fprintf(stream, "%s\n", error.message);
 }
 
-// What a load reports to: the progress bar, and the file that warnings name.
-struct Reading {
+// What a load or save reports to: the progress bar, and the file that
+// warnings name.
+struct Report {
     Bar bar;
     const char* path;
 };
 
-int readingProgress(void* user, unsigned long long done, unsigned long long total) {
-    return drawBar(&static_cast<Reading*>(user)->bar, done, total);
+int reportProgress(void* user, unsigned long long done, unsigned long long total) {
+    return drawBar(&static_cast<Report*>(user)->bar, done, total);
 }
 
 // A warning of the library on stderr, as FILE:LINE: warning: ... (no LINE
 // when it concerns no line).
 void printWarning(void* user, unsigned long line, const char* message) {
-    const Reading* reading = static_cast<const Reading*>(user);
-    endBar(reading->bar);
+    const Report* report = static_cast<const Report*>(user);
+    endBar(report->bar);
     if (line)
-        fprintf(stderr, "%s:%lu: warning: %s\n", reading->path, line, message);
+        fprintf(stderr, "%s:%lu: warning: %s\n", report->path, line, message);
     else
-        fprintf(stderr, "%s: warning: %s\n", reading->path, message);
+        fprintf(stderr, "%s: warning: %s\n", report->path, message);
 }
 
 // Reads the model at `path` (strictly when `strict`), with a progress bar
 // when `bar`; null, with the error, when it cannot.
 KelModel* tryLoad(const char* path, bool bar, bool optionalLibrary, bool strict, KelError* error) {
-    Reading reading = {{"reading", path, -1}, path};
+    Report report = {{"reading", path, -1}, path};
     KelReadOptions options = {};
     options.optionalLibrary = optionalLibrary;
     options.strict = strict;
     options.warning = printWarning;
-    options.user = &reading;
-    if (bar) options.progress = readingProgress;
+    options.user = &report;
+    if (bar) options.progress = reportProgress;
     KelModel* model = kelLoadOBJ(path, &options, error);
-    endBar(reading.bar);
+    endBar(report.bar);
     return model;
 }
 
@@ -263,10 +264,11 @@ int convert(int argc, char** argv) {
         if (model->texcoords) mode |= KEL_TEXTURE;
         if (model->materials) mode |= KEL_MATERIAL;
     }
-    Bar progress = {"writing", out, -1};
+    Report report = {{"writing", out, -1}, out};
+    KelSaveOptions options = {0, bar ? reportProgress : nullptr, &report, printWarning};
     KelError error;
-    int status = kelSaveOBJWithProgress(model, out, mode, bar ? drawBar : nullptr, &progress, &error);
-    endBar(progress);
+    int status = kelSaveOBJWithOptions(model, out, mode, &options, &error);
+    endBar(report.bar);
     kelDelete(model);
     if (status != KEL_OK) printError(stderr, error);
     return status == KEL_OK ? 0 : 1;

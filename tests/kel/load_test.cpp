@@ -336,10 +336,14 @@ TEST(KelSave, FailuresAreReturnedAndKeepTheOldFile) {
     KelModel* m = kelLoadOBJFromMemory(kTriangle, sizeof kTriangle - 1, "t.obj", nullptr, nullptr);
     ASSERT_NE(m, nullptr);
     KelError error;
+    // A write that fails after the open: the disk is full.
     EXPECT_EQ(kelSaveOBJ(m, "/dev/full", KEL_NONE, &error), KEL_ERROR_IO);
-    EXPECT_STREQ(error.message, "kelWriteOBJ() failed: can't open file \"/dev/full\" to write.");
+    EXPECT_STREQ(error.message, "kelWriteOBJ() failed: can't write file \"/dev/full\".");
+    EXPECT_EQ(error.systemError, ENOSPC);
     std::string missing = dir.path("missing/m.obj");
     EXPECT_EQ(kelSaveOBJ(m, missing.c_str(), KEL_NONE, &error), KEL_ERROR_OPEN);
+    EXPECT_EQ(error.systemError, ENOENT);
+    EXPECT_EQ(std::string(error.message), "kelWriteOBJ() failed: can't open file \"" + missing + "\" to write.");
     std::string keep = dir.write("keep.obj", "old");
     auto cancel = [](void*, unsigned long long, unsigned long long) { return 1; };
     EXPECT_EQ(kelSaveOBJWithProgress(m, keep.c_str(), KEL_NONE, cancel, nullptr, &error), KEL_ERROR_CANCELLED);

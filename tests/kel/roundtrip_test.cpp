@@ -172,7 +172,7 @@ void exactRoundTrip(const KelModel* m) {
     TempDir dir;
     makeLibraryFolders(dir, m->mtllibname);
     std::string out = dir.path("exact.obj");
-    KelSaveOptions options = {1, nullptr, nullptr};
+    KelSaveOptions options = {1, nullptr, nullptr, nullptr};
     KelError error;
     CaptureStdout();
     int status = kelSaveOBJWithOptions(m, out.c_str(), KEL_SMOOTH | KEL_TEXTURE | KEL_MATERIAL, &options, &error);

@@ -249,6 +249,12 @@ TEST_F(KelTool, SpheremapNeedsNormals) {
     r = run("convert bare.obj out.obj --spheremap-texture");
     EXPECT_EQ(1, r.status);
     EXPECT_NE(std::string::npos, r.err.find("needs vertex normals"));
+    // Asked to write normals it does not have, the save warns on stderr.
+    r = run("convert bare.obj out.obj --write normals");
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ("", r.out);
+    EXPECT_EQ("out.obj: warning: kelWriteOBJ() warning: smooth normal output requested with no normals defined.\n",
+              r.err);
 }
 
 }  // namespace

@@ -293,6 +293,23 @@ TEST(KelWriteOBJ, WarningsForWhatTheModelLacks) {
         "kelWriteOBJ() warning: material output requested with no materials defined.\n",
         w.out);
     EXPECT_EQ(std::string(kHeader) + kVertices + kCounts + groups("f 1 2 3", false), w.obj);
+
+    // With a warning callback the same warnings go there, and nothing to
+    // the standard streams.
+    std::string heard;
+    KelSaveOptions options = {0, nullptr, &heard, nullptr};
+    options.warning = [](void* user, unsigned long line, const char* message) {
+        *static_cast<std::string*>(user) += std::to_string(line) + " " + message + "\n";
+    };
+    TempDir dir;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(kelSaveOBJWithOptions(m, dir.path("m.obj").c_str(), 0x3F, &options, nullptr), KEL_OK);
+    EXPECT_EQ("", testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr());
+    std::string expected;
+    for (size_t at = 0, next; (next = w.out.find('\n', at)) != std::string::npos; at = next + 1)
+        expected += "0 " + w.out.substr(at, next + 1 - at);
+    EXPECT_EQ(expected, heard);
     kelDelete(m);
 }
 
@@ -399,7 +416,7 @@ int fewestDigits(float f) {
 }
 
 KelError saveExact(KelModel* m, const std::string& path, unsigned mode) {
-    KelSaveOptions options = {1, nullptr, nullptr};
+    KelSaveOptions options = {1, nullptr, nullptr, nullptr};
     KelError error;
     EXPECT_EQ(KEL_OK, kelSaveOBJWithOptions(m, path.c_str(), mode, &options, &error)) << error.message;
     return error;
@@ -578,8 +595,9 @@ TEST(KelWriteOBJ, ReplacesAFileWholeKeepingItsPermissionsAndLinks) {
 
 TEST(KelWriteOBJDeathTest, FailuresEndTheProcessAndKeepTheOldFile) {
     KelModel* m = sample(true);
+    // The device opens, but takes no bytes: the write is what fails.
     EXPECT_EXIT(kelWriteOBJ(m, "/dev/full", KEL_NONE), ExitedWithCode(1),
-                "^kelWriteOBJ\\(\\) failed: can't open file \"/dev/full\" to write.\n$");
+                "^kelWriteOBJ\\(\\) failed: can't write file \"/dev/full\".\n$");
     TempDir dir;
     std::string missing = dir.path("missing/model.obj");
     EXPECT_EXIT(kelWriteOBJ(m, missing.c_str(), KEL_NONE), ExitedWithCode(1),
