@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -47,12 +48,15 @@ TEST(KelHost, AFileRewrittenAndCutWhileItIsReadGivesAModelOrAnError) {
     TempDir dir;
     const std::string whole = gridObj(size_t(1) << 20);
     std::string path = dir.write("hot.obj", whole);
+    pid_t parent = getpid();
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         // An exporter that rewrites the file in place, cutting it short
-        // first, again and again.
-        for (size_t round = 0;; round++) {
+        // first, again and again, for as long as the test runs (also when
+        // it dies).
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        for (size_t round = 0; getppid() == parent; round++) {
             int fd = open(path.c_str(), O_WRONLY);
             if (fd < 0) _exit(1);
             if (ftruncate(fd, off_t(round % 3 == 0 ? 0 : whole.size() / (2 + round % 5))) != 0) _exit(1);
@@ -66,6 +70,7 @@ TEST(KelHost, AFileRewrittenAndCutWhileItIsReadGivesAModelOrAnError) {
             close(fd);
             usleep(200);
         }
+        _exit(0);
     }
     int models = 0, errors = 0;
     for (int i = 0; i < 300; i++) {
