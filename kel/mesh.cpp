@@ -42,7 +42,6 @@ unsigned triangleMaterial(const KelModel* model, const KelGroup* group, unsigned
 struct Key {
     unsigned v, n, t;
     unsigned next;
-    unsigned first;  // the corner (in drawing order) that first used it
 };
 
 // A fault found in a part, at corner `corner` in drawing order.
@@ -57,6 +56,7 @@ struct Fault {
 struct Part {
     unsigned lo, span;  // the positions lo to lo + span of this part; the last one's reaches every index
     Key* keys;          // owned: the part's keys in first-use order
+    unsigned* firsts;   // owned: the corner (in drawing order) that first used each key; null for one part alone
     unsigned numkeys, capacity;
     Fault fault;
 };
@@ -105,8 +105,11 @@ bool eachCorner(const Job& job, Part& part, Visit visit) {
 bool grow(Part& part) {
     unsigned capacity = part.capacity > UINT32_MAX / 2 ? UINT32_MAX : 2 * part.capacity;
     Key* keys = static_cast<Key*>(kelTryRealloc(part.keys, sizeof(Key) * size_t(capacity)));
-    if (!keys) return false;
-    part.keys = keys;
+    if (keys) part.keys = keys;
+    unsigned* firsts = part.firsts;
+    if (keys && firsts) firsts = static_cast<unsigned*>(kelTryRealloc(firsts, sizeof(unsigned) * size_t(capacity)));
+    if (firsts) part.firsts = firsts;
+    if (!keys || (part.firsts && !firsts)) return false;
     part.capacity = capacity;
     return true;
 }
@@ -143,7 +146,8 @@ inline bool lookupKey(const Job& job, Part& part, unsigned corner, const KelTria
             part.fault.code = KEL_ERROR_MEMORY;
             return false;
         }
-        part.keys[part.numkeys] = Key{v, n, tc, head[v], corner};
+        if (part.firsts) part.firsts[part.numkeys] = corner;
+        part.keys[part.numkeys] = Key{v, n, tc, head[v]};
         h = head[v] = ++part.numkeys;
     }
     *id = h - 1;
@@ -212,7 +216,7 @@ void rankKeys(Job& job, unsigned p) {
         const Part& other = job.parts[q];
         unsigned before = 0;
         for (unsigned j = 0; j < part.numkeys; j++) {
-            while (before < other.numkeys && other.keys[before].first < part.keys[j].first) before++;
+            while (before < other.numkeys && other.firsts[before] < part.firsts[j]) before++;
             part.keys[j].next += before;
         }
     }
@@ -236,7 +240,7 @@ void fillVertices(Job& job, unsigned p) {
     const float* normals = job.useFacets ? model->facetnorms : model->normals;
     for (unsigned j = 0; j < part.numkeys; j++) {
         const Key& key = part.keys[j];
-        size_t g = key.next;
+        size_t g = job.numparts > 1 ? key.next : j;
         memcpy(&mesh->positions[3 * g], &model->vertices[3 * size_t(key.v)], 3 * sizeof(float));
         if (mesh->normals) memcpy(&mesh->normals[3 * g], &normals[3 * size_t(key.n)], 3 * sizeof(float));
         if (mesh->texcoords) memcpy(&mesh->texcoords[2 * g], &model->texcoords[2 * size_t(key.t)], 2 * sizeof(float));
@@ -357,7 +361,7 @@ void freeJob(Job& job) {
     free(job.bases);
     free(job.head);
     if (job.parts)
-        for (unsigned p = 0; p < job.numparts; p++) free(job.parts[p].keys);
+        for (unsigned p = 0; p < job.numparts; p++) free(job.parts[p].keys), free(job.parts[p].firsts);
     free(job.parts);
 }
 
@@ -424,8 +428,9 @@ bool startJob(Job& job, unsigned threads, KelError* error) {
         part.span = p + 1 < threads ? unsigned(positions * (p + 1) / threads) - part.lo - 1 : UINT32_MAX - part.lo;
         part.capacity = unsigned(job.numcorners / threads / 5 + 16);
         part.keys = static_cast<Key*>(kelTryAlloc(part.capacity, sizeof(Key)));
+        if (threads > 1) part.firsts = static_cast<unsigned*>(kelTryAlloc(part.capacity, sizeof(unsigned)));
         part.fault = Fault();
-        if (!part.keys) {
+        if (!part.keys || (threads > 1 && !part.firsts)) {
             kelSetMemoryError(error, part.capacity, sizeof(Key));
             return false;
         }
@@ -558,9 +563,8 @@ KelMesh* kelMakeMeshThreads(const KelModel* model, unsigned mode, unsigned threa
     if (ok) {
         free(job.head);
         job.head = nullptr;
-        onThreads(job, rankKeys);
         // One part numbers its keys in first-use order already.
-        if (job.numparts > 1) onThreads(job, numberCorners);
+        if (job.numparts > 1) onThreads(job, rankKeys), onThreads(job, numberCorners);
         // From here on only the keys and the vertex tables are read.
         if (release) {
             for (KelGroup* g = release->groups; g; g = g->next) free(g->triangles), g->triangles = nullptr;
