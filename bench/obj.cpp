@@ -189,6 +189,20 @@ size_t readKelThreads(const char* path, unsigned threads) {
     return n;
 }
 size_t readKel(const char* path) { return readKelThreads(path, 0); }
+// From file to mesh (kelLoadMesh, default threads): vertex normals and
+// texture coordinates where the file has them.
+size_t readKelMesh(const char* path) {
+    bool full = strstr(path, "vtn") || strstr(path, "quads");
+    KelError error;
+    KelMesh* mesh = kelLoadMesh(path, nullptr, full ? KEL_SMOOTH | KEL_TEXTURE : KEL_NONE, &error);
+    if (!mesh) {
+        fprintf(stderr, "bench_obj: %s\n", error.message);
+        exit(1);
+    }
+    size_t n = mesh->numindices / 3;
+    kelDeleteMesh(mesh);
+    return n;
+}
 size_t readKel1(const char* path) { return readKelThreads(path, 1); }
 
 #if defined(ORVANDEL_HAVE_FAST_OBJ)
@@ -293,7 +307,8 @@ size_t readFscanf(const char* path) {
 
 using Reader = size_t (*)(const char*);
 const std::map<std::string, Reader> readers = {{"kel", readKel},           {"kel1", readKel1},
-                                               {"tinyobj", readTinyobj},   {"fscanf", readFscanf},
+                                               {"kelmesh", readKelMesh},   {"tinyobj", readTinyobj},
+                                               {"fscanf", readFscanf},
 #if defined(ORVANDEL_HAVE_FAST_OBJ)
                                                {"fast_obj", readFastObj},
 #endif

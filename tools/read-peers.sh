@@ -24,7 +24,9 @@ bench=$build/bench/bench_obj
 dir=$("$bench" --generate | tail -1)
 files="grid_vtn_v1.obj grid_v_v1.obj grid_quads_v1.obj grid_parts_v1.obj"
 # kel reader, peer reader: the kel reader names the thread count compared.
-pairings="kel1:fast_obj kel:fast_obj kel1:rapidobj1 kel:rapidobj kel1:tinyobj"
+# kelmesh is kel from file to mesh (kelLoadMesh), paired with fast_obj's read
+# alone.
+pairings="kel1:fast_obj kel:fast_obj kel1:rapidobj1 kel:rapidobj kel1:tinyobj kelmesh:fast_obj"
 
 # One process: "seconds peak_KiB", or nothing when the reader is not built in.
 run() {
@@ -41,6 +43,7 @@ label() {
     case $1 in
     kel1) echo "kel, 1 thread" ;;
     kel) echo "kel, default threads" ;;
+    kelmesh) echo "kel file to mesh" ;;
     rapidobj1) echo "rapidobj, 1 thread" ;;
     rapidobj) echo "rapidobj, default threads" ;;
     *) echo "$1" ;;
@@ -82,7 +85,7 @@ for file in $files; do
         cat "$tmp/$k.$p.kel" >>"$tmp/$k.all"
     done
     # kel's own rows: every run it made with that thread count.
-    for k in kel1 kel; do
+    for k in kel1 kel kelmesh; do
         us=$(cut -d' ' -f1 "$tmp/$k.all" | median)
         kib=$(cut -d' ' -f2 "$tmp/$k.all" | median)
         awk -v f="$file" -v mb="$mb" -v r="$(label $k)" -v us="$us" -v kib="$kib" \

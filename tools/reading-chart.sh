@@ -1,6 +1,6 @@
 #!/bin/bash
 # Draws reading throughput against the peers on the four generated files,
-# one bar per reader and thread count, with the machine and date of the run
+# one bar per reader and thread count (and one for kel from file to mesh), with the machine and date of the run
 # under it, from tools/read-peers.sh's table (run here, or read from TABLE
 # when given).
 # Usage: tools/reading-chart.sh [BUILD_DIR] [OUT.png] [TABLE]
@@ -17,7 +17,7 @@ else
     tools/read-peers.sh "$build" | tee "$tmp/table"
 fi
 # One row per file, one column per reader (MB/s); a missing peer gets "?".
-readers="kel, 1 thread|kel, default threads|fast_obj|rapidobj, 1 thread|rapidobj, default threads|tinyobj"
+readers="kel, 1 thread|kel, default threads|fast_obj|rapidobj, 1 thread|rapidobj, default threads|tinyobj|kel file to mesh"
 awk -F' *[|] *' -v readers="$readers" '
     /^[|] grid/ { rate[$2, $4] = $6; size[$2] = $3; if (!($2 in seen)) { seen[$2] = 1; order[++n] = $2 } }
     END {
@@ -60,6 +60,7 @@ plot "$tmp/data" using 2:xtic(1) title "kel, 1 thread" lc rgb "#1f5fa8", \
      "" using 4 title "fast\\\\_obj" lc rgb "#e69138", \
      "" using 5 title "rapidobj, 1 thread" lc rgb "#6aa84f", \
      "" using 6 title "rapidobj, default threads" lc rgb "#b6d7a8", \
-     "" using 7 title "tinyobjloader" lc rgb "#999999"
+     "" using 7 title "tinyobjloader" lc rgb "#999999", \
+     "" using 8 title "kel, file to mesh (default threads)" lc rgb "#0b3d6b"
 GNUPLOT
 echo "reading-chart: wrote $out"
