@@ -69,6 +69,8 @@ bool kelLookupMaterial(const KelModel* model, const char* name, unsigned* index)
 void kelMaterialNotFound(const KelWarnings* to, unsigned long line, const char* name);
 // Gives every field of *material its default (no name, no maps).
 void kelMaterialDefaults(KelMaterial* material);
+// Frees the strings a material owns (not the material itself).
+void kelFreeMaterialStrings(KelMaterial* material);
 // Frees a material table of `count` entries and the strings they own; a
 // null table is nothing to free.
 void kelFreeMaterials(KelMaterial* materials, unsigned count);
@@ -86,11 +88,13 @@ KelModel* kelLoadOBJChunks(const char* path, size_t chunk, const KelReadOptions*
 KelModel* kelLoadOBJFromMemoryChunks(const void* data, size_t size, const char* name, size_t chunk,
                                      const KelReadOptions* options, KelError* error);
 // Reads the library `name` (from options->library, else, when `onDisk`,
-// beside model->pathname) into the model's material table, replacing any
-// earlier table; strictly when options->strict. Returns KEL_OK, or
+// beside model->pathname unless it is an absolute path) into the model's
+// material table: in place of any earlier table, or with `append` after the
+// materials the model has (statements before the library's first newmtl
+// then change nothing); strictly when options->strict. Returns KEL_OK, or
 // KEL_ERROR_LIBRARY, _IO, _MEMORY, _ENCODING or _SYNTAX with `error` set
 // (its line is the caller's to fill); the model keeps its old table then.
 int kelLoadMTLChunks(KelModel* model, const char* name, size_t chunk, const KelReadOptions* options, bool onDisk,
-                     KelError* error);
+                     bool append, KelError* error);
 
 #endif  // KEL_KEL_INTERNAL_H

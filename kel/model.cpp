@@ -63,17 +63,19 @@ void kelMaterialDefaults(KelMaterial* material) {
     for (KelMap& m : material->maps) m = map;
 }
 
+void kelFreeMaterialStrings(KelMaterial* material) {
+    free(material->name);
+    free(material->diffuseMap);
+    free(material->bumpMap);
+    for (const KelMap& map : material->maps) {
+        free(map.name);
+        free(map.options);
+    }
+}
+
 void kelFreeMaterials(KelMaterial* materials, unsigned count) {
     if (!materials) return;
-    for (unsigned i = 0; i < count; i++) {
-        free(materials[i].name);
-        free(materials[i].diffuseMap);
-        free(materials[i].bumpMap);
-        for (const KelMap& map : materials[i].maps) {
-            free(map.name);
-            free(map.options);
-        }
-    }
+    for (unsigned i = 0; i < count; i++) kelFreeMaterialStrings(&materials[i]);
     free(materials);
 }
 
@@ -119,7 +121,7 @@ void kelDelete(KelModel* model) {
     free(model->smoothing);
     free(model->lines);
     free(model->points);
-    for (unsigned i = 0; i < model->numobjects; i++) free(model->objects[i].name);
+    for (unsigned i = 0; model->objects && i < model->numobjects; i++) free(model->objects[i].name);
     free(model->objects);
     kelFreeMaterials(model->materials, model->nummaterials);
     while (model->groups) {

@@ -180,26 +180,27 @@ static const Statement* findStatement(const char* p, const char* tokenEnd) {
     return nullptr;
 }
 
-// Second pass. Statements before the first newmtl change "default". False
-// when a name could not be copied.
-static bool fillMaterials(KelChunks* chunks, KelMaterial* materials, unsigned count) {
-    unsigned current = 0;
+// Second pass: each newmtl fills the next entry from `firstNew` on;
+// statements before the first one change *before. False when a name could
+// not be copied.
+static bool fillMaterials(KelChunks* chunks, KelMaterial* materials, unsigned count, unsigned firstNew,
+                          KelMaterial* before) {
+    KelMaterial* m = before;
+    unsigned next = firstNew;
     bool dissolveGiven = false;  // the current material has a "d", which wins over "Tr"
     while (kelNextChunk(chunks)) {
         const char* end = chunks->data + chunks->split;
         for (const char* p = kelSkipSpace(chunks->data + chunks->start, end); p < end; p = kelSkipSpace(p, end)) {
             const char* tokenEnd = kelTokenEnd(p, end);
-            KelMaterial* m = &materials[current];
             if (kelIsWord(p, tokenEnd, "newmtl")) {
                 // The table has room for every newmtl the first pass counted;
                 // the file may have changed since.
-                if (current + 1 < count) current++;
+                if (next < count) m = &materials[next++];
                 dissolveGiven = false;
                 const char* wordEnd;
                 const char* word = kelLineWord(tokenEnd, end, &wordEnd);
-                free(materials[current].name);
-                materials[current].name = kelTryCopyName(word, size_t(wordEnd - word));
-                if (!materials[current].name) return false;
+                free(m->name);
+                if (!(m->name = kelTryCopyName(word, size_t(wordEnd - word)))) return false;
                 p = kelSkipLine(wordEnd, end);
             } else if (kelIsWord(p, tokenEnd, "Ns")) {
                 // The file's exponent runs from 0 to 1000, GL's from 0 to 128. A
@@ -264,8 +265,8 @@ static int openLibrary(const char* path, const char* name, size_t chunk, const K
 // The library is read in chunks like an OBJ file; one that fits a chunk, as
 // libraries do, is read from the disk once.
 int kelLoadMTLChunks(KelModel* model, const char* name, size_t chunk, const KelReadOptions* options, bool onDisk,
-                     KelError* error) {
-    char* path = kelBesidePath(model->pathname, name);
+                     bool append, KelError* error) {
+    char* path = name[0] == '/' ? kelTryCopyName(name, strlen(name)) : kelBesidePath(model->pathname, name);
     if (!path) {
         kelSetMemoryError(error, strlen(model->pathname) + strlen(name) + 1, 1);
         return KEL_ERROR_MEMORY;
@@ -273,23 +274,34 @@ int kelLoadMTLChunks(KelModel* model, const char* name, size_t chunk, const KelR
     KelChunks chunks;
     int status = openLibrary(path, name, chunk, options, onDisk, &chunks);
     KelMaterial* materials = nullptr;
+    // Appended, the model's materials stay first (moved into the new table)
+    // and the library's statements before its first newmtl change nothing.
+    const unsigned kept = append && model->materials ? model->nummaterials : 0;
     unsigned count = 0;
+    KelMaterial scratch;
+    kelMaterialDefaults(&scratch);
     if (status == KEL_OK) {
         if (options && options->strict && !kelobj::strictCheckLibrary(&chunks, path, error)) {
             status = KEL_ERROR_SYNTAX;
         } else {
-            count = countMaterials(&chunks);
+            count = countMaterials(&chunks) + (kept ? kept - 1 : 0);
             if (!chunks.error && !(materials = newMaterials(count))) status = KEL_ERROR_MEMORY;
             if (materials) {
+                if (kept) free(materials[0].name), memcpy(materials, model->materials, kept * sizeof(KelMaterial));
                 kelRewindChunks(&chunks);
-                if (!fillMaterials(&chunks, materials, count)) status = KEL_ERROR_MEMORY;
+                if (!fillMaterials(&chunks, materials, count, kept ? kept : 1, kept ? &scratch : &materials[0]))
+                    status = KEL_ERROR_MEMORY;
             }
         }
         if (chunks.error) status = chunks.error;
         kelCloseChunks(&chunks);
     }
+    kelFreeMaterialStrings(&scratch);
     switch (status) {
-    case KEL_OK: replaceMaterials(model, materials, count); break;
+    case KEL_OK:
+        if (kept) free(model->materials), model->materials = nullptr, model->nummaterials = 0;  // moved
+        replaceMaterials(model, materials, count);
+        break;
     case KEL_ERROR_MEMORY: kelSetMemoryError(error, count, sizeof(KelMaterial)); break;
     case KEL_ERROR_ENCODING:
         kelSetError(error, status, 0, "kelReadMTL() failed: \"%s\" is UTF-16 text; kel reads ASCII or UTF-8.", path);
@@ -305,14 +317,18 @@ int kelLoadMTLChunks(KelModel* model, const char* name, size_t chunk, const KelR
                           path);
         break;
     }
-    if (status != KEL_OK) kelFreeMaterials(materials, count);
+    if (status != KEL_OK && materials) {
+        // The model's own materials, moved in, stay the model's.
+        for (unsigned i = kept; i < count; i++) kelFreeMaterialStrings(&materials[i]);
+        free(materials);
+    }
     free(path);
     return status;
 }
 
 void kelReadMTL(KelModel* model, const char* name) {
     KelError error = {};
-    if (kelLoadMTLChunks(model, name, kelChunkSize, nullptr, true, &error) != KEL_OK) {
+    if (kelLoadMTLChunks(model, name, kelChunkSize, nullptr, true, false, &error) != KEL_OK) {
         kelPrintError(stderr, &error);
         exit(1);
     }

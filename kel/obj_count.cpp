@@ -20,6 +20,7 @@ struct CountReader {
     Range* range;
     KelModel* local;                                 // the range's model: its groups, and its triangle count
     unsigned numvertices, numnormals, numtexcoords;  // entries counted in the range
+    unsigned numobjects, numlines, numpoints;        // ... objects, line segments and points
     KelGroup* group;                 // current group (of `local`); null for the one in force at the start
     GroupSpan* span;                 // current group's span in the chunk
     unsigned long long errorOffset;  // where an unknown statement stands
@@ -78,6 +79,35 @@ const char* countGroup(CountReader& r, const char* tokenEnd) {
     return next;
 }
 
+// "o", "s", "l" and "p": objects, line segments and points are counted;
+// the chunk keeps the smoothing group its last "s" gives, which is the one
+// in force where the next chunk starts.
+const char* countOther(CountReader& r, const char* p, const char* tokenEnd) {
+    const char* next;
+    if (isKeyword(p, tokenEnd, 'o')) {
+        r.numobjects++;
+        return kelSkipLine(tokenEnd, r.end);
+    }
+    if (isKeyword(p, tokenEnd, 's')) {
+        Plan* plan = &r.range->plan;
+        ChunkPlan* chunk = &plan->chunks[plan->numchunks - 1];
+        chunk->lastSmoothing = smoothingGroup(tokenEnd, r.end, &next);
+        chunk->smoothingSet = true;
+        if (chunk->lastSmoothing) plan->smoothing = true;
+        return next;
+    }
+    if (isKeyword(p, tokenEnd, 'l') || isKeyword(p, tokenEnd, 'p')) {
+        unsigned references = 0;
+        next = lineReferences(tokenEnd, r.end, [&](const Reference&) { references++; });
+        if (*p == 'p')
+            r.numpoints += references;
+        else if (references >= 2)
+            r.numlines += references - 1;
+        return next;
+    }
+    return kelSkipLine(tokenEnd, r.end);  // '#' comments and everything unsupported
+}
+
 // "mtllib": the library is noted, to be read once the pass is over.
 void noteLibrary(CountReader& r, const char* name, size_t length, const char* at) {
     Range* range = r.range;
@@ -97,20 +127,21 @@ void noteLastMaterial(CountReader& r, const char* name, size_t length) {
     chunk->lastMaterial = copy;
 }
 
-// "mtllib" and "usemtl": the first word after the keyword names the library
-// or material. Other statements that start with 'm' or 'u' are skipped.
+// "mtllib": every word after the keyword names a library; "usemtl": the
+// first word names the material. Other statements that start with 'm' or
+// 'u' are skipped.
 const char* countMaterialStatement(CountReader& r, const char* p, const char* tokenEnd) {
     bool library = kelIsWord(p, tokenEnd, "mtllib");
     bool use = kelIsWord(p, tokenEnd, "usemtl");
     const char* wordEnd = tokenEnd;
     const char* word = tokenEnd;
-    if (library || use) word = kelLineWord(tokenEnd, r.end, &wordEnd);
-    if (word != wordEnd) {
-        if (library)
-            noteLibrary(r, word, size_t(wordEnd - word), p);
-        else
-            noteLastMaterial(r, word, size_t(wordEnd - word));
+    while (library && r.error->code == KEL_OK) {
+        word = kelLineWord(wordEnd, r.end, &wordEnd);
+        if (word == wordEnd) break;
+        noteLibrary(r, word, size_t(wordEnd - word), p);
     }
+    if (use) word = kelLineWord(tokenEnd, r.end, &wordEnd);
+    if (use && word != wordEnd) noteLastMaterial(r, word, size_t(wordEnd - word));
     return kelSkipLine(wordEnd, r.end);
 }
 
@@ -205,8 +236,9 @@ const char* countCommonLines(CountReader& r, const char* p) {
 }
 #endif
 
-// The statements of one chunk. Only "mtllib" and "usemtl" are matched
-// whole; the others by their first letter ("v" by its first two). A
+// The statements of one chunk. "mtllib", "usemtl", "o", "s", "l" and "p"
+// are matched whole; the others by their first letter ("v" by its first
+// two). A
 // statement that ends the read returns `end`.
 void countStatements(CountReader& r) {
     const char* end = r.end;
@@ -223,7 +255,7 @@ void countStatements(CountReader& r) {
         case 'g': p = countGroup(r, tokenEnd); break;
         case 'm':
         case 'u': p = countMaterialStatement(r, p, tokenEnd); break;
-        default: p = kelSkipLine(tokenEnd, end); break;  // '#' comments and everything unsupported
+        default: p = countOther(r, p, tokenEnd); break;
         }
         p = kelSkipSpace(p, end);
     }
@@ -237,6 +269,7 @@ bool planChunk(CountReader& r) {
     if (!chunk) return false;
     chunk->vertices = r.numvertices, chunk->normals = r.numnormals, chunk->texcoords = r.numtexcoords;
     chunk->triangles = r.local->numtriangles;
+    chunk->objects = r.numobjects, chunk->lines = r.numlines, chunk->points = r.numpoints;
     KelNameSlot* slot = r.group ? kelNameSlot(&r.range->groups, r.group->name) : nullptr;
     r.span = spanInChunk(plan, plan->numchunks - 1, slot, r.error);
     return r.span != nullptr;
@@ -277,6 +310,7 @@ void countRange(const ReadSetup& setup, Progress* progress, Range* range, bool r
     r.local->numvertices = r.numvertices;
     r.local->numnormals = r.numnormals;
     r.local->numtexcoords = r.numtexcoords;
+    range->numobjects = r.numobjects, range->numlines = r.numlines, range->numpoints = r.numpoints;
     kelCloseChunks(&r.chunks);
 }
 

@@ -1,7 +1,8 @@
 // The OBJ reader's filling stage: the statements of a chunk read into the
 // tables, vertices with their numbers and colours, faces as fans of
-// triangles into the current group's span, groups made current and given
-// the current material, and usemtl looked up. The second pass fills each
+// triangles into the current group's span (each with the current material
+// and smoothing group), lines, points and objects, groups made current and
+// given the current material, and usemtl looked up. The second pass fills each
 // planned chunk into the room its plan gives it; the one pass fills the
 // input in file order into tables that grow (TableRoom).
 #include <cassert>
@@ -72,10 +73,13 @@ __attribute__((always_inline)) inline void storeTriangle(FillReader& r, FaceForm
         span = r.span;
     }
     assert(r.triangle < r.triangleRoom && span->filled < span->count);
-    KelTriangle* t = &r.model->triangles[r.triangle];
+    KelModel* m = r.model;
+    KelTriangle* t = &m->triangles[r.triangle];
     t->vindices[0] = a.v, t->vindices[1] = b.v, t->vindices[2] = c.v;
     if (form & FORM_VT) t->tindices[0] = a.t, t->tindices[1] = b.t, t->tindices[2] = c.t;
     if (form & FORM_VN) t->nindices[0] = a.n, t->nindices[1] = b.n, t->nindices[2] = c.n;
+    if (m->trimaterials) m->trimaterials[r.triangle] = r.material;
+    if (m->smoothing) m->smoothing[r.triangle] = r.smoothing;
     span->group->triangles[span->first + span->filled++] = r.triangle++;
 }
 
@@ -110,6 +114,77 @@ const char* fillFace(FillReader& r, const char* p) {
         }
         p = parseReference(p, end, &ref, &ignored, &digits);
     }
+}
+
+// --- Lines, points, objects and smoothing groups --------------------------------------
+
+// Stores a segment from `from` to `to`, or (`line` false) the point `to`.
+// Past the room only when the file changed since it was counted: then it
+// is dropped (the chunk's check reports it). False when out of memory.
+bool storeLineEntry(FillReader& r, bool line, unsigned from, unsigned to) {
+    unsigned* count = line ? &r.numlines : &r.numpoints;
+    if (*count == (line ? r.lineRoom : r.pointRoom)) {
+        if (r.room != ROOM_GROWING) return true;
+        if (!growList(&r, count)) return false;
+    }
+    if (line)
+        r.model->lines[2 * size_t(*count)] = from, r.model->lines[2 * size_t(*count) + 1] = to;
+    else
+        r.model->points[*count] = to;
+    ++*count;
+    return true;
+}
+
+// "l" and "p": each reference's vertex index, checked like a face's; "l a b
+// c" gives the segments a-b and b-c, "p a b" the points a and b.
+const char* fillLineOrPoints(FillReader& r, bool line, const char* tokenEnd) {
+    KelModel* m = r.model;
+    if (r.room == ROOM_GROWING) m->numvertices = r.numvertices;  // indices are checked against those read so far
+    unsigned previous = 0;
+    bool first = true, stored = true;
+    const char* next = lineReferences(tokenEnd, r.end, [&](const Reference& ref) {
+        unsigned v = resolve(r, ref, 0, r.numvertices, m->numvertices);
+        if (stored && (!line || !first)) stored = storeLineEntry(r, line, previous, v);
+        previous = v;
+        first = false;
+    });
+    return stored ? next : r.end;
+}
+
+// "o": an object starts at the next triangle.
+const char* fillObject(FillReader& r, const char* tokenEnd) {
+    const char* nameEnd;
+    const char* next;
+    const char* name = objectName(tokenEnd, r.end, &nameEnd, &next);
+    if (r.numobjects == r.objectRoom && r.room == ROOM_GROWING && !growList(&r, &r.numobjects)) return r.end;
+    if (r.numobjects == r.objectRoom) return next;  // the file changed since it was counted
+    KelObject* object = &r.model->objects[r.numobjects];
+    if (!(object->name = kelTryCopyName(name, size_t(nameEnd - name))))
+        return kelSetMemoryError(r.error, size_t(nameEnd - name) + 1, 1), r.end;
+    object->first = r.triangle;
+    object->count = 0;
+    r.numobjects++;
+    if (r.room == ROOM_GROWING) r.model->numobjects = r.numobjects;  // so kelDelete frees the names on failure
+    return next;
+}
+
+// "s": the smoothing group of the triangles that follow. One pass makes the
+// table at the first group other than 0.
+const char* fillSmoothing(FillReader& r, const char* tokenEnd) {
+    const char* next;
+    r.smoothing = smoothingGroup(tokenEnd, r.end, &next);
+    if (r.smoothing && !r.model->smoothing && r.room == ROOM_GROWING && !addTriangleTable(&r, &r.model->smoothing))
+        return r.end;
+    return next;
+}
+
+// Statements that start with another letter: "o", "s", "l" and "p"; the
+// rest ('#' comments and everything unsupported) are skipped.
+const char* fillOther(FillReader& r, const char* p, const char* tokenEnd) {
+    if (isKeyword(p, tokenEnd, 'l') || isKeyword(p, tokenEnd, 'p')) return fillLineOrPoints(r, *p == 'l', tokenEnd);
+    if (isKeyword(p, tokenEnd, 'o')) return fillObject(r, tokenEnd);
+    if (isKeyword(p, tokenEnd, 's')) return fillSmoothing(r, tokenEnd);
+    return kelSkipLine(tokenEnd, r.end);
 }
 
 // --- Vertices ---------------------------------------------------------------------
@@ -234,7 +309,10 @@ bool readLibraryNow(FillReader& r, char* name, const char* at) {
     LibraryNote note = {name, r.chunks->offset + size_t(at - r.chunks->data)};
     KelError missing;
     switch (readLibrary(*one->setup, r.model, r.materials, note, &missing, r.error)) {
-    case LIBRARY_READ: return true;
+    case LIBRARY_READ:
+        // The model has materials from here on: its triangles have theirs,
+        // 0 for those before (no usemtl came before).
+        return r.model->trimaterials || addTriangleTable(&r, &r.model->trimaterials);
     case LIBRARY_MISSING: return needTwoPasses(&r, LIBRARY_MISSING_OK), false;
     case LIBRARY_FAILED: return false;
     }
@@ -244,32 +322,31 @@ bool readLibraryNow(FillReader& r, char* name, const char* at) {
 // "usemtl": the material named becomes current and the current group's.
 void useMaterial(FillReader& r, const char* name) {
     if (r.onePass) r.onePass->usedMaterial = true;
-    r.material = 0;
-    if (!r.materials->libraryMissing && !lookupMaterial(*r.materials, name, &r.material))
-        r.current->unknownMaterial = true;
+    if (!lookupMaterial(*r.materials, name, &r.material)) {
+        r.material = 0;
+        if (!r.materials->libraryMissing) r.current->unknownMaterial = true;
+    }
     if (r.span) r.span->material = r.material, r.span->assigned = true;
 }
 
-// "usemtl", and in one pass "mtllib": the first word after the keyword
-// names the material or library. Other statements that start with 'm' or
-// 'u' are skipped (the second pass skips "mtllib": the first read it).
+// "usemtl": the first word after the keyword names the material; in one
+// pass "mtllib": every word names a library. Other statements that start
+// with 'm' or 'u' are skipped (the second pass skips "mtllib": the first
+// read it).
 const char* fillMaterialStatement(FillReader& r, const char* p, const char* tokenEnd) {
     bool library = r.room == ROOM_GROWING && kelIsWord(p, tokenEnd, "mtllib");
     bool use = kelIsWord(p, tokenEnd, "usemtl");
     const char* wordEnd = tokenEnd;
-    const char* word = tokenEnd;
-    if (library || use) word = kelLineWord(tokenEnd, r.end, &wordEnd);
-    bool goOn = true;
-    if (word != wordEnd) {
+    for (bool goOn = library || use; goOn;) {
+        const char* word = kelLineWord(wordEnd, r.end, &wordEnd);
+        if (word == wordEnd) break;
         NameCopy copy(r.error, word, wordEnd);
-        if (!copy.text)
-            goOn = false;
-        else if (library)
-            goOn = readLibraryNow(r, copy.text, p);
-        else
-            useMaterial(r, copy.text);
+        if (!copy.text) return r.end;
+        if (library && !readLibraryNow(r, copy.text, p)) return r.end;
+        if (use) useMaterial(r, copy.text);
+        goOn = library;
     }
-    return goOn ? kelSkipLine(wordEnd, r.end) : r.end;
+    return kelSkipLine(wordEnd, r.end);
 }
 
 }  // namespace
@@ -290,7 +367,7 @@ void fillStatements(FillReader* reader) {
         case 'g': p = fillGroup(r, tokenEnd); break;
         case 'm':
         case 'u': p = fillMaterialStatement(r, p, tokenEnd); break;
-        default: p = kelSkipLine(tokenEnd, end); break;  // '#' comments and everything unsupported
+        default: p = fillOther(r, p, tokenEnd); break;
         }
         p = kelSkipSpace(p, end);
     }

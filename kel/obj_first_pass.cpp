@@ -48,7 +48,7 @@ bool splitInput(const ReadSetup& setup, size_t pieces, Ranges* ranges, KelError*
 // Appends the range's chunks and spans to `plan`: counts made absolute,
 // groups made the model's (`groups`), the group in force at the range's
 // start (`carried`) put in, and a group's spans within one chunk made one.
-bool appendPlan(Plan* plan, KelNameIndex* groups, Range& range, KelGroup* carried, const unsigned base[4],
+bool appendPlan(Plan* plan, KelNameIndex* groups, Range& range, KelGroup* carried, const unsigned base[7],
                 KelError* error) {
     for (size_t i = 0; i < range.plan.numchunks; i++) {
         ChunkPlan& from = range.plan.chunks[i];
@@ -59,6 +59,8 @@ bool appendPlan(Plan* plan, KelNameIndex* groups, Range& range, KelGroup* carrie
         if (!c) return false;
         c->vertices = from.vertices + base[0], c->normals = from.normals + base[1];
         c->texcoords = from.texcoords + base[2], c->triangles = from.triangles + base[3];
+        c->objects = from.objects + base[4], c->lines = from.lines + base[5], c->points = from.points + base[6];
+        c->lastSmoothing = from.lastSmoothing, c->smoothingSet = from.smoothingSet;
         c->lastMaterial = from.lastMaterial;
         from.lastMaterial = nullptr;  // now the plan's
         const GroupSpan* spans = range.plan.spans + from.firstSpan;
@@ -80,7 +82,7 @@ bool mergeRanges(const ReadSetup& setup, Ranges& ranges, KelModel* model, Plan* 
     KelNameSlot* first = findOrAddGroup(model, groups, "default", error);
     if (!first) return false;
     KelGroup* carried = first->group;
-    unsigned base[4] = {0, 0, 0, 0};
+    unsigned base[7] = {0, 0, 0, 0, 0, 0, 0};  // vertices, normals, texcoords, triangles, objects, lines, points
     for (size_t i = 0; i < ranges.count; i++) {
         Range& range = ranges.items[i];
         assert(i == 0 || ranges.items[i - 1].end == range.begin);
@@ -102,21 +104,26 @@ bool mergeRanges(const ReadSetup& setup, Ranges& ranges, KelModel* model, Plan* 
         if (range.last) carried = kelNameSlot(groups, range.last->name)->group;
         base[0] += range.local->numvertices, base[1] += range.local->numnormals;
         base[2] += range.local->numtexcoords, base[3] += range.local->numtriangles;
+        base[4] += range.numobjects, base[5] += range.numlines, base[6] += range.numpoints;
+        plan->smoothing = plan->smoothing || range.plan.smoothing;
     }
     model->numvertices = base[0], model->numnormals = base[1], model->numtexcoords = base[2];
     model->numtriangles = base[3];
+    model->numobjects = base[4], model->numlines = base[5], model->numpoints = base[6];
     return true;
 }
 
-// Gives each chunk the material in force where it starts: that of the last
-// usemtl before it.
+// Gives each chunk the material and smoothing group in force where it
+// starts: those of the last usemtl and "s" before it.
 void planChunkMaterials(Plan* plan, const MaterialIndex& materials) {
-    unsigned material = 0;
+    unsigned material = 0, smoothing = 0;
     for (size_t i = 0; i < plan->numchunks; i++) {
         ChunkPlan& c = plan->chunks[i];
         c.material = material;
+        c.smoothing = smoothing;
+        if (c.smoothingSet) smoothing = c.lastSmoothing;
         if (!c.lastMaterial) continue;
-        if (materials.libraryMissing || !lookupMaterial(materials, c.lastMaterial, &material)) material = 0;
+        if (!lookupMaterial(materials, c.lastMaterial, &material)) material = 0;
     }
 }
 

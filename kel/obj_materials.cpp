@@ -32,13 +32,13 @@ bool lookupMaterial(const MaterialIndex& materials, const char* name, unsigned* 
 
 LibraryRead readLibrary(const ReadSetup& setup, KelModel* model, MaterialIndex* materials, const LibraryNote& note,
                         KelError* missing, KelError* error) {
-    free(model->mtllibname);
-    if (!(model->mtllibname = kelTryCopyName(note.name, strlen(note.name))))
+    // The first library named names the model's; each adds its materials
+    // after those read before it.
+    if (!model->mtllibname && !(model->mtllibname = kelTryCopyName(note.name, strlen(note.name))))
         return kelSetMemoryError(error, strlen(note.name) + 1, 1), LIBRARY_FAILED;
     KelError libraryError = {};
     int status =
-        kelLoadMTLChunks(model, model->mtllibname, setup.chunk, setup.options, setup.librariesOnDisk, &libraryError);
-    materials->libraryMissing = false;
+        kelLoadMTLChunks(model, note.name, setup.chunk, setup.options, setup.librariesOnDisk, true, &libraryError);
     if (status == KEL_OK) return indexMaterials(materials, model, error) ? LIBRARY_READ : LIBRARY_FAILED;
     libraryError.line = status == KEL_ERROR_MEMORY ? 0 : kelLineAt(setup.input, note.offset);
     // An optional library that is missing or cannot be read, whatever the
@@ -54,9 +54,14 @@ LibraryRead readLibrary(const ReadSetup& setup, KelModel* model, MaterialIndex* 
 
 bool useDefaultMaterial(const ReadSetup& setup, KelModel* model, MaterialIndex* materials, const KelError& missing,
                         KelError* error) {
-    kelWarn(&setup.warnings, missing.line, "kelReadOBJ() warning: %s; every material is \"default\".", missing.message);
+    if (model->materials)
+        kelWarn(&setup.warnings, missing.line, "kelReadOBJ() warning: %s; its materials are \"default\".",
+                missing.message);
+    else
+        kelWarn(&setup.warnings, missing.line, "kelReadOBJ() warning: %s; every material is \"default\".",
+                missing.message);
     materials->libraryMissing = true;
-    if (kelDefaultMaterials(model)) return indexMaterials(materials, model, error);
+    if (model->materials || kelDefaultMaterials(model)) return indexMaterials(materials, model, error);
     return kelSetMemoryError(error, 1, sizeof(KelMaterial)), false;
 }
 

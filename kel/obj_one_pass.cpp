@@ -65,6 +65,7 @@ OnePassEnd readInOnePass(const ReadSetup& setup, Progress* progress, KelModel* m
     assert(end != ONE_PASS_GIVEN_UP || one.reason != NO_REASON);
     if (end != ONE_PASS_READ) return end;
     if (!cutGrownTables(&r)) return ONE_PASS_FAILED;
+    finishTables(model);
     finishMaterials(setup, plan, materials);
     return reportProgress(progress, progress->total) ? ONE_PASS_READ : ONE_PASS_FAILED;
 }

@@ -153,10 +153,14 @@ struct ChunkPlan {
     unsigned long long offset;  // the chunk is the input's bytes [offset, offset + size)
     size_t size;
     unsigned vertices, normals, texcoords, triangles;  // entries before the chunk
-    size_t firstSpan, numSpans;  // its groups' spans; the first is the group in force where it starts
-    char* lastMaterial;          // owned: the name its last usemtl gives, or null
-    unsigned material;           // the material in force where it starts (set after the first pass)
-    bool unknownMaterial;        // the fill met a usemtl naming no material
+    size_t firstSpan, numSpans;       // its groups' spans; the first is the group in force where it starts
+    char* lastMaterial;               // owned: the name its last usemtl gives, or null
+    unsigned material;                // the material in force where it starts (set after the first pass)
+    bool unknownMaterial;             // the fill met a usemtl naming no material
+    unsigned objects, lines, points;  // entries before the chunk (lines: segments)
+    unsigned smoothing;               // the smoothing group in force where it starts (set after the first pass)
+    unsigned lastSmoothing;           // the group its last "s" gives, when `smoothingSet`
+    bool smoothingSet;
 };
 
 // The chunks and group spans of a read, in file order; frees them itself.
@@ -165,6 +169,7 @@ struct Plan {
     size_t numchunks = 0, chunksCapacity = 0;
     GroupSpan* spans = nullptr;
     size_t numspans = 0, spansCapacity = 0;
+    bool smoothing = false;  // some "s" names a group other than 0
 
     Plan() = default;
     ~Plan() { clear(); }
@@ -226,7 +231,7 @@ bool makeGroupLists(KelModel* model, Plan* plan, KelError* error);
 // The model's material table by name.
 struct MaterialIndex {
     OwnedNameIndex byName;
-    bool libraryMissing = false;  // an optional library could not be opened: every usemtl gives "default"
+    bool libraryMissing = false;  // an optional library could not be opened: unknown names give "default" silently
 };
 // kelLookupMaterial through `materials`.
 bool lookupMaterial(const MaterialIndex& materials, const char* name, unsigned* index);
@@ -242,13 +247,15 @@ enum LibraryRead {
     LIBRARY_MISSING,  // optional, and not there: `missing` holds the warning's cause
     LIBRARY_FAILED,   // the read ends with the error set
 };
-// Reads the library a note names into the model (its mtllibname too) and
-// indexes its materials.
+// Reads the library a note names into the model, its materials after those
+// already read (the first library named is the model's mtllibname), and
+// indexes the materials: a name defined twice stands for its first.
 LibraryRead readLibrary(const ReadSetup& setup, KelModel* model, MaterialIndex* materials, const LibraryNote& note,
                         KelError* missing, KelError* error);
 // After LIBRARY_MISSING: sends the warning where setup.warnings says (with
-// the mtllib line) and leaves the model the "default" material alone.
-// False, with the error set, when out of memory.
+// the mtllib line); a model without materials gets the "default" material
+// alone, and from then on a usemtl that names no material gives "default"
+// without a message. False, with the error set, when out of memory.
 bool useDefaultMaterial(const ReadSetup& setup, KelModel* model, MaterialIndex* materials, const KelError& missing,
                         KelError* error);
 
@@ -271,10 +278,11 @@ struct Range {
     Plan plan;
     LibraryNote* libraries;  // owned
     size_t numlibraries, librariesCapacity;
-    KelNameIndex groups;             // `local`'s groups
-    KelGroup* last;                  // the group in force at its end (a group of `local`), or null
-    KelError error;                  // its first error
-    unsigned long long errorOffset;  // where that error stands
+    KelNameIndex groups;                       // `local`'s groups
+    KelGroup* last;                            // the group in force at its end (a group of `local`), or null
+    KelError error;                            // its first error
+    unsigned long long errorOffset;            // where that error stands
+    unsigned numobjects, numlines, numpoints;  // counted in the range (lines: segments)
 
     Range()
         : begin(0),
@@ -286,7 +294,10 @@ struct Range {
           groups{},
           last(nullptr),
           error{},
-          errorOffset(0) {}
+          errorOffset(0),
+          numobjects(0),
+          numlines(0),
+          numpoints(0) {}
     ~Range();
     Range(const Range&) = delete;
     Range& operator=(const Range&) = delete;
@@ -352,11 +363,15 @@ struct FillReader {
     unsigned numvertices, numnormals, numtexcoords;
     unsigned vertexRoom, normalRoom, texcoordRoom;
     unsigned triangle, triangleRoom;  // the next triangle slot, and the end of the room
-    GroupSpan* span;                  // current group's span; null for one the first pass did not see
-    unsigned material;                // current material
-    int indexDigits;                  // digits of the last index read, 1 to 7: the next is likely as long
-    ChunkGroups* chunkGroups;         // second pass: the chunk's spans
-    OnePass* onePass;                 // one pass: what it keeps
+    unsigned numobjects, objectRoom;  // objects, line segments and points: as the entries above
+    unsigned numlines, lineRoom;
+    unsigned numpoints, pointRoom;
+    unsigned smoothing;        // current smoothing group
+    GroupSpan* span;           // current group's span; null for one the first pass did not see
+    unsigned material;         // current material
+    int indexDigits;           // digits of the last index read, 1 to 7: the next is likely as long
+    ChunkGroups* chunkGroups;  // second pass: the chunk's spans
+    OnePass* onePass;          // one pass: what it keeps
 };
 
 // Fills the statements of the chunk [r->begin, r->end).
@@ -369,9 +384,10 @@ inline void needTwoPasses(FillReader* r, TwoPassReason reason) {
 
 // --- Table sizes (obj_tables.cpp) -------------------------------------------------
 
-// Every table made at the size the first pass counted, zero-filled. False,
-// with the error set, when out of memory.
-bool allocateCountedTables(KelModel* model, KelError* error);
+// Every table made at the size the first pass counted, zero-filled: the
+// triangles' materials when the model has materials, their smoothing groups
+// when `smoothing`. False, with the error set, when out of memory.
+bool allocateCountedTables(KelModel* model, bool smoothing, KelError* error);
 // One pass: every table made with room for more than input of `bytes`
 // usually holds. False, with the error set, when out of memory.
 bool reserveGrowingTables(FillReader* r, unsigned long long bytes);
@@ -379,12 +395,24 @@ bool reserveGrowingTables(FillReader* r, unsigned long long bytes);
 // `width` floats), and in the colours with the vertices. False, with the
 // error set, when out of memory.
 bool growEntries(FillReader* r, const unsigned* read, int width);
-// One pass: more room in the triangle table or the current group's list,
-// whichever is full. False, with the error set, when out of memory.
+// One pass: more room in the triangle table (and the triangles' materials
+// and smoothing groups) or the current group's list, whichever is full.
+// False, with the error set, when out of memory.
 bool growTriangles(FillReader* r);
+// One pass: a per-triangle table (trimaterials, smoothing) made for the
+// triangle table's room, zero-filled. False, with the error set, when out of
+// memory.
+bool addTriangleTable(FillReader* r, unsigned** table);
+// One pass: more room for objects, line segments or points, whichever
+// `count` (&r->numobjects, &r->numlines or &r->numpoints) counts. False,
+// with the error set, when out of memory.
+bool growList(FillReader* r, const unsigned* count);
 // One pass: each table cut to what was filled, as two passes make it.
 // False, with the error set, when out of memory.
 bool cutGrownTables(FillReader* r);
+// The end of either road: each object's triangle count, and the smoothing
+// table dropped when no triangle has a group other than 0.
+void finishTables(KelModel* model);
 
 // --- The passes ----------------------------------------------------------------------
 

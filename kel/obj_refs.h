@@ -114,6 +114,51 @@ __attribute__((always_inline)) inline const char* parseReference(const char* p, 
     return q;
 }
 
+// The references of an "l" or "p" statement: the tokens on the rest of its
+// line, up to the first that does not start with a number, each handed to
+// `each` parsed. Unlike a face's, they end with their line. Returns the
+// start of the next line.
+template <typename Each>
+inline const char* lineReferences(const char* p, const char* end, Each each) {
+    int digits = 1;
+    for (;;) {
+        while (p < end && *p != '\n' && kelIsSpace(*p)) p++;
+        if (!startsIndex(p, end)) break;
+        Reference ref;
+        FaceForm form;
+        p = parseReference(p, end, &ref, &form, &digits);
+        each(ref);
+    }
+    return kelSkipLine(p, end);
+}
+
+// The group an "s" statement names after its keyword: "off" and 0 are none
+// (0), as is a word that is no number; a number past the largest count
+// stays at it. *next becomes the start of the next line.
+inline unsigned smoothingGroup(const char* p, const char* end, const char** next) {
+    const char* wordEnd;
+    const char* word = kelLineWord(p, end, &wordEnd);
+    *next = kelSkipLine(wordEnd, end);
+    long long value;
+    if (parseIndex(word, wordEnd, &value) != wordEnd || value < 0) return 0;
+    return value > 0xFFFFFFFFll ? 0xFFFFFFFFu : unsigned(value);
+}
+
+// The name an "o" statement gives: the rest of its line after the blanks
+// that follow the keyword, without trailing blanks. Returns its start and
+// stores its end and the start of the next line.
+inline const char* objectName(const char* p, const char* end, const char** nameEnd, const char** next) {
+    const char* lineEnd = kelLineEnd(p, end);
+    *next = kelSkipLine(lineEnd, end);
+    while (p < lineEnd && kelIsSpace(*p)) p++;
+    while (lineEnd > p && kelIsSpace(lineEnd[-1])) lineEnd--;
+    *nameEnd = lineEnd;
+    return p;
+}
+
+// Whether the token [p, tokenEnd) is the one-letter keyword `c`.
+inline bool isKeyword(const char* p, const char* tokenEnd, char c) { return tokenEnd == p + 1 && *p == c; }
+
 // A face corner's table indices: vertex, texture coordinate and normal.
 // Corners travel by value, so they stay in registers: copying arrays in
 // memory made each 8-byte load wait on the two 4-byte stores before it.

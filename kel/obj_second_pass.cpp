@@ -54,14 +54,20 @@ void fillChunk(FillReader& r, size_t index) {
     r.numnormals = c->normals, r.normalRoom = next ? next->normals : m->numnormals;
     r.numtexcoords = c->texcoords, r.texcoordRoom = next ? next->texcoords : m->numtexcoords;
     r.triangle = c->triangles, r.triangleRoom = next ? next->triangles : m->numtriangles;
+    r.numobjects = c->objects, r.objectRoom = next ? next->objects : m->numobjects;
+    r.numlines = c->lines, r.lineRoom = next ? next->lines : m->numlines;
+    r.numpoints = c->points, r.pointRoom = next ? next->points : m->numpoints;
     assert(r.numvertices <= r.vertexRoom && r.numnormals <= r.normalRoom && r.numtexcoords <= r.texcoordRoom &&
-           r.triangle <= r.triangleRoom);
+           r.triangle <= r.triangleRoom && r.numobjects <= r.objectRoom && r.numlines <= r.lineRoom &&
+           r.numpoints <= r.pointRoom);
     r.material = c->material;
+    r.smoothing = c->smoothing;
     r.span = &plan->spans[c->firstSpan];
     startChunkGroups(r.chunkGroups, plan, c);
     fillStatements(&r);
     bool complete = r.numvertices == r.vertexRoom && r.numnormals == r.normalRoom && r.numtexcoords == r.texcoordRoom &&
-                    r.triangle == r.triangleRoom;
+                    r.triangle == r.triangleRoom && r.numobjects == r.objectRoom && r.numlines == r.lineRoom &&
+                    r.numpoints == r.pointRoom;
     for (size_t i = 0; i < c->numSpans; i++)
         complete = complete && plan->spans[c->firstSpan + i].filled == plan->spans[c->firstSpan + i].count;
     if (!complete)
@@ -107,7 +113,7 @@ void fillChunks(const ReadSetup& setup, Progress* progress, FillShared* shared, 
 
 bool secondPass(const ReadSetup& setup, Progress* progress, KelModel* model, Plan* plan, MaterialIndex* materials,
                 KelError* error) {
-    if (!allocateCountedTables(model, error)) return false;
+    if (!allocateCountedTables(model, plan->smoothing, error)) return false;
     FillShared shared;
     size_t chunks = plan->numchunks;
     unsigned threads = threadCount(setup.options, setup.input->total, chunks);
@@ -129,6 +135,7 @@ bool secondPass(const ReadSetup& setup, Progress* progress, KelModel* model, Pla
     model->colors = colors.colors;
     if (shared.firstError != SIZE_MAX) *error = shared.error;
     if (error->code != KEL_OK || progress->cancelled) return false;
+    finishTables(model);
     finishMaterials(setup, *plan, *materials);
     return reportProgress(progress, progress->total);
 }

@@ -9,11 +9,13 @@
 
 namespace kelobj {
 
-bool allocateCountedTables(KelModel* model, KelError* error) {
+bool allocateCountedTables(KelModel* model, bool smoothing, KelError* error) {
     // Every table zero-filled: numbers that fail to parse and index kinds a
     // face does not carry read as 0. The vertex and triangle tables are
-    // always made; the others only when the file has entries for them.
+    // always made, the triangles' materials whenever the model has
+    // materials; the others only when the file has entries for them.
     KelModel* m = model;
+    size_t perTriangle = m->numtriangles ? m->numtriangles : 1;
     struct {
         void** table;
         size_t count, size;
@@ -23,6 +25,11 @@ bool allocateCountedTables(KelModel* model, KelError* error) {
         {reinterpret_cast<void**>(&m->normals), m->numnormals ? 3 * (size_t(m->numnormals) + 1) : 0, sizeof(float)},
         {reinterpret_cast<void**>(&m->texcoords), m->numtexcoords ? 2 * (size_t(m->numtexcoords) + 1) : 0,
          sizeof(float)},
+        {reinterpret_cast<void**>(&m->trimaterials), m->materials ? perTriangle : 0, sizeof(unsigned)},
+        {reinterpret_cast<void**>(&m->smoothing), smoothing ? perTriangle : 0, sizeof(unsigned)},
+        {reinterpret_cast<void**>(&m->objects), m->numobjects, sizeof(KelObject)},
+        {reinterpret_cast<void**>(&m->lines), 2 * size_t(m->numlines), sizeof(unsigned)},
+        {reinterpret_cast<void**>(&m->points), m->numpoints, sizeof(unsigned)},
     };
     for (size_t i = 0; i < sizeof tables / sizeof tables[0]; i++) {
         if (i >= 2 && tables[i].count == 0) continue;
@@ -82,10 +89,37 @@ bool growTriangles(FillReader* r) {
                         1024))
             return false;
         memset(m->triangles + before, 0, (r->triangleRoom - before) * sizeof(KelTriangle));
+        // Every triangle stored writes its material and smoothing group.
+        for (unsigned** table : {&m->trimaterials, &m->smoothing}) {
+            if (!*table) continue;
+            void* grown = kelTryRealloc(*table, size_t(r->triangleRoom) * sizeof(unsigned));
+            if (!grown) return kelSetMemoryError(r->error, r->triangleRoom, sizeof(unsigned)), false;
+            *table = static_cast<unsigned*>(grown);
+        }
     }
     GroupSpan* span = r->span;
     return span->filled < span->count || doubleRoom(r->error, reinterpret_cast<void**>(&span->group->triangles),
                                                     &span->count, sizeof(unsigned), false, 8);
+}
+
+bool addTriangleTable(FillReader* r, unsigned** table) {
+    assert(r->room == ROOM_GROWING && !*table);
+    size_t count = r->triangleRoom ? r->triangleRoom : 1;
+    if (!(*table = static_cast<unsigned*>(kelTryAlloc(count, sizeof(unsigned)))))
+        return kelSetMemoryError(r->error, count, sizeof(unsigned)), false;
+    return true;
+}
+
+bool growList(FillReader* r, const unsigned* count) {
+    assert(r->room == ROOM_GROWING);
+    KelModel* m = r->model;
+    if (count == &r->numobjects)
+        return doubleRoom(r->error, reinterpret_cast<void**>(&m->objects), &r->objectRoom, sizeof(KelObject), false,
+                          16);
+    if (count == &r->numlines)
+        return doubleRoom(r->error, reinterpret_cast<void**>(&m->lines), &r->lineRoom, 2 * sizeof(unsigned), false,
+                          256);
+    return doubleRoom(r->error, reinterpret_cast<void**>(&m->points), &r->pointRoom, sizeof(unsigned), false, 256);
 }
 
 // `*block` cut to `bytes` (a cut that fails keeps the larger block).
@@ -107,6 +141,17 @@ bool cutGrownTables(FillReader* r) {
     if (!m->numtexcoords) free(m->texcoords), m->texcoords = nullptr;
     if (m->normals) shrinkBlock(&m->normals, 3 * (size_t(m->numnormals) + 1) * sizeof(float));
     if (m->texcoords) shrinkBlock(&m->texcoords, 2 * (size_t(m->numtexcoords) + 1) * sizeof(float));
+    size_t perTriangle = (m->numtriangles ? m->numtriangles : 1) * sizeof(unsigned);
+    if (m->trimaterials) shrinkBlock(&m->trimaterials, perTriangle);
+    if (m->smoothing) shrinkBlock(&m->smoothing, perTriangle);
+    // Objects, lines and points are kept only when the file has them.
+    m->numobjects = r->numobjects, m->numlines = r->numlines, m->numpoints = r->numpoints;
+    if (!m->numobjects) free(m->objects), m->objects = nullptr;
+    if (!m->numlines) free(m->lines), m->lines = nullptr;
+    if (!m->numpoints) free(m->points), m->points = nullptr;
+    if (m->objects) shrinkBlock(&m->objects, m->numobjects * sizeof(KelObject));
+    if (m->lines) shrinkBlock(&m->lines, 2 * size_t(m->numlines) * sizeof(unsigned));
+    if (m->points) shrinkBlock(&m->points, m->numpoints * sizeof(unsigned));
     for (size_t i = 0; i < r->plan->numspans; i++) {
         GroupSpan& span = r->plan->spans[i];
         span.group->numtriangles = span.filled;
@@ -147,6 +192,17 @@ bool reserveGrowingTables(FillReader* r, unsigned long long bytes) {
         *t.room = unsigned(entries);
     }
     return true;
+}
+
+void finishTables(KelModel* model) {
+    KelObject* objects = model->objects;
+    for (unsigned i = 0; i < model->numobjects; i++)
+        objects[i].count = (i + 1 < model->numobjects ? objects[i + 1].first : model->numtriangles) - objects[i].first;
+    if (model->smoothing) {
+        unsigned t = 0;
+        while (t < model->numtriangles && model->smoothing[t] == 0) t++;
+        if (t == model->numtriangles) free(model->smoothing), model->smoothing = nullptr;
+    }
 }
 
 }  // namespace kelobj

@@ -167,6 +167,9 @@ void putFacesByGroup(Faces& f) {
             if (model->numobjects) putObjectsAt(f, t);
             putTriangle(f, t, model->trimaterials ? model->trimaterials[t] : group->material);
         }
+        // The reader gives a group the material of the last usemtl read in
+        // it: after triangles of other materials, its own again.
+        if ((f.mode & KEL_MATERIAL) && f.material != group->material) putMaterial(f, group->material);
         if (f.out->progress) f.out->progress->done += group->numtriangles;
         kelPut(f.out, "\n");
     }

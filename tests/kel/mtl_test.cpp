@@ -247,16 +247,48 @@ TEST_F(MtlTest, EveryMapKeywordFillsItsKind) {
     }
 }
 
-TEST_F(MtlTest, TheLibraryIsLookedForBesideTheObjFile) {
+TEST_F(MtlTest, EveryLibraryNamedAddsItsMaterials) {
     for (const char* sub : {"sub", "sub/mats"}) ASSERT_EQ(mkdir(dir.path(sub).c_str(), 0700), 0);
-    dir.write("sub/mats/a.mtl", "newmtl first\nmap_Kd a.png\nbump b.png\n");  // freed when replaced
-    dir.write("sub/b.mtl", "newmtl second\nnewmtl third\n");
-    std::string obj = dir.write("sub/m.obj", "mtllib mats/a.mtl\nmtllib b.mtl first.mtl\n");
-    model = kelReadOBJ(obj.c_str());
-    // A later library replaces the earlier one; the first word names it.
-    EXPECT_STREQ(model->mtllibname, "b.mtl");
-    ASSERT_EQ(model->nummaterials, 3u);
-    EXPECT_STREQ(model->materials[2].name, "third");
+    dir.write("sub/mats/a.mtl", "Kd 0 0 1\nnewmtl first\nmap_Kd a.png\nbump b.png\nnewmtl shared\nNs 0\n");
+    dir.write("sub/b.mtl", "Kd 1 0 0\nnewmtl second\nnewmtl shared\nNs 1000\n");
+    dir.write("abs.mtl", "newmtl third\nnewmtl first\nKd 0 1 0\n");
+    // Libraries beside the OBJ file (a name with slashes below it), several
+    // on one line and in several statements, and one by absolute path; each
+    // adds its materials after those before it. The first name is the
+    // model's library, a name defined twice is found at its first
+    // definition, and only the first library's statements before its first
+    // newmtl change "default".
+    std::string obj = dir.write("sub/m.obj",
+                                "mtllib mats/a.mtl  b.mtl\nv 0 0 0\nf 1 1 1\nusemtl shared\n"
+                                "mtllib " +
+                                    dir.path("abs.mtl") + "\nusemtl first\nf 1 1 1\n");
+    for (unsigned threads : {1u, 2u}) {
+        KelReadOptions options = {};
+        options.threads = threads;
+        KelError error;
+        model = kelLoadOBJ(obj.c_str(), &options, &error);
+        ASSERT_NE(model, nullptr) << error.message;
+        EXPECT_STREQ(model->mtllibname, "mats/a.mtl");
+        ASSERT_EQ(model->nummaterials, 7u);
+        const char* names[] = {"default", "first", "shared", "second", "shared", "third", "first"};
+        for (unsigned i = 0; i < 7; i++) EXPECT_STREQ(model->materials[i].name, names[i]) << i;
+        EXPECT_EQ(std::vector<float>(model->materials[0].diffuse, model->materials[0].diffuse + 3),
+                  std::vector<float>({0, 0, 1}));
+        EXPECT_STREQ(model->materials[1].bumpMap, "b.png");
+        EXPECT_EQ(kelFindMaterial(model, "shared"), 2u);
+        EXPECT_EQ(kelFindMaterial(model, "third"), 5u);
+        // Per triangle: the usemtl before it, the first definition of a name.
+        ASSERT_NE(model->trimaterials, nullptr);
+        EXPECT_EQ(model->trimaterials[0], 0u);
+        EXPECT_EQ(model->trimaterials[1], 1u);
+        kelDelete(model), model = nullptr;
+    }
+    // One of them missing ends the read, naming it.
+    dir.write("sub/n.obj", "mtllib b.mtl missing.mtl\n");
+    KelError error;
+    EXPECT_EQ(kelLoadOBJ(dir.path("sub/n.obj").c_str(), nullptr, &error), nullptr);
+    EXPECT_EQ(error.code, KEL_ERROR_LIBRARY);
+    EXPECT_NE(std::string(error.message).find("sub/missing.mtl"), std::string::npos) << error.message;
 }
 
 }  // namespace

@@ -257,7 +257,7 @@ TEST(KelWriteOBJ, PerTriangleMaterialsObjectsSmoothingLinesAndPoints) {
     m->points = indices({3, 1});
     const std::string tail = "o Empty\nl 1 2 3\nl 1 3 2\np 3 1\n";
     EXPECT_EQ(head +
-                  "g body\nusemtl red\no Cube\ns 1\nf 1 2 3\nusemtl default\nf 1 3 2\n\n"
+                  "g body\nusemtl red\no Cube\ns 1\nf 1 2 3\nusemtl default\nf 1 3 2\nusemtl red\n\n"
                   "g default\nusemtl default\no Rest of it\ns off\nf 2 3 1\n\n" +
                   tail,
               write(m, KEL_MATERIAL).obj);
