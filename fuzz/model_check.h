@@ -24,6 +24,19 @@ inline void checkModel(const KelModel* m) {
             if (t.vindices[k] < 1 || t.vindices[k] > m->numvertices) __builtin_trap();
             if (t.nindices[k] > m->numnormals || t.tindices[k] > m->numtexcoords) __builtin_trap();
         }
+    // Per-triangle tables, lines, points and objects stay within their tables.
+    for (unsigned i = 0; m->trimaterials && i < m->numtriangles; i++)
+        if (m->trimaterials[i] >= m->nummaterials) __builtin_trap();
+    if (!m->materials != !m->trimaterials) __builtin_trap();
+    for (unsigned i = 0; i < 2 * m->numlines; i++)
+        if (m->lines[i] < 1 || m->lines[i] > m->numvertices) __builtin_trap();
+    for (unsigned i = 0; i < m->numpoints; i++)
+        if (m->points[i] < 1 || m->points[i] > m->numvertices) __builtin_trap();
+    for (unsigned i = 0, next = 0; i < m->numobjects; i++) {
+        const KelObject& o = m->objects[i];
+        if (!o.name || o.first != next || o.first + o.count > m->numtriangles) __builtin_trap();
+        next = o.first + o.count;
+    }
     for (unsigned i = 0; i < m->nummaterials; i++) {
         if (!m->materials[i].name) __builtin_trap();
         // A map's name is never empty and never ends in a blank.
@@ -62,6 +75,19 @@ inline bool sameModel(const KelModel* a, const KelModel* b) {
     for (const KelGroup *g = a->groups, *h = b->groups; g; g = g->next, h = h->next)
         if (!sameText(g->name, h->name) || g->numtriangles != h->numtriangles || g->material != h->material ||
             !sameBytes(g->triangles, h->triangles, g->numtriangles * sizeof(unsigned)))
+            return false;
+    size_t perTriangle = a->numtriangles * sizeof(unsigned);
+    if ((a->trimaterials == nullptr) != (b->trimaterials == nullptr) ||
+        (a->smoothing == nullptr) != (b->smoothing == nullptr) || a->numlines != b->numlines ||
+        a->numpoints != b->numpoints || a->numobjects != b->numobjects ||
+        (a->trimaterials && !sameBytes(a->trimaterials, b->trimaterials, perTriangle)) ||
+        (a->smoothing && !sameBytes(a->smoothing, b->smoothing, perTriangle)) ||
+        !sameBytes(a->lines, b->lines, 2 * size_t(a->numlines) * sizeof(unsigned)) ||
+        !sameBytes(a->points, b->points, a->numpoints * sizeof(unsigned)))
+        return false;
+    for (unsigned i = 0; i < a->numobjects; i++)
+        if (!sameText(a->objects[i].name, b->objects[i].name) || a->objects[i].first != b->objects[i].first ||
+            a->objects[i].count != b->objects[i].count)
             return false;
     for (unsigned i = 0; i < a->nummaterials; i++) {
         const KelMaterial &m = a->materials[i], &n = b->materials[i];

@@ -2,8 +2,8 @@
 // on. Every chunk size, down to one byte, must give the model that a read in
 // one go gives: faces and numbers (a vertex colour among them) across line
 // ends at a boundary, long comments, "\r\n" line ends, lines that begin with
-// "inf" or "nan", map names with blanks, and faces longer than any small
-// chunk, on one line or many.
+// "inf" or "nan", map names with blanks, faces longer than any small chunk,
+// on one line or many, and objects, smoothing groups, lines and points.
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -27,14 +27,16 @@ namespace {
 std::string awkwardObj() {
     std::string obj =
         "v 1 2\ninf\nv 1 2\n\n  nan\nv .5 1\n.5\nv 1 0.5\n  -2.25 0.25 0.5 1\r\nvt 0.5\n+.5\nvn 0 0 1\r\n";
-    obj += "mtllib m.mtl\r\ng  first\r\nusemtl red\nf -1/-1/-1 -2/-1/-1\n-3/-1/-1\n\n   -4/-1/-1 -1/-1/-1\r\n";
-    obj += "f -4//-1\r\n-3//-1 -2//-1\ng second\nusemtl blue\r\nf 1 2\n3\n";
+    obj += "mtllib m.mtl\r\ng  first\r\nusemtl red\no  Cube  \r\ns 2\n";
+    obj += "f -1/-1/-1 -2/-1/-1\n-3/-1/-1\n\n   -4/-1/-1 -1/-1/-1\r\n";
+    obj += "f -4//-1\r\n-3//-1 -2//-1\ns off\nl 1 2 3\r\nl -1 -2\np 4 3 2 1\n";
+    obj += "g second\nusemtl blue\r\nf 1 2\n3\n";
     obj += "# " + std::string(300, 'c') + "\n#" + std::string(5000, '#') + "\ng  first\nf";
     for (int i = 0; i < 400; i++) obj += (i % 10 ? " " : "\n") + std::to_string(i % 4 + 1);  // on 40 lines
     obj += "\nf";  // one line of 40 references, longer than 64 bytes
     for (int i = 0; i < 40; i++) obj += " " + std::to_string(i % 4 + 1) + "/1";
     obj += "\nf 1 2\t3\n\n 4\n";  // a tab, then the face goes on after a blank line
-    obj += "g last\r\nf 1 2 3";   // no line end at the end of the file
+    obj += "g last\r\no\nl 1\ns 3\nf 1 2 3";  // no line end at the end of the file
     return obj;
 }
 
@@ -76,6 +78,24 @@ TEST(KelChunks, EveryChunkSizeGivesTheModelOfOneRead) {
     EXPECT_STREQ(whole->materials[1].diffuseMap, "red  wood.png");
     EXPECT_EQ(whole->materials[2].dissolve, 0.5f);
     EXPECT_STREQ(whole->materials[2].bumpMap, "blue.png");
+    // Objects, smoothing groups, lines (relative indices too) and points,
+    // and a material per triangle.
+    ASSERT_EQ(whole->numobjects, 2u);
+    EXPECT_STREQ(whole->objects[0].name, "Cube");
+    EXPECT_EQ(whole->objects[0].first, 0u);
+    EXPECT_EQ(whole->objects[0].count, 443u);
+    EXPECT_STREQ(whole->objects[1].name, "");
+    EXPECT_EQ(whole->objects[1].count, 1u);
+    ASSERT_NE(whole->smoothing, nullptr);
+    EXPECT_EQ(std::vector<unsigned>(whole->smoothing, whole->smoothing + 6), (std::vector<unsigned>{2, 2, 2, 2, 0, 0}));
+    EXPECT_EQ(whole->smoothing[443], 3u);
+    ASSERT_EQ(whole->numlines, 3u);
+    EXPECT_EQ(std::vector<unsigned>(whole->lines, whole->lines + 6), (std::vector<unsigned>{1, 2, 2, 3, 4, 3}));
+    ASSERT_EQ(whole->numpoints, 4u);
+    EXPECT_EQ(std::vector<unsigned>(whole->points, whole->points + 4), (std::vector<unsigned>{4, 3, 2, 1}));
+    ASSERT_NE(whole->trimaterials, nullptr);
+    EXPECT_EQ(std::vector<unsigned>(whole->trimaterials, whole->trimaterials + 6),
+              (std::vector<unsigned>{1, 1, 1, 1, 2, 2}));
     // Files are read where they lie, with the padding after a chunk over
     // the next one's bytes, or (copyInput) through the buffer: the same
     // again with a comment that makes the file end (in a number, with no

@@ -49,6 +49,10 @@ TEST(KelLoad, FailuresCarryTheirCodeLineAndMessage) {
          "vertex index 123456789012345678901234"},
         {std::string(kTriangle) + "vt 0 0\nf 1/1 2/2 3/1\n", KEL_ERROR_INDEX, 5, "texture coordinate index 2"},
         {std::string(kTriangle) + "vn 0 0 1\nf 1//1 2//1 3//-2\n", KEL_ERROR_INDEX, 5, "normal index -2"},
+        // Lines and points check their indices as faces do.
+        {std::string(kTriangle) + "l 1 4\n", KEL_ERROR_INDEX, 4, "vertex index 4"},
+        {std::string(kTriangle) + "l 1 2\np 3 -4\n", KEL_ERROR_INDEX, 5, "vertex index -4"},
+        {std::string(kTriangle) + "p 1\nl 2 0 1\n", KEL_ERROR_INDEX, 5, "vertex index 0"},
         {std::string(kTriangle) + "vt 0 0\nvn 0 0 1\nf 1/1/1 2/1/1\n3/1/0\n", KEL_ERROR_INDEX, 7, "normal index 0"},
         // Hundreds of lines of 16 bytes: a line end in the same column of every 16.
         {std::string(kTriangle) + repeated("# 3456789abcdef\n", 400) + "f 1 2 4\n", KEL_ERROR_INDEX, 404,

@@ -1,5 +1,6 @@
 // The OBJ reader on small files: face forms and fans, groups, materials of
-// groups, statement boundaries, numbers, and the files it refuses.
+// groups and triangles, objects, smoothing groups, lines and points,
+// statement boundaries, numbers, and the files it refuses.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -181,6 +182,61 @@ TEST_F(ObjTest, UseMaterialGivesItsMaterialToTheWholeCurrentGroup) {
         const KelGroup* group = kelFindGroup(model, name);
         ASSERT_NE(group, nullptr) << name;
         EXPECT_EQ(group->material, material) << name;
+    }
+    // Each triangle keeps the material in force where it stands.
+    ASSERT_NE(model->trimaterials, nullptr);
+    EXPECT_EQ(std::vector<unsigned>(model->trimaterials, model->trimaterials + 3), (std::vector<unsigned>{0, 1, 1}));
+}
+
+TEST_F(ObjTest, ObjectsSmoothingGroupsLinesAndPoints) {
+    const struct {
+        const char* text;  // after five vertices
+        std::vector<std::string> objects;
+        std::vector<unsigned> firsts, counts;
+        std::vector<unsigned> smoothing;  // empty: no table
+        std::vector<unsigned> lines, points;
+    } cases[] = {
+        {"o  My Cube \t\nf 1 2 3\nobject x\no\nf 1 2 3\nf 2 3 4\no last\n",
+         {"My Cube", "", "last"},
+         {0, 1, 3},
+         {1, 2, 0},
+         {},
+         {},
+         {}},
+        {"s 1\nf 1 2 3\ns off\nf 1 2 3\ns 0\nf 1 2 3\ns 2\nf 1 2 3\ns\nf 1 2 3\nsmooth 5\nf 1 2 3\n"
+         "s x\nf 1 2 3\ns 3 4\ng other\nf 1 2 3\n",
+         {},
+         {},
+         {},
+         {1, 0, 0, 2, 0, 0, 0, 3},  // "smooth" is no "s"; a group goes on across "g"
+         {},
+         {}},
+        {"s off\nf 1 2 3\n", {}, {}, {}, {}, {}, {}},  // no group other than 0: no table
+        {"f 1 2 3\ns 1\n", {}, {}, {}, {}, {}, {}},    // nor for one no triangle follows
+        {"l 1 2 3\nl 1\nl 5/1 2/1\nl 3 x 1\nl\t4  -1\nlod 1 2\n4 5\np 1 2 3\np -1\npoints 1\np\n",
+         {},
+         {},
+         {},
+         {},
+         {1, 2, 2, 3, 5, 2, 4, 5},  // a line ends with its line, and at a word that is no index
+         {1, 2, 3, 5}},
+    };
+    for (const auto& c : cases) {
+        read(std::string(kQuad) + "vt 0 0\n" + c.text);
+        ASSERT_EQ(model->numobjects, c.objects.size()) << c.text;
+        for (unsigned i = 0; i < model->numobjects; i++) {
+            EXPECT_EQ(model->objects[i].name, c.objects[i]) << c.text;
+            EXPECT_EQ(model->objects[i].first, c.firsts[i]) << c.text;
+            EXPECT_EQ(model->objects[i].count, c.counts[i]) << c.text;
+        }
+        if (c.smoothing.empty())
+            EXPECT_EQ(model->smoothing, nullptr) << c.text;
+        else
+            EXPECT_EQ(std::vector<unsigned>(model->smoothing, model->smoothing + model->numtriangles), c.smoothing);
+        EXPECT_EQ(std::vector<unsigned>(model->lines, model->lines + 2 * model->numlines), c.lines) << c.text;
+        EXPECT_EQ(std::vector<unsigned>(model->points, model->points + model->numpoints), c.points) << c.text;
+        EXPECT_EQ(model->trimaterials, nullptr);  // no materials
+        kelDelete(model), model = nullptr;
     }
 }
 

@@ -249,7 +249,13 @@ TEST(KelRoundTrip, OwnModels) {
                                   "mtllib own.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\n"
                                   "usemtl shiny\ng a\nf 1 2 3\ng b\nusemtl default\nf 1 2 3\ng a\nf 2 3 4\n"
                                   "g c\nusemtl shiny\ng b\n");
-    for (const std::string& path : {full, bare, empty, painted, mixed}) roundTrip(path);
+    // As exporters write them: objects without groups, materials and
+    // smoothing groups switched between faces, lines and points.
+    std::string exported = dir.write("exported.obj",
+                                     "mtllib own.mtl\no Cube\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv 0.1 0.2 0.3\n"
+                                     "usemtl shiny\ns 1\nf 1 2 3\nusemtl default\nf 1 3 4\ns off\nf 2 3 4\n"
+                                     "o Wires\nl 1 2 3 1\nl 5 4\np 5 1\no Empty\ng parts\ns 7\nf 4 5 1\n");
+    for (const std::string& path : {full, bare, empty, painted, mixed, exported}) roundTrip(path);
 }
 
 TEST(KelRoundTrip, EveryAcceptedTestModel) {

@@ -145,14 +145,18 @@ TEST_F(KelTool, InfoShowsVertexColoursOpacityAndMaps) {
               "newmtl plain\nd 1\n"
               "newmtl pbr\nKe 1 0.5 0\nNi 1.5\nillum 2\nPr 0.25\nPm 1\nPs 0.5\nPc 0.125\nPcr 0.0625\n"
               "map_bump -imfchan l b.png\nnorm -o 0.5 n.png\nrefl -type sphere r.png\nmap_Pr -clamp on r.tga\n");
-    dir.write("paint.obj", "mtllib paint.mtl\nv 0 0 0 1 0 0\nv 1 0 0\nv 0 1 0 0 0 1\nf 1 2 3\n");
+    dir.write("paint.obj",
+              "mtllib paint.mtl\no Body\nv 0 0 0 1 0 0\nv 1 0 0\nv 0 1 0 0 0 1\ns 1\nf 1 2 3\ns 2\nf 1 2 3\ns off\n"
+              "f 3 2 1\no Wire\nl 1 2 3\np 1\n");
     const std::string models = "/usr/share/assimp/models/OBJ/";
     const struct {
         std::string file;
         std::vector<std::string> lines;  // whole lines the output must hold
     } cases[] = {
         {"paint.obj",
-         {"  vertex colors     yes",
+         {"  vertex colors     yes", "  line segments     2", "  points            1",
+          "  smoothing groups  2 (1 triangle in none)", "objects: 2", "  \"Body\"  3 triangles from 0",
+          "  \"Wire\"  0 triangles from 3",
           "  \"glass\"  diffuse 0.8 0.8 0.8, ambient 0.2 0.2 0.2, specular 0 0 0, shininess 65, dissolve 0.25, "
           "diffuse map \"my glass.png\" (-s 2 2 1 -clamp on)",
           "  \"rough\"  diffuse 0.8 0.8 0.8, ambient 0.2 0.2 0.2, specular 0 0 0, shininess 65, dissolve 0.5, "
