@@ -35,7 +35,7 @@ std::string awkwardObj() {
     for (int i = 0; i < 400; i++) obj += (i % 10 ? " " : "\n") + std::to_string(i % 4 + 1);  // on 40 lines
     obj += "\nf";  // one line of 40 references, longer than 64 bytes
     for (int i = 0; i < 40; i++) obj += " " + std::to_string(i % 4 + 1) + "/1";
-    obj += "\nf 1 2\t3\n\n 4\n";  // a tab, then the face goes on after a blank line
+    obj += "\nf 1 2\t3\n\n 4\n";              // a tab, then the face goes on after a blank line
     obj += "g last\r\no\nl 1\ns 3\nf 1 2 3";  // no line end at the end of the file
     return obj;
 }
