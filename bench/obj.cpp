@@ -10,7 +10,9 @@
 // triangles. Each benchmark reports MB/s of
 // file read; the counter peak_MiB is the high-water resident memory of a
 // fresh process that reads the file once with that reader (this program run
-// again with --peak), less that of a process that only starts.
+// again with --peak), less that of a process that only starts. kel reads
+// through its buffer, as by default; "kelmap" and "kelmap1" name kel
+// mapping the file (mapInput) for --once and --paired.
 //
 // --once READER FILE reads FILE once and prints its triangle count and peak
 // resident memory in KiB: the unit of tools/read-peers.sh's whole-process
@@ -169,10 +171,12 @@ void generate(Kind kind, int side = kGrid) {
 
 // --- The readers, each returning its triangle count -------------------------------
 
-// kel with `threads` reading threads, 0 for its default (every core).
-KelModel* loadKel(const char* path, unsigned threads) {
+// kel with `threads` reading threads, 0 for its default (every core),
+// reading the file through its buffer (the default) or mapping it.
+KelModel* loadKel(const char* path, unsigned threads, bool map = false) {
     KelReadOptions options = {};
     options.threads = threads;
+    options.mapInput = map;
     KelError error;
     KelModel* model = kelLoadOBJ(path, &options, &error);
     if (!model) {
@@ -182,13 +186,13 @@ KelModel* loadKel(const char* path, unsigned threads) {
     return model;
 }
 
-size_t readKelThreads(const char* path, unsigned threads) {
-    KelModel* m = loadKel(path, threads);
+size_t readKelThreads(const char* path, unsigned threads, bool map) {
+    KelModel* m = loadKel(path, threads, map);
     size_t n = m->numtriangles;
     kelDelete(m);
     return n;
 }
-size_t readKel(const char* path) { return readKelThreads(path, 0); }
+size_t readKel(const char* path) { return readKelThreads(path, 0, false); }
 // From file to mesh (kelLoadMesh, default threads): vertex normals and
 // texture coordinates where the file has them.
 size_t readKelMesh(const char* path) {
@@ -203,7 +207,9 @@ size_t readKelMesh(const char* path) {
     kelDeleteMesh(mesh);
     return n;
 }
-size_t readKel1(const char* path) { return readKelThreads(path, 1); }
+size_t readKel1(const char* path) { return readKelThreads(path, 1, false); }
+size_t readKelMapped(const char* path) { return readKelThreads(path, 0, true); }
+size_t readKelMapped1(const char* path) { return readKelThreads(path, 1, true); }
 
 #if defined(ORVANDEL_HAVE_FAST_OBJ)
 // fast_obj keeps polygons whole: a face of n corners counts n - 2 triangles.
@@ -306,16 +312,17 @@ size_t readFscanf(const char* path) {
 }
 
 using Reader = size_t (*)(const char*);
-const std::map<std::string, Reader> readers = {{"kel", readKel},           {"kel1", readKel1},
-                                               {"kelmesh", readKelMesh},   {"tinyobj", readTinyobj},
-                                               {"fscanf", readFscanf},
+const std::map<std::string, Reader> readers = {
+    {"kel", readKel},           {"kel1", readKel1},           {"kelmesh", readKelMesh},
+    {"kelmap", readKelMapped},  {"kelmap1", readKelMapped1},  {"tinyobj", readTinyobj},
+    {"fscanf", readFscanf},
 #if defined(ORVANDEL_HAVE_FAST_OBJ)
-                                               {"fast_obj", readFastObj},
+    {"fast_obj", readFastObj},
 #endif
 #if defined(ORVANDEL_HAVE_RAPIDOBJ)
-                                               {"rapidobj", readRapidobj}, {"rapidobj1", readRapidobj1},
+    {"rapidobj", readRapidobj}, {"rapidobj1", readRapidobj1},
 #endif
-                                               {"none", nullptr}};
+    {"none", nullptr}};
 
 // High-water resident memory, in KiB, of this program run again with
 // --peak READER FILE.
