@@ -17,8 +17,9 @@
 //   a KelError; kelReadOBJ, kelReadMTL and kelWriteOBJ are their short forms
 //   for programs that may end on a bad file: the message on stderr (stdout
 //   for an unknown statement) and exit status 1. Mode warnings and lookup
-//   failures go to stdout and the call goes on. A null model or missing
-//   table is a programming error caught by an assertion.
+//   failures go to stdout, or to the options' warning callback when a load
+//   or save has one, and the call goes on. A null model or missing table is
+//   a programming error caught by an assertion.
 // - Threads: loads and saves keep no shared state, so several may run at
 //   once on different models; a model must not be changed while another
 //   call reads it.
@@ -254,7 +255,7 @@ typedef struct KelReadOptions {
     // nonzero return cancels the load with KEL_ERROR_CANCELLED, and it is
     // not called again. May be null.
     int (*progress)(void* user, unsigned long long done, unsigned long long total);
-    void* user;  // handed to progress and library
+    void* user;  // handed to progress, library and warning
     // Where material libraries come from; null to read them from the disk,
     // beside the OBJ file (or beside `name` for a load from memory). Called
     // with the library's name as the mtllib statement writes it; returns its
