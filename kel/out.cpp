@@ -238,6 +238,24 @@ const char kPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
+// The decimal digits of `whole`, two at a time from the right; one digit,
+// as most numbers of a model have before the point, at once.
+char* putWhole(char* p, uint32_t whole) {
+    if (whole < 10) {
+        *p = char('0' + whole);
+        return p + 1;
+    }
+    int digits = 2;
+    for (uint32_t limit = 100; digits < 10 && whole >= limit; limit *= 10) digits++;
+    char* q = p + digits;
+    for (; whole >= 100; whole /= 100) memcpy(q -= 2, &kPairs[2 * (whole % 100)], 2);
+    if (whole >= 10)
+        memcpy(q - 2, &kPairs[2 * whole], 2);
+    else
+        q[-1] = char('0' + whole);
+    return p + digits;
+}
+
 // kelFormatShortest through std::to_chars, for any float: in scientific form
 // it gives the fewest significant digits that read back as f
 // ("d.ddde+XX"); they are written in fixed form instead when that is no
@@ -313,18 +331,20 @@ char* kelFormatShortest(char* p, float f) {
     int k = ((1 - e) * 1233 + 4095) >> 12;
     if (k < 12 && width * powers[k] < 2) k++;
     if (k >= 12) return shortestByToChars(p, f);
+    // f 10^k stays below 20 f / width < 2^30: whole numbers of 32 bits.
     const double l = lowEnd * powers[k], h = highEnd * powers[k];
-    uint64_t low = uint64_t(l), high = uint64_t(h);  // positive: truncation is the floor
+    if (h >= 4294967295.0) return shortestByToChars(p, f);
+    uint32_t low = uint32_t(l), high = uint32_t(h);  // positive: truncation is the floor
     if (double(low) < l || (double(low) == l && !ends)) low++;
     if (double(high) == h && !ends) high--;
     for (; k > 0 && (low + 9) / 10 <= high / 10; k--) low = (low + 9) / 10, high /= 10;
-    uint64_t m = uint64_t(double(a) * powers[k] + 0.5);
+    uint32_t m = uint32_t(double(a) * powers[k] + 0.5);
     m = m < low ? low : m > high ? high : m;
     if (m < 1) return shortestByToChars(p, f);  // not met: the interval holds no 0
     // A whole number of six or more digits may be shorter as "de+0x".
     if (k == 0 && m >= 100000) {
         int zeros = 0;
-        for (uint64_t rest = m; rest % 10 == 0; rest /= 10) zeros++;
+        for (uint32_t rest = m; rest % 10 == 0; rest /= 10) zeros++;
         int significant = (m >= 10000000 ? 8 : m >= 1000000 ? 7 : 6) - zeros;
         if (significant + (significant > 1) + 4 < significant + zeros) return shortestByToChars(p, f);
     }
@@ -332,21 +352,28 @@ char* kelFormatShortest(char* p, float f) {
     // For k > 0 the whole part is a's: a whole number between a and m / 10^k
     // would read back as f with k = 0. The digits go straight to their place,
     // two at a time from the right, the fraction's k with its leading zeros.
-    const uint32_t whole = k ? uint32_t(a) : uint32_t(m);
-    uint64_t fraction = m - uint64_t(whole) * uint64_t(powers[k]);
-    int wholeDigits = 1;
-    for (uint32_t limit = 10; wholeDigits < 8 && whole >= limit; limit *= 10) wholeDigits++;
-    char* q = p + wholeDigits;
-    uint32_t rest = whole;
-    for (; rest >= 100; rest /= 100) memcpy(q -= 2, &kPairs[2 * (rest % 100)], 2);
-    if (rest >= 10)
-        memcpy(q - 2, &kPairs[2 * rest], 2);
-    else
-        q[-1] = char('0' + rest);
-    p += wholeDigits;
+    const uint32_t whole = k ? uint32_t(a) : m;
+    uint32_t fraction = m - uint32_t(whole * powers[k]);
+    p = putWhole(p, whole);
     if (!k) return p;
     *p++ = '.';
-    q = p + k;
+    if (k <= 8 && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
+        // The fraction as eight digits, leading zeros included, made in a
+        // register from four pairs found side by side; its last k are
+        // stored (the room after a number takes the eight bytes).
+        uint32_t high4 = fraction / 10000, low4 = fraction % 10000;
+        uint16_t pair[4];
+        memcpy(&pair[0], &kPairs[2 * (high4 / 100)], 2);
+        memcpy(&pair[1], &kPairs[2 * (high4 % 100)], 2);
+        memcpy(&pair[2], &kPairs[2 * (low4 / 100)], 2);
+        memcpy(&pair[3], &kPairs[2 * (low4 % 100)], 2);
+        uint64_t eight =
+            uint64_t(pair[0]) | uint64_t(pair[1]) << 16 | uint64_t(pair[2]) << 32 | uint64_t(pair[3]) << 48;
+        eight >>= 8 * (8 - k);  // the first digit is the lowest byte
+        memcpy(p, &eight, 8);
+        return p + k;
+    }
+    char* q = p + k;
     for (int i = 0; i + 1 < k; i += 2, fraction /= 100) memcpy(q -= 2, &kPairs[2 * (fraction % 100)], 2);
     if (k & 1) p[0] = char('0' + fraction);
     return p + k;
