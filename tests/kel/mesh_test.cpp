@@ -174,6 +174,7 @@ TEST_F(MeshTest, OneVertexPerCombinationOfTheModesIndicesOnAnyNumberOfThreads) {
             // A material per triangle that changes within groups, and
             // segments and points that share positions with each other
             // and with the triangles.
+            free(m->trimaterials);  // the file's, replaced
             m->trimaterials = static_cast<unsigned*>(malloc(m->numtriangles * sizeof(unsigned)));
             for (unsigned t = 0; t < m->numtriangles; t++) m->trimaterials[t] = (t / 4 + t / 7) % m->nummaterials;
             m->numlines = 3;

@@ -285,8 +285,8 @@ TEST(KelVertexNormals, ModelWithoutTriangles) {
 
 TEST(KelSmoothingGroupNormals, EachGroupSharesOneNormalPerVertexAndGroupZeroStaysFaceted) {
     // A fan of six triangles around vertex 1, creased along every edge, in
-    // the groups below; vertex 8 is used by no triangle and vertex 9 by a
-    // triangle whose corner names no vertex.
+    // the groups below; vertex 8 is used by no triangle, and the last
+    // triangle's last corner names no vertex (9, set after its facet normal).
     const std::vector<Vec3> points = {{0, 0, 0},  {1, 0, 0.2f},   {0.5f, 1, 0.7f},  {-0.5f, 1, 0},
                                       {-1, 0, 1}, {-0.5f, -1, 0}, {0.5f, -1, 0.4f}, {9, 9, 9}};
     const std::vector<Tri> triangles = {{1, 2, 3}, {1, 3, 4}, {1, 4, 5}, {1, 5, 6}, {1, 6, 7}, {1, 7, 2}, {2, 3, 9}};
@@ -300,12 +300,15 @@ TEST(KelSmoothingGroupNormals, EachGroupSharesOneNormalPerVertexAndGroupZeroStay
                  {{4000000000u, 1, 4000000000u, 2, 2, 1, 0}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.groups));
-        KelModel* m = makeModel(points, triangles);
+        std::vector<Tri> valid = triangles;
+        valid.back()[2] = 8;
+        KelModel* m = makeModel(points, valid);
         if (!c.groups.empty()) {
             m->smoothing = static_cast<unsigned*>(calloc(triangles.size(), sizeof(unsigned)));
             std::copy(c.groups.begin(), c.groups.end(), m->smoothing);
         }
         kelFacetNormals(m);
+        m->triangles[6].vindices[2] = 9;
         kelSmoothingGroupNormals(m);
         auto group = [&](unsigned t) { return c.groups.empty() ? 0u : c.groups[t]; };
         // The reference, corner by corner: the normalised sum of the facet

@@ -221,6 +221,7 @@ KelModel* threeTriangles() {
     body->triangles = static_cast<unsigned*>(calloc(2, sizeof(unsigned)));
     body->triangles[1] = 1;
     KelGroup* other = kelFindGroup(m, "default");
+    free(other->triangles);
     other->numtriangles = 1;
     other->triangles = static_cast<unsigned*>(calloc(1, sizeof(unsigned)));
     other->triangles[0] = 2;
