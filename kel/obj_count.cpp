@@ -17,7 +17,7 @@ struct CountReader {
     KelChunks chunks;   // the range's chunks
     const char* begin;  // the chunk being counted
     const char* end;
-    Range* range;
+    CountedRange* range;
     KelModel* local;                                 // the range's model: its groups, and its triangle count
     unsigned numvertices, numnormals, numtexcoords;  // entries counted in the range
     unsigned numobjects, numlines, numpoints;        // ... objects, line segments and points
@@ -110,7 +110,7 @@ const char* countOther(CountReader& r, const char* p, const char* tokenEnd) {
 
 // "mtllib": the library is noted, to be read once the pass is over.
 void noteLibrary(CountReader& r, const char* name, size_t length, const char* at) {
-    Range* range = r.range;
+    CountedRange* range = r.range;
     if (!makeRoom(&range->libraries, range->numlibraries, &range->librariesCapacity, r.error)) return;
     char* copy = kelTryCopyName(name, length);
     if (!copy) return kelSetMemoryError(r.error, length + 1, 1);
@@ -277,14 +277,14 @@ bool planChunk(CountReader& r) {
 
 }  // namespace
 
-Range::~Range() {
+CountedRange::~CountedRange() {
     if (local) kelDelete(local);
     kelFreeNameIndex(&groups);
     for (size_t i = 0; i < numlibraries; i++) free(libraries[i].name);
     free(libraries);
 }
 
-void countRange(const ReadSetup& setup, Progress* progress, Range* range, bool reports) {
+void countRange(const ReadSetup& setup, Progress* progress, CountedRange* range, bool reports) {
     CountReader r = {};
     r.name = setup.name;
     r.error = &range->error;

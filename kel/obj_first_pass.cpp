@@ -13,32 +13,32 @@ namespace kelobj {
 namespace {
 
 // The ranges of a first pass; frees them itself.
-struct Ranges {
-    Range* items = nullptr;  // `count` constructed
+struct CountedRanges {
+    CountedRange* items = nullptr;  // `count` constructed
     size_t count = 0;
 
-    Ranges() = default;
-    ~Ranges() {
-        for (size_t i = 0; i < count; i++) items[i].~Range();
+    CountedRanges() = default;
+    ~CountedRanges() {
+        for (size_t i = 0; i < count; i++) items[i].~CountedRange();
         free(items);
     }
-    Ranges(const Ranges&) = delete;
-    Ranges& operator=(const Ranges&) = delete;
+    CountedRanges(const CountedRanges&) = delete;
+    CountedRanges& operator=(const CountedRanges&) = delete;
 };
 
 // Splits the input into at most `pieces` ranges that start at statement
 // starts. False, with the error set, when out of memory.
-bool splitInput(const ReadSetup& setup, size_t pieces, Ranges* ranges, KelError* error) {
+bool splitInput(const ReadSetup& setup, size_t pieces, CountedRanges* ranges, KelError* error) {
     unsigned long long total = setup.input->total;
-    if (!(ranges->items = static_cast<Range*>(kelTryAlloc(pieces, sizeof(Range)))))
-        return kelSetMemoryError(error, pieces, sizeof(Range)), false;
+    if (!(ranges->items = static_cast<CountedRange*>(kelTryAlloc(pieces, sizeof(CountedRange)))))
+        return kelSetMemoryError(error, pieces, sizeof(CountedRange)), false;
     for (size_t i = 0; i < pieces; i++) {
         unsigned long long begin = i ? kelFindStatementStart(setup.input, total / pieces * i) : 0;
         size_t count = ranges->count;
         if (count && begin <= ranges->items[count - 1].begin) continue;
         if (begin >= total && count) break;
         if (count) ranges->items[count - 1].end = begin;
-        new (&ranges->items[ranges->count++]) Range();
+        new (&ranges->items[ranges->count++]) CountedRange();
         ranges->items[count].begin = begin;
     }
     ranges->items[ranges->count - 1].end = total;
@@ -48,7 +48,7 @@ bool splitInput(const ReadSetup& setup, size_t pieces, Ranges* ranges, KelError*
 // Appends the range's chunks and spans to `plan`: counts made absolute,
 // groups made the model's (`groups`), the group in force at the range's
 // start (`carried`) put in, and a group's spans within one chunk made one.
-bool appendPlan(Plan* plan, KelNameIndex* groups, Range& range, KelGroup* carried, const unsigned base[7],
+bool appendPlan(Plan* plan, KelNameIndex* groups, CountedRange& range, KelGroup* carried, const unsigned base[7],
                 KelError* error) {
     for (size_t i = 0; i < range.plan.numchunks; i++) {
         ChunkPlan& from = range.plan.chunks[i];
@@ -77,14 +77,14 @@ bool appendPlan(Plan* plan, KelNameIndex* groups, Range& range, KelGroup* carrie
 // Puts the ranges together in file order, as one pass in order would have
 // left the model: the libraries read (up to a range's error), the groups
 // created in the order they first appear, the plan of every chunk.
-bool mergeRanges(const ReadSetup& setup, Ranges& ranges, KelModel* model, Plan* plan, KelNameIndex* groups,
+bool mergeRanges(const ReadSetup& setup, CountedRanges& ranges, KelModel* model, Plan* plan, KelNameIndex* groups,
                  MaterialIndex* materials, KelError* error) {
     KelNameSlot* first = findOrAddGroup(model, groups, "default", error);
     if (!first) return false;
     KelGroup* carried = first->group;
     unsigned base[7] = {0, 0, 0, 0, 0, 0, 0};  // vertices, normals, texcoords, triangles, objects, lines, points
     for (size_t i = 0; i < ranges.count; i++) {
-        Range& range = ranges.items[i];
+        CountedRange& range = ranges.items[i];
         assert(i == 0 || ranges.items[i - 1].end == range.begin);
         for (size_t k = 0; k < range.numlibraries; k++) {
             if (range.error.code != KEL_OK && range.libraries[k].offset >= range.errorOffset) break;
@@ -139,7 +139,7 @@ bool firstPass(const ReadSetup& setup, Progress* progress, KelModel* model, Plan
     unsigned threads = threadCount(setup.options, total, chunks);
     size_t pieces = threads == 1 ? 1 : 4 * size_t(threads);
     if (pieces > chunks) pieces = chunks;
-    Ranges ranges;
+    CountedRanges ranges;
     if (!splitInput(setup, pieces, &ranges, error)) return false;
     std::atomic<size_t> nextRange{0};
     onThreads(progress, threads < ranges.count ? threads : unsigned(ranges.count), [&](unsigned thread) {

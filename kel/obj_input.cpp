@@ -1,6 +1,8 @@
 // The OBJ reader's input as every stage meets it: progress reported as it
 // is read, the errors of input that fails, and chunks read again at the
 // place a plan gives them.
+#include <cassert>
+
 #include "kel/obj_reader.h"
 
 namespace kelobj {
@@ -22,7 +24,9 @@ unsigned long long countBytesTo(ChunkWatch* watch, unsigned long long to) {
     if (to <= watch->countedTo) return progress->bytesDone;
     unsigned long long more = watch->weight * (to - watch->countedTo);
     watch->countedTo = to;
-    return progress->bytesDone += more;
+    unsigned long long done = progress->bytesDone += more;
+    assert(progress->base + done <= progress->total);  // no byte counted twice in a pass
+    return done;
 }
 
 // KelReadWatch::reached for a ChunkWatch.

@@ -272,41 +272,28 @@ void finishMaterials(const ReadSetup& setup, const Plan& plan, const MaterialInd
 // groups it creates (in a model of its own) and the libraries it names. A
 // span or `last` group that is null stands for the group in force where
 // the range starts.
-struct Range {
-    unsigned long long begin, end;
-    KelModel* local;  // owned: the range's counts and groups, newest first
+struct CountedRange {
+    unsigned long long begin = 0, end = 0;
+    KelModel* local = nullptr;  // owned: the range's counts and groups, newest first
     Plan plan;
-    LibraryNote* libraries;  // owned
-    size_t numlibraries, librariesCapacity;
-    KelNameIndex groups;                       // `local`'s groups
-    KelGroup* last;                            // the group in force at its end (a group of `local`), or null
-    KelError error;                            // its first error
-    unsigned long long errorOffset;            // where that error stands
-    unsigned numobjects, numlines, numpoints;  // counted in the range (lines: segments)
+    LibraryNote* libraries = nullptr;  // owned
+    size_t numlibraries = 0, librariesCapacity = 0;
+    KelNameIndex groups = {};            // `local`'s groups
+    KelGroup* last = nullptr;            // the group in force at its end (a group of `local`), or null
+    KelError error = {};                 // its first error
+    unsigned long long errorOffset = 0;  // where that error stands
+    unsigned numobjects = 0, numlines = 0, numpoints = 0;  // counted in the range (lines: segments)
 
-    Range()
-        : begin(0),
-          end(0),
-          local(nullptr),
-          libraries(nullptr),
-          numlibraries(0),
-          librariesCapacity(0),
-          groups{},
-          last(nullptr),
-          error{},
-          errorOffset(0),
-          numobjects(0),
-          numlines(0),
-          numpoints(0) {}
-    ~Range();
-    Range(const Range&) = delete;
-    Range& operator=(const Range&) = delete;
+    CountedRange() = default;
+    ~CountedRange();
+    CountedRange(const CountedRange&) = delete;
+    CountedRange& operator=(const CountedRange&) = delete;
 };
 
 // Counts one range, on the thread that took it: plans each chunk, creates
 // the groups it meets in range->local and notes the libraries it names.
-// The calling thread (`watch.reports`) reports progress.
-void countRange(const ReadSetup& setup, Progress* progress, Range* range, bool reports);
+// The calling thread (`reports`) reports progress.
+void countRange(const ReadSetup& setup, Progress* progress, CountedRange* range, bool reports);
 
 // --- How tables are filled ---------------------------------------------------------
 

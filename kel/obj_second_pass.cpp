@@ -68,10 +68,13 @@ void fillChunk(FillReader& r, size_t index) {
     bool complete = r.numvertices == r.vertexRoom && r.numnormals == r.normalRoom && r.numtexcoords == r.texcoordRoom &&
                     r.triangle == r.triangleRoom && r.numobjects == r.objectRoom && r.numlines == r.lineRoom &&
                     r.numpoints == r.pointRoom;
-    for (size_t i = 0; i < c->numSpans; i++)
-        complete = complete && plan->spans[c->firstSpan + i].filled == plan->spans[c->firstSpan + i].count;
     if (!complete)
         kelSetError(r.error, KEL_ERROR_IO, 0, "kelReadOBJ() failed: \"%s\" changed while it was read.", r.name);
+    // Each triangle stored went to a span with room, and the chunk's spans
+    // have room for its triangles alone: all its triangles stored, every
+    // span is full.
+    for (size_t i = 0; i < c->numSpans; i++)
+        assert(!complete || plan->spans[c->firstSpan + i].filled == plan->spans[c->firstSpan + i].count);
 }
 
 // One thread of the second pass: fills chunks until none is left or the
@@ -131,10 +134,15 @@ bool secondPass(const ReadSetup& setup, Progress* progress, KelModel* model, Pla
     start.colors = &colors;
     start.materials = materials;
     start.indexDigits = 1;
+    unsigned long long before = progress->bytesDone;
     onThreads(progress, threads, [&](unsigned thread) { fillChunks(setup, progress, &shared, start, thread); });
     model->colors = colors.colors;
     if (shared.firstError != SIZE_MAX) *error = shared.error;
     if (error->code != KEL_OK || progress->cancelled) return false;
+    unsigned long long planned = 0;
+    for (size_t i = 0; i < chunks; i++) planned += plan->chunks[i].size;
+    assert(progress->bytesDone - before == planned);  // every planned byte counted once
+    (void)before, (void)planned;
     finishTables(model);
     finishMaterials(setup, *plan, *materials);
     return reportProgress(progress, progress->total);

@@ -245,6 +245,40 @@ TEST(KelLoad, ProgressGoesOnWithinAStatementLongerThanManyChunks) {
     }
 }
 
+// A file changed between the passes (here by the library callback, which
+// runs once the first pass has counted) fails as changed, whatever changed.
+TEST(KelLoad, AFileChangedBetweenThePassesFails) {
+    TempDir dir;
+    struct Change {
+        std::string path, text;
+    } change;
+    const std::string before = "mtllib m.mtl\n" + std::string(kTriangle) + "f 1 2 3\nf 1 2 3\n";
+    const std::string changes[] = {
+        "mtllib m.mtl\n" + std::string(kTriangle) + "f 1 2 3\n# 1 2 3\n",  // a face fewer
+        "mtllib m.mtl\n" + std::string(kTriangle) + "f 1 2 3\nv 1 2 3\n",  // a vertex more
+        "mtllib m.mtl\n" + std::string(kTriangle) + "g 1 2 3\nf 1 2 3\n",  // a group the first pass did not see
+    };
+    for (const std::string& after : changes) {
+        change = {dir.write("m.obj", before), after};
+        KelReadOptions options = {};
+        options.threads = 2;
+        options.user = &change;
+        options.library = [](void* user, const char*, size_t* size) -> const void* {
+            const Change* c = static_cast<const Change*>(user);
+            FILE* f = fopen(c->path.c_str(), "r+b");  // in place, the same size
+            fwrite(c->text.data(), 1, c->text.size(), f);
+            fclose(f);
+            static const char mtl[] = "newmtl red\n";
+            *size = sizeof mtl - 1;
+            return mtl;
+        };
+        KelError error;
+        EXPECT_EQ(kelLoadOBJChunks(change.path.c_str(), 16, &options, &error), nullptr) << after;
+        EXPECT_EQ(errorText(error),
+                  "6 line 0: kelReadOBJ() failed: \"" + change.path + "\" changed while it was read.");
+    }
+}
+
 const void* serveLibrary(void* user, const char* name, size_t* size) {
     const std::string* text = static_cast<const std::string*>(user);
     if (std::string(name) != "lib.mtl") return nullptr;
