@@ -34,7 +34,8 @@ inline void checkModel(const KelModel* m) {
         if (m->points[i] < 1 || m->points[i] > m->numvertices) __builtin_trap();
     for (unsigned i = 0, next = 0; i < m->numobjects; i++) {
         const KelObject& o = m->objects[i];
-        if (!o.name || o.first != next || o.first + o.count > m->numtriangles) __builtin_trap();
+        // Triangles before the first "o" belong to no object; the rest run on.
+        if (!o.name || (i && o.first != next) || o.first + o.count > m->numtriangles) __builtin_trap();
         next = o.first + o.count;
     }
     for (unsigned i = 0; i < m->nummaterials; i++) {
