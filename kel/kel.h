@@ -294,9 +294,12 @@ typedef struct KelReadOptions {
     int strict;
 } KelReadOptions;
 
-// Reads an OBJ file and the MTL library it names into a new model that the
-// caller owns (free it with kelDelete). `options` may be null (defaults: all
-// zero). On failure returns null, fills `error` (when not null) and keeps
+// Reads an OBJ file and the MTL libraries it names into a new model that the
+// caller owns (free it with kelDelete). Every name of every mtllib statement
+// is read (beside the OBJ file, or as it is when absolute), each library's
+// materials after those before it; a name defined twice is found at its
+// first definition, and mtllibname is the first library named. `options`
+// may be null (defaults: all zero). On failure returns null, fills `error` (when not null) and keeps
 // nothing: no memory, no open file. On success error->code is KEL_OK.
 // A directory, or another file that cannot be read as text, is
 // KEL_ERROR_OPEN with systemError set (EISDIR for a directory).
@@ -314,8 +317,9 @@ KEL_API KelModel* kelLoadOBJFromMemory(const void* data, size_t size, const char
 // caller owns (free it with kelDelete). Never returns null: on any error of
 // kelLoadOBJ it prints the message and ends the process with status 1.
 KEL_API KelModel* kelReadOBJ(const char* filename);
-// Reads the MTL library `name` from the directory of model->pathname into the
-// model's material table, replacing any earlier table. A texture map's name
+// Reads the MTL library `name` from the directory of model->pathname (or
+// from `name` itself when it is an absolute path) into the model's material
+// table, replacing any earlier table. A texture map's name
 // is the rest of its line after the map's options, inner blanks kept. Ends
 // the process with status 1 when the file cannot be opened or read.
 KEL_API void kelReadMTL(KelModel* model, const char* name);
