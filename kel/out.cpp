@@ -337,7 +337,10 @@ char* kelFormatShortest(char* p, float f) {
     uint32_t low = uint32_t(l), high = uint32_t(h);  // positive: truncation is the floor
     if (double(low) < l || (double(low) == l && !ends)) low++;
     if (double(high) == h && !ends) high--;
-    for (; k > 0 && (low + 9) / 10 <= high / 10; k--) low = (low + 9) / 10, high /= 10;
+    // Two digits at a time while a multiple of 100 stays inside, then one:
+    // two single steps could not both follow a step of two that failed.
+    for (; k > 1 && (low + 99) / 100 <= high / 100; k -= 2) low = (low + 99) / 100, high /= 100;
+    if (k > 0 && (low + 9) / 10 <= high / 10) low = (low + 9) / 10, high /= 10, k--;
     uint32_t m = uint32_t(double(a) * powers[k] + 0.5);
     m = m < low ? low : m > high ? high : m;
     if (m < 1) return shortestByToChars(p, f);  // not met: the interval holds no 0
