@@ -5,8 +5,7 @@
 
 #include "kel/kel_internal.h"
 
-// The material calls of KEL_MATERIAL, or the colour of KEL_COLOR.
-static void setMaterial(const KelMaterial* material, unsigned mode) {
+void kelSetMaterial(const KelMaterial* material, unsigned mode) {
     if (mode & KEL_MATERIAL) {
         glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT, material->ambient);
         glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, material->diffuse);
@@ -59,13 +58,13 @@ void kelDraw(KelModel* model, unsigned mode) {
         // A group's material is set at its start; a triangle of another
         // material (read from a usemtl inside the group) sets its own first.
         unsigned current = group->material;
-        if (materials) setMaterial(&model->materials[current], mode);
+        if (materials) kelSetMaterial(&model->materials[current], mode);
         if (!wireframe) glBegin(GL_TRIANGLES);
         for (unsigned i = 0; i < group->numtriangles; i++) {
             unsigned index = group->triangles[i];
             const KelTriangle* t = &model->triangles[index];
             if (materials && model->trimaterials && model->trimaterials[index] != current)
-                setMaterial(&model->materials[current = model->trimaterials[index]], mode);
+                kelSetMaterial(&model->materials[current = model->trimaterials[index]], mode);
             if (wireframe) glBegin(GL_LINE_LOOP);
             if (mode & KEL_FLAT) glNormal3fv(&model->facetnorms[3 * t->findex]);
             for (int k = 0; k < 3; k++) {

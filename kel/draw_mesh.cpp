@@ -59,14 +59,7 @@ void kelDrawMesh(const KelMesh* mesh, unsigned mode) {
 
     for (unsigned r = 0; r < mesh->numranges; r++) {
         const KelMeshRange* range = &mesh->ranges[r];
-        const KelMaterial* material = (mode & (KEL_MATERIAL | KEL_COLOR)) ? &mesh->materials[range->material] : nullptr;
-        if (mode & KEL_MATERIAL) {
-            glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT, material->ambient);
-            glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, material->diffuse);
-            glMaterialfv(GL_FRONT_AND_BACK, GL_SPECULAR, material->specular);
-            glMaterialf(GL_FRONT_AND_BACK, GL_SHININESS, material->shininess);
-        }
-        if (mode & KEL_COLOR) glColor3fv(material->diffuse);
+        if (mode & (KEL_MATERIAL | KEL_COLOR)) kelSetMaterial(&mesh->materials[range->material], mode);
         const unsigned* indices = mesh->indices + range->first;
         if (mode & KEL_WIREFRAME) {
             // Each triangle its own line loop, as kelDraw draws it: one

@@ -24,6 +24,10 @@ struct KelModeTables {
 unsigned kelCheckModeTables(const KelModeTables* tables, unsigned mode, const char* const warnings[7],
                             const KelWarnings* to);
 
+// The material calls of KEL_MATERIAL, or the colour of KEL_COLOR, for one
+// material; the drawing of models and of meshes share it (needs GL).
+void kelSetMaterial(const KelMaterial* material, unsigned mode);
+
 // kelMakeMesh on `threads` threads (0: as many as help for the model's
 // size). When `release` is not null it is `model`, which the call may strip
 // of its triangles and group lists once the mesh no longer needs them (the
