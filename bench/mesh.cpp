@@ -31,6 +31,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "bench/peak.h"
 #include "kel/kel.h"
 
 #if defined(ORVANDEL_HAVE_FAST_OBJ)
@@ -219,25 +220,6 @@ void loadRounds(int rounds) {
 }
 #endif
 
-// High-water resident memory in KiB of this program run with --peak WHAT FILE.
-long peakKiB(const char* what, const std::string& path) {
-    int fds[2];
-    if (pipe(fds) != 0) return -1;
-    pid_t child = fork();
-    if (child == 0) {
-        dup2(fds[1], 1);
-        execl("/proc/self/exe", "bench_mesh", "--peak", what, path.c_str(), (char*)nullptr);
-        _exit(127);
-    }
-    close(fds[1]);
-    char text[64] = {};
-    ssize_t got = read(fds[0], text, sizeof text - 1);
-    close(fds[0]);
-    int status;
-    waitpid(child, &status, 0);
-    return got > 0 ? atol(text) : -1;
-}
-
 int peakRun(const char* what, const char* path) {
     if (strcmp(what, "mesh") == 0) {
         kelDeleteMesh(kelLoadMesh(path, nullptr, modeOf(path), nullptr));
@@ -261,9 +243,9 @@ void peaks(int rounds) {
         std::string path = benchDir() + "/" + file;
         std::vector<double> mesh, obj;
         for (int i = 0; i < rounds; i++) {
-            double base = double(peakKiB("none", path));
-            mesh.push_back((double(peakKiB("mesh", path)) - base) / 1024);
-            obj.push_back((double(peakKiB("obj", path)) - base) / 1024);
+            double base = double(peakKiB("none", path.c_str()));
+            mesh.push_back((double(peakKiB("mesh", path.c_str())) - base) / 1024);
+            obj.push_back((double(peakKiB("obj", path.c_str())) - base) / 1024);
         }
         printf("| peak %s | kelLoadMesh %.1f MiB | kelLoadOBJ %.1f MiB | %.3f |\n", file, median(mesh), median(obj),
                median(mesh) / median(obj));

@@ -42,6 +42,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/peak.h"
 #include "kel/kel.h"
 
 #if defined(ORVANDEL_HAVE_FAST_OBJ)
@@ -324,26 +325,6 @@ const std::map<std::string, Reader> readers = {
 #endif
     {"none", nullptr}};
 
-// High-water resident memory, in KiB, of this program run again with
-// --peak READER FILE.
-long peakKiB(const char* self, const std::string& reader, const std::string& path) {
-    int fds[2];
-    if (pipe(fds) != 0) return -1;
-    pid_t child = fork();
-    if (child == 0) {
-        dup2(fds[1], 1);
-        execl(self, self, "--peak", reader.c_str(), path.c_str(), (char*)nullptr);
-        _exit(127);
-    }
-    close(fds[1]);
-    char text[64] = {};
-    ssize_t got = read(fds[0], text, sizeof text - 1);
-    close(fds[0]);
-    int status;
-    waitpid(child, &status, 0);
-    return got > 0 ? atol(text) : -1;
-}
-
 void readFile(benchmark::State& state, const char* reader, Kind kind, int side) {
     std::string path = filePath(kind, side);
     generate(kind, side);
@@ -357,7 +338,7 @@ void readFile(benchmark::State& state, const char* reader, Kind kind, int side) 
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(fileSize(path)));
     state.counters["triangles"] = double(triangles);
     state.counters["file_MB"] = double(fileSize(path)) / 1e6;
-    long base = peakKiB("/proc/self/exe", "none", path), peak = peakKiB("/proc/self/exe", reader, path);
+    long base = peakKiB("none", path.c_str()), peak = peakKiB(reader, path.c_str());
     state.counters["peak_MiB"] = double(peak - base) / 1024.0;
 }
 
