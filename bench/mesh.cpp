@@ -221,19 +221,14 @@ void loadRounds(int rounds) {
 #endif
 
 int peakRun(const char* what, const char* path) {
+    residentFiles();
     if (strcmp(what, "mesh") == 0) {
         kelDeleteMesh(kelLoadMesh(path, nullptr, modeOf(path), nullptr));
     } else if (strcmp(what, "obj") == 0) {
         KelModel* m = kelLoadOBJ(path, nullptr, nullptr);
         if (m) kelDelete(m);
     }
-    long kib = -1;
-    if (FILE* status = fopen("/proc/self/status", "r")) {
-        char line[256];
-        while (fgets(line, sizeof line, status))
-            if (sscanf(line, "VmHWM: %ld kB", &kib) == 1) break;
-        fclose(status);
-    }
+    long kib = highWaterKiB();
     printf("%ld\n", kib);
     return 0;
 }
@@ -241,14 +236,16 @@ int peakRun(const char* what, const char* path) {
 void peaks(int rounds) {
     for (const char* file : kFiles) {
         std::string path = benchDir() + "/" + file;
-        std::vector<double> mesh, obj;
+        std::vector<double> mesh, obj, ratios;
         for (int i = 0; i < rounds; i++) {
             double base = double(peakKiB("none", path.c_str()));
             mesh.push_back((double(peakKiB("mesh", path.c_str())) - base) / 1024);
             obj.push_back((double(peakKiB("obj", path.c_str())) - base) / 1024);
+            ratios.push_back(mesh.back() / obj.back());
         }
-        printf("| peak %s | kelLoadMesh %.1f MiB | kelLoadOBJ %.1f MiB | %.3f |\n", file, median(mesh), median(obj),
-               median(mesh) / median(obj));
+        printf("| peak %s | kelLoadMesh %.1f MiB | kelLoadOBJ %.1f MiB | %.4f (%.4f to %.4f) |\n", file, median(mesh),
+               median(obj), median(ratios), *std::min_element(ratios.begin(), ratios.end()),
+               *std::max_element(ratios.begin(), ratios.end()));
         fflush(stdout);
     }
 }
@@ -266,6 +263,6 @@ int main(int argc, char** argv) {
 #else
     printf("fast_obj: not built in (configure with -DORVANDEL_FAST_OBJ_DIR=<its folder>)\n");
 #endif
-    peaks(3);
+    peaks(rounds);
     return 0;
 }

@@ -562,21 +562,14 @@ int main(int argc, char** argv) {
             fprintf(stderr, "bench_obj: no reader %s in this build\n", argv[2]);
             return 2;
         }
+        residentFiles();
         size_t triangles = found->second ? found->second(argv[3]) : 0;
         if (once && triangles == 0) {
             fprintf(stderr, "bench_obj: %s read no triangles from %s\n", argv[2], argv[3]);
             return 1;
         }
         if (once) printf("%zu ", triangles);
-        // VmHWM starts afresh with the program; getrusage's high-water mark
-        // would carry the forking benchmark's over the exec.
-        long kib = -1;
-        if (FILE* status = fopen("/proc/self/status", "r")) {
-            char line[256];
-            while (fgets(line, sizeof line, status))
-                if (sscanf(line, "VmHWM: %ld kB", &kib) == 1) break;
-            fclose(status);
-        }
+        long kib = highWaterKiB();
         printf("%ld\n", kib);
         return 0;
     }

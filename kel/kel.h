@@ -404,13 +404,13 @@ typedef struct KelMesh {
 KEL_API KelMesh* kelMakeMesh(const KelModel* model, unsigned mode, KelError* error);
 // kelLoadOBJ (on options->threads), kelFacetNormals when the mode takes
 // facet normals, then kelMakeMesh, without keeping the model: its tables
-// are let go as soon as the mesh no longer needs them. The mesh is made on
-// as many threads as the load, except for a model whose groups draw its
-// triangles in the order they were read (one group, say): one thread then
-// turns its triangle table into the index array in place, so that making
-// the mesh takes no more memory than the model did. The mesh is the same
-// either way. `options` may be null. Failures as for kelLoadOBJ and
-// kelMakeMesh; nothing is kept.
+// are let go as soon as the mesh no longer needs them. Where the groups
+// draw the triangles in stretches of the order they were read (unless they
+// take turns more often than every eighth triangle), one thread turns the
+// triangle table into the index array in place, so that making the mesh
+// takes no more memory than the model did; otherwise the mesh is made on as
+// many threads as the load. The mesh is the same either way. `options` may
+// be null. Failures as for kelLoadOBJ and kelMakeMesh; nothing is kept.
 KEL_API KelMesh* kelLoadMesh(const char* path, const KelReadOptions* options, unsigned mode, KelError* error);
 // Frees the mesh and everything it owns; null is nothing to free.
 KEL_API void kelDeleteMesh(KelMesh* mesh);

@@ -15,6 +15,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -162,15 +163,16 @@ void findKeys(Job& job, Part& part) {
     });
 }
 
-// kelLoadMesh's way when the model draws its triangles in table order: one
-// thread walks the triangles in order, finds each corner's key (one part
-// holds them all, numbered in first-use order) and writes the three vertex
-// numbers at the front of the triangle table itself, 12 bytes where a
-// 40-byte triangle was, so never over one not yet read. The pages between
-// that front and the next triangle to read are given back to the system as
-// it goes, and the table becomes the index array: so the mesh takes little
-// more memory than the model did. Returns the index array, or null with
-// part.fault set (the table then holds nothing of use).
+// kelLoadMesh's way when the groups draw every triangle of the table once
+// (in runs, see tableRuns): one thread walks the triangles in table order,
+// finds each corner's key (one part holds them all, numbered in the order
+// of that walk) and writes the three key numbers at the front of the
+// triangle table itself, 12 bytes where a 40-byte triangle was, so never
+// over one not yet read. The pages between that front and the next
+// triangle to read are given back to the system as it goes, and the table
+// becomes the index array: so the mesh takes little more memory than the
+// model did. Returns the index array, or null with part.fault set (the
+// table then holds nothing of use).
 unsigned* streamKeys(Job& job, Part& part, KelTriangle* triangles, unsigned count) {
     unsigned* out = reinterpret_cast<unsigned*>(triangles);
     const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
@@ -196,18 +198,92 @@ unsigned* streamKeys(Job& job, Part& part, KelTriangle* triangles, unsigned coun
     return indices ? indices : out;
 }
 
-// Whether the groups, in list order, draw every triangle once in table
-// order.
-bool drawsInTableOrder(const KelModel* model) {
-    unsigned next = 0;
-    for (const KelGroup* g = model->groups; g; g = g->next)
+// A stretch of consecutive triangles of the table that a group draws in
+// one piece.
+struct Run {
+    unsigned first, count;
+};
+
+// The drawing order as runs of consecutive triangles, in *runs (owned by
+// the caller; *numruns of them), when they draw every triangle of the table
+// once and there are at most one per eight triangles, so that they take
+// less room than the group lists they stand for; else *runs is null (a
+// loaded model's groups always draw each triangle once, but may take
+// turns too often). False, with the error set, when out of memory.
+bool tableRuns(const KelModel* model, Run** runs, size_t* numruns, KelError* error) {
+    *runs = nullptr;
+    size_t count = 0;
+    uint64_t drawn = 0;
+    for (const KelGroup* g = model->groups; g; g = g->next) {
         for (unsigned i = 0; i < g->numtriangles; i++)
-            if (g->triangles[i] != next++) return false;
-    return next == model->numtriangles && next > 0;
+            if (i == 0 || g->triangles[i] != g->triangles[i - 1] + 1) count++;
+        drawn += g->numtriangles;
+    }
+    if (drawn != model->numtriangles || count == 0 || count > model->numtriangles / 8 + 1) return true;
+    // The runs, then a copy sorted by their first triangle to check that
+    // they tile the table.
+    Run* block = static_cast<Run*>(kelTryAlloc(2 * count, sizeof(Run)));
+    if (!block) return kelSetMemoryError(error, 2 * count, sizeof(Run)), false;
+    Run* run = block;
+    for (const KelGroup* g = model->groups; g; g = g->next)
+        for (unsigned i = 0; i < g->numtriangles; i++) {
+            if (i == 0 || g->triangles[i] != g->triangles[i - 1] + 1) *run++ = Run{g->triangles[i], 0};
+            run[-1].count++;
+        }
+    Run* sorted = block + count;
+    std::copy(block, block + count, sorted);
+    std::sort(sorted, sorted + count, [](const Run& a, const Run& b) { return a.first < b.first; });
+    uint64_t next = 0;
+    for (size_t i = 0; i < count && sorted[i].first == next; i++) next += sorted[i].count;
+    if (next != model->numtriangles) {
+        free(block);
+        return true;
+    }
+    *runs = block;
+    *numruns = count;
+    return true;
+}
+
+// Whether the runs follow each other in the table.
+bool inTableOrder(const Run* runs, size_t numruns) {
+    for (size_t i = 1; i < numruns; i++)
+        if (runs[i].first != runs[i - 1].first + runs[i - 1].count) return false;
+    return true;
+}
+
+// After streamKeys, for runs out of table order: the index array (in
+// mesh->indices, the local keys of the table's corners) put in drawing
+// order, and each key's vertex number, its rank in the order drawing first
+// uses the keys, in its `next`. False when out of memory.
+bool putInDrawingOrder(Job& job, Part& part, const Run* runs, size_t numruns) {
+    unsigned* rank = static_cast<unsigned*>(kelTryAlloc(size_t(part.numkeys) + 1, sizeof(unsigned)));
+    unsigned* out = static_cast<unsigned*>(kelTryAlloc(job.numcorners, sizeof(unsigned)));
+    if (!rank || !out) {
+        free(rank);
+        free(out);
+        return false;
+    }
+    memset(rank, 0xFF, sizeof(unsigned) * part.numkeys);
+    const unsigned* in = job.mesh->indices;
+    unsigned next = 0, *to = out;
+    for (size_t r = 0; r < numruns; r++) {
+        const unsigned* from = &in[3 * size_t(runs[r].first)];
+        for (size_t c = 0; c < 3 * size_t(runs[r].count); c++) {
+            unsigned& vertex = rank[from[c]];
+            if (vertex == UINT32_MAX) vertex = next++;
+            *to++ = vertex;
+        }
+    }
+    for (unsigned j = 0; j < part.numkeys; j++) part.keys[j].next = rank[j];
+    free(rank);
+    free(job.mesh->indices);
+    job.mesh->indices = out;
+    return true;
 }
 
 // The vertex number of each key of part p: its rank among the first
-// corners of every part's keys. Kept in the key's `next`.
+// corners of every part's keys (its local number when there is one part).
+// Kept in the key's `next`.
 void rankKeys(Job& job, unsigned p) {
     Part& part = job.parts[p];
     for (unsigned j = 0; j < part.numkeys; j++) part.keys[j].next = j;
@@ -240,7 +316,7 @@ void fillVertices(Job& job, unsigned p) {
     const float* normals = job.useFacets ? model->facetnorms : model->normals;
     for (unsigned j = 0; j < part.numkeys; j++) {
         const Key& key = part.keys[j];
-        size_t g = job.numparts > 1 ? key.next : j;
+        size_t g = key.next;
         memcpy(&mesh->positions[3 * g], &model->vertices[3 * size_t(key.v)], 3 * sizeof(float));
         if (mesh->normals) memcpy(&mesh->normals[3 * g], &normals[3 * size_t(key.n)], 3 * sizeof(float));
         if (mesh->texcoords) memcpy(&mesh->texcoords[2 * g], &model->texcoords[2 * size_t(key.t)], 2 * sizeof(float));
@@ -538,8 +614,12 @@ KelMesh* kelMakeMeshThreads(const KelModel* model, unsigned mode, unsigned threa
     job.mesh = mesh;
     unsigned* used = nullptr;  // the positions of the lines' and points' vertices
     unsigned lineCount = 0;
-    const bool stream = release && drawsInTableOrder(model);
-    bool ok = mesh && startJob(job, stream ? 1 : threads, error);
+    // A model that is let go and draws every triangle once is streamed.
+    Run* runs = nullptr;
+    size_t numruns = 0;
+    bool ok = mesh && (!release || tableRuns(model, &runs, &numruns, error));
+    const bool stream = runs != nullptr;
+    ok = ok && startJob(job, stream ? 1 : threads, error);
     if (!mesh) kelSetMemoryError(error, 1, sizeof(KelMesh));
     if (ok) ok = copyMaterials(model, mesh, error) && makeRanges(job, mesh, error);
     if (ok && !stream) {
@@ -550,8 +630,11 @@ KelMesh* kelMakeMeshThreads(const KelModel* model, unsigned mode, unsigned threa
     if (ok) {
         mesh->numindices = job.numcorners;
         if (stream) {
-            // The group lists are read no more: their memory goes first.
+            // The group lists and the triangles' materials and smoothing
+            // groups are read no more: their memory goes first.
             for (KelGroup* g = release->groups; g; g = g->next) free(g->triangles), g->triangles = nullptr;
+            free(release->trimaterials), release->trimaterials = nullptr;
+            free(release->smoothing), release->smoothing = nullptr;
             mesh->indices = streamKeys(job, job.parts[0], release->triangles, release->numtriangles);
             if (mesh->indices) release->triangles = nullptr;  // now the mesh's
         } else {
@@ -563,8 +646,15 @@ KelMesh* kelMakeMeshThreads(const KelModel* model, unsigned mode, unsigned threa
     if (ok) {
         free(job.head);
         job.head = nullptr;
-        // One part numbers its keys in first-use order already.
-        if (job.numparts > 1) onThreads(job, rankKeys), onThreads(job, numberCorners);
+        if (stream && !inTableOrder(runs, numruns)) {
+            ok = putInDrawingOrder(job, job.parts[0], runs, numruns);
+            if (!ok) kelSetMemoryError(error, job.numcorners, sizeof(unsigned));
+        } else {
+            onThreads(job, rankKeys);
+            if (job.numparts > 1) onThreads(job, numberCorners);
+        }
+    }
+    if (ok) {
         // From here on only the keys and the vertex tables are read.
         if (release) {
             for (KelGroup* g = release->groups; g; g = g->next) free(g->triangles), g->triangles = nullptr;
@@ -586,6 +676,7 @@ KelMesh* kelMakeMeshThreads(const KelModel* model, unsigned mode, unsigned threa
     }
     if (ok) onThreads(job, fillVertices);
     free(used);
+    free(runs);
     freeJob(job);
     if (!ok) {
         kelDeleteMesh(mesh);

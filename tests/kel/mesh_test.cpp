@@ -107,8 +107,9 @@ void expectSame(const Flat& a, const Flat& b, const std::string& what) {
 // A wavy strip of `side` x 4 positions with colours, texture coordinates
 // that repeat (so a position meets several), a normal per position and a
 // seam of normals on one column; its triangles spread over groups that
-// come back, so group lists interleave, and four materials.
-std::string stripText(unsigned side, bool grouped = true) {
+// come back every `rows` rows of the strip (0: all in one group), so group
+// lists interleave, and four materials.
+std::string stripText(unsigned side, unsigned rows = 3) {
     std::string text = "mtllib m.mtl\n";
     for (unsigned i = 0; i < side; i++)
         for (unsigned j = 0; j < 4; j++)
@@ -118,7 +119,7 @@ std::string stripText(unsigned side, bool grouped = true) {
     for (unsigned k = 0; k < 4 * side + 1; k++) text += "vn 0 " + std::to_string(k) + " 1\n";
     const char* groups[] = {"g a\nusemtl red\n", "g b\nusemtl blue\n", "g a\n", "g c\nusemtl green\n", "g b\n"};
     for (unsigned i = 0; i + 1 < side; i++) {
-        if (i % 3 == 0 && grouped) text += groups[(i / 3) % 5];
+        if (rows && i % rows == 0) text += groups[(i / rows) % 5];
         for (unsigned j = 0; j + 1 < 4; j++) {
             unsigned a = 4 * i + j + 1, b = a + 1, c = a + 4, d = c + 1;
             auto corner = [&](unsigned v) {
@@ -368,15 +369,17 @@ TEST_F(MeshTest, EveryFailedAllocationIsReportedAndKeepsNothing) {
             EXPECT_EQ(mesh, nullptr) << n;
             EXPECT_EQ(error.code, KEL_ERROR_MEMORY) << n;
         }
-    // And loading, with the facet normals made on the way, from a file
-    // whose groups interleave and from one drawn in reading order.
+    // And loading, with the facet normals made on the way, from files whose
+    // groups interleave in long and in short stretches and from one drawn
+    // in reading order.
     KelReadOptions options = {};
     options.threads = 1;
-    std::string single = dir.write("single.obj", stripText(40, false));
-    for (unsigned long n = 1, file = 0; file < 2; n++) {
+    const std::string files[] = {path, dir.write("rows.obj", stripText(40, 1)),
+                                 dir.write("single.obj", stripText(40, 0))};
+    for (unsigned long n = 1, file = 0; file < 3; n++) {
         kelFailingAllocation = n;
         KelError error;
-        KelMesh* mesh = kelLoadMesh((file ? single : path).c_str(), &options, KEL_FLAT | KEL_TEXTURE, &error);
+        KelMesh* mesh = kelLoadMesh(files[file].c_str(), &options, KEL_FLAT | KEL_TEXTURE, &error);
         bool failed = kelFailingAllocation == 0;
         kelFailingAllocation = 0;
         if (!failed) {
@@ -391,15 +394,23 @@ TEST_F(MeshTest, EveryFailedAllocationIsReportedAndKeepsNothing) {
 }
 
 TEST_F(MeshTest, LoadingGivesTheMeshOfTheLoadedModel) {
-    // The strip's groups interleave; in one group (a long one, so that
-    // pages of the triangle table are given back while the mesh is made)
-    // the triangles are drawn in the order they are read.
-    std::string single = dir.write("single.obj", stripText(2000, false));
-    KelModel* one = kelLoadOBJ(single.c_str(), nullptr, nullptr);
-    ASSERT_NE(one, nullptr);
-    kelFacetNormals(one);
-    for (KelModel* model : {m, one})
+    // Long strips (so that pages of the triangle table are given back while
+    // the mesh is made) whose groups take turns every third row (drawn out
+    // of reading order), every row (too often to be streamed) and never
+    // (drawn in reading order); then the fixture's short strip.
+    std::vector<std::string> paths;
+    std::vector<KelModel*> models;
+    for (unsigned rows : {3u, 1u, 0u}) {
+        paths.push_back(dir.write("strip" + std::to_string(rows) + ".obj", stripText(2000, rows)));
+        models.push_back(kelLoadOBJ(paths.back().c_str(), nullptr, nullptr));
+        ASSERT_NE(models.back(), nullptr);
+        kelFacetNormals(models.back());
+    }
+    paths.push_back(path);
+    models.push_back(m);
+    for (size_t f = 0; f < models.size(); f++)
         for (unsigned mode : {KEL_SMOOTH | KEL_TEXTURE, KEL_FLAT | KEL_VERTEX_COLOR, KEL_FLAT | KEL_SMOOTH}) {
+            const KelModel* model = models[f];
             // With both kinds of normals, the file's win and no facet
             // normals are made.
             Flat expect = reference(model, mode == (KEL_FLAT | KEL_SMOOTH) ? KEL_SMOOTH : mode);
@@ -407,13 +418,25 @@ TEST_F(MeshTest, LoadingGivesTheMeshOfTheLoadedModel) {
                 KelReadOptions options = {};
                 options.threads = threads;
                 KelError error;
-                KelMesh* mesh = kelLoadMesh(model == m ? path.c_str() : single.c_str(), &options, mode, &error);
+                KelMesh* mesh = kelLoadMesh(paths[f].c_str(), &options, mode, &error);
                 ASSERT_NE(mesh, nullptr) << error.message;
-                expectSame(flatten(mesh), expect, std::to_string(mode) + " " + std::to_string(threads));
+                expectSame(flatten(mesh), expect, paths[f] + " " + std::to_string(mode) + " " + std::to_string(threads));
                 kelDeleteMesh(mesh);
             }
         }
-    kelDelete(one);
+    for (size_t f = 0; f + 1 < models.size(); f++) kelDelete(models[f]);
+    // A model let go whose groups draw one triangle twice and leave one out
+    // (hand-made: a read never does) is not streamed.
+    KelModel* odd = kelLoadOBJ(paths[0].c_str(), nullptr, nullptr);
+    ASSERT_NE(odd, nullptr);
+    odd->groups->triangles[1] = odd->groups->triangles[0];
+    kelFacetNormals(odd);  // so that the triangle left out has keys of its own
+    Flat expect = reference(odd, KEL_FLAT);
+    KelMesh* mesh = kelMakeMeshThreads(odd, KEL_FLAT, 2, odd, nullptr);
+    ASSERT_NE(mesh, nullptr);
+    expectSame(flatten(mesh), expect, "a triangle drawn twice");
+    kelDeleteMesh(mesh);
+    kelDelete(odd);
     KelError error;
     EXPECT_EQ(kelLoadMesh(dir.path("missing.obj").c_str(), nullptr, KEL_NONE, &error), nullptr);
     EXPECT_EQ(error.code, KEL_ERROR_OPEN);
