@@ -11,11 +11,8 @@
 // key's vertex number is then its rank among the first corners of all
 // parts, which the threads find by merging the parts' ordered lists. Each
 // part is walked in one order whatever the thread count, so the mesh is the
-// same on any number of threads.
-#include <sys/mman.h>
-#include <unistd.h>
-
-#include <algorithm>
+// same on any number of threads. kelLoadMesh, which lets the model go, has a
+// way that takes less memory where the groups allow it (mesh_stream.cpp).
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -24,6 +21,25 @@
 #include <thread>
 
 #include "kel/kel_internal.h"
+#include "kel/mesh_keys.h"
+
+using namespace kelmesh;
+
+namespace kelmesh {
+
+bool grow(Part& part) {
+    unsigned capacity = part.capacity > UINT32_MAX / 2 ? UINT32_MAX : 2 * part.capacity;
+    Key* keys = static_cast<Key*>(kelTryRealloc(part.keys, sizeof(Key) * size_t(capacity)));
+    if (keys) part.keys = keys;
+    unsigned* firsts = part.firsts;
+    if (keys && firsts) firsts = static_cast<unsigned*>(kelTryRealloc(firsts, sizeof(unsigned) * size_t(capacity)));
+    if (firsts) part.firsts = firsts;
+    if (!keys || (part.firsts && !firsts)) return false;
+    part.capacity = capacity;
+    return true;
+}
+
+}  // namespace kelmesh
 
 namespace {
 
@@ -36,47 +52,6 @@ constexpr uint64_t kSmallCorners = uint64_t(1) << 16;
 unsigned triangleMaterial(const KelModel* model, const KelGroup* group, unsigned t) {
     return model->trimaterials ? model->trimaterials[t] : group->material;
 }
-
-// One distinct combination of indices. `next` links the keys of one
-// position while they are being found (local number + 1, 0 at the end of
-// the chain) and holds the key's vertex number once they are ranked.
-struct Key {
-    unsigned v, n, t;
-    unsigned next;
-};
-
-// A fault found in a part, at corner `corner` in drawing order.
-struct Fault {
-    int code = KEL_OK;
-    uint64_t corner = UINT64_MAX;
-    unsigned triangle = 0, index = 0, count = 0;
-    const char* kind = nullptr;  // "vertex", ...; null for a triangle that the group names out of range
-    const KelGroup* group = nullptr;
-};
-
-struct Part {
-    unsigned lo, span;  // the positions lo to lo + span of this part; the last one's reaches every index
-    Key* keys;          // owned: the part's keys in first-use order
-    unsigned* firsts;   // owned: the corner (in drawing order) that first used each key; null for one part alone
-    unsigned numkeys, capacity;
-    Fault fault;
-};
-
-// What the threads share: the model, what the mode takes from it, and the
-// work.
-struct Job {
-    const KelModel* model;
-    bool useNormals, useFacets, useTexcoords, useColors;
-    const KelGroup** groups;  // owned: the groups with triangles, in list order
-    uint64_t* bases;          // owned: the first corner of each of them
-    size_t numgroups;
-    unsigned numcorners;
-    unsigned* head;     // owned: per position, its newest key (local number + 1), 0 for none
-    unsigned* indices;  // the mesh's: a corner's local key, then its vertex
-    Part* parts;        // owned
-    unsigned numparts;
-    KelMesh* mesh;
-};
 
 // Calls visit(corner, triangle, k, v) for every corner of the drawing order
 // whose position lies in `part`, stopping (false) at the first triangle that
@@ -103,182 +78,12 @@ bool eachCorner(const Job& job, Part& part, Visit visit) {
     return true;
 }
 
-bool grow(Part& part) {
-    unsigned capacity = part.capacity > UINT32_MAX / 2 ? UINT32_MAX : 2 * part.capacity;
-    Key* keys = static_cast<Key*>(kelTryRealloc(part.keys, sizeof(Key) * size_t(capacity)));
-    if (keys) part.keys = keys;
-    unsigned* firsts = part.firsts;
-    if (keys && firsts) firsts = static_cast<unsigned*>(kelTryRealloc(firsts, sizeof(unsigned) * size_t(capacity)));
-    if (firsts) part.firsts = firsts;
-    if (!keys || (part.firsts && !firsts)) return false;
-    part.capacity = capacity;
-    return true;
-}
-
-// The local number of the key of corner k of `triangle` (number t, at
-// `corner` in drawing order, position v), the key added when new; false
-// with part.fault set for an index outside its table or when out of memory.
-inline bool lookupKey(const Job& job, Part& part, unsigned corner, const KelTriangle& triangle, unsigned t, unsigned k,
-                      unsigned v, unsigned* id) {
-    const KelModel* model = job.model;
-    const unsigned numnormals = job.useFacets ? model->numfacetnorms : model->numnormals;
-    if (v > model->numvertices) {
-        part.fault = {KEL_ERROR_INDEX, corner, t, v, model->numvertices, "vertex", nullptr};
-        return false;
-    }
-    unsigned n = job.useNormals ? (job.useFacets ? triangle.findex : triangle.nindices[k]) : 0;
-    unsigned tc = job.useTexcoords ? triangle.tindices[k] : 0;
-    if (n > numnormals || tc > model->numtexcoords) {
-        bool normal = n > numnormals;
-        part.fault = {KEL_ERROR_INDEX,
-                      corner,
-                      t,
-                      normal ? n : tc,
-                      normal ? numnormals : model->numtexcoords,
-                      normal ? (job.useFacets ? "facet normal" : "normal") : "texture coordinate",
-                      nullptr};
-        return false;
-    }
-    unsigned* head = job.head;
-    unsigned h = head[v];
-    while (h && (part.keys[h - 1].n != n || part.keys[h - 1].t != tc)) h = part.keys[h - 1].next;
-    if (!h) {
-        if (part.numkeys == part.capacity && !grow(part)) {
-            part.fault.code = KEL_ERROR_MEMORY;
-            return false;
-        }
-        if (part.firsts) part.firsts[part.numkeys] = corner;
-        part.keys[part.numkeys] = Key{v, n, tc, head[v]};
-        h = head[v] = ++part.numkeys;
-    }
-    *id = h - 1;
-    return true;
-}
-
 // Finds the keys of one part and gives each of its corners its key's local
 // number.
 void findKeys(Job& job, Part& part) {
     eachCorner(job, part, [&](unsigned corner, unsigned t, unsigned k, unsigned v) {
         return lookupKey(job, part, corner, job.model->triangles[t], t, k, v, &job.indices[corner]);
     });
-}
-
-// kelLoadMesh's way when the groups draw every triangle of the table once
-// (in runs, see tableRuns): one thread walks the triangles in table order,
-// finds each corner's key (one part holds them all, numbered in the order
-// of that walk) and writes the three key numbers at the front of the
-// triangle table itself, 12 bytes where a 40-byte triangle was, so never
-// over one not yet read. The pages between that front and the next
-// triangle to read are given back to the system as it goes, and the table
-// becomes the index array: so the mesh takes little more memory than the
-// model did. Returns the index array, or null with part.fault set (the
-// table then holds nothing of use).
-unsigned* streamKeys(Job& job, Part& part, KelTriangle* triangles, unsigned count) {
-    unsigned* out = reinterpret_cast<unsigned*>(triangles);
-    const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
-    uintptr_t released = 0;  // pages are given back up to here
-    for (unsigned t = 0; t < count; t++) {
-        const KelTriangle triangle = triangles[t];  // a copy: its place is written over below
-        unsigned ids[3];
-        for (unsigned k = 0; k < 3; k++)
-            if (!lookupKey(job, part, 3 * t + k, triangle, t, k, triangle.vindices[k], &ids[k])) return nullptr;
-        memcpy(&out[3 * size_t(t)], ids, sizeof ids);
-        if ((t & 0xFFFF) == 0xFFFF || t + 1 == count) {
-            uintptr_t written = uintptr_t(&out[3 * (size_t(t) + 1)]), unread = uintptr_t(&triangles[t + 1]);
-            uintptr_t from = (written + page - 1) & ~(page - 1), to = unread & ~(page - 1);
-            if (from < released) from = released;
-            if (from < to) {
-                madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
-                released = to;
-            }
-        }
-    }
-    // Shrunk to the indices (a shrink that fails keeps the larger block).
-    unsigned* indices = static_cast<unsigned*>(realloc(triangles, 3 * sizeof(unsigned) * size_t(count)));
-    return indices ? indices : out;
-}
-
-// A stretch of consecutive triangles of the table that a group draws in
-// one piece.
-struct Run {
-    unsigned first, count;
-};
-
-// The drawing order as runs of consecutive triangles, in *runs (owned by
-// the caller; *numruns of them), when they draw every triangle of the table
-// once and there are at most one per eight triangles, so that they take
-// less room than the group lists they stand for; else *runs is null (a
-// loaded model's groups always draw each triangle once, but may take
-// turns too often). False, with the error set, when out of memory.
-bool tableRuns(const KelModel* model, Run** runs, size_t* numruns, KelError* error) {
-    *runs = nullptr;
-    size_t count = 0;
-    uint64_t drawn = 0;
-    for (const KelGroup* g = model->groups; g; g = g->next) {
-        for (unsigned i = 0; i < g->numtriangles; i++)
-            if (i == 0 || g->triangles[i] != g->triangles[i - 1] + 1) count++;
-        drawn += g->numtriangles;
-    }
-    if (drawn != model->numtriangles || count == 0 || count > model->numtriangles / 8 + 1) return true;
-    // The runs, then a copy sorted by their first triangle to check that
-    // they tile the table.
-    Run* block = static_cast<Run*>(kelTryAlloc(2 * count, sizeof(Run)));
-    if (!block) return kelSetMemoryError(error, 2 * count, sizeof(Run)), false;
-    Run* run = block;
-    for (const KelGroup* g = model->groups; g; g = g->next)
-        for (unsigned i = 0; i < g->numtriangles; i++) {
-            if (i == 0 || g->triangles[i] != g->triangles[i - 1] + 1) *run++ = Run{g->triangles[i], 0};
-            run[-1].count++;
-        }
-    Run* sorted = block + count;
-    std::copy(block, block + count, sorted);
-    std::sort(sorted, sorted + count, [](const Run& a, const Run& b) { return a.first < b.first; });
-    uint64_t next = 0;
-    for (size_t i = 0; i < count && sorted[i].first == next; i++) next += sorted[i].count;
-    if (next != model->numtriangles) {
-        free(block);
-        return true;
-    }
-    *runs = block;
-    *numruns = count;
-    return true;
-}
-
-// Whether the runs follow each other in the table.
-bool inTableOrder(const Run* runs, size_t numruns) {
-    for (size_t i = 1; i < numruns; i++)
-        if (runs[i].first != runs[i - 1].first + runs[i - 1].count) return false;
-    return true;
-}
-
-// After streamKeys, for runs out of table order: the index array (in
-// mesh->indices, the local keys of the table's corners) put in drawing
-// order, and each key's vertex number, its rank in the order drawing first
-// uses the keys, in its `next`. False when out of memory.
-bool putInDrawingOrder(Job& job, Part& part, const Run* runs, size_t numruns) {
-    unsigned* rank = static_cast<unsigned*>(kelTryAlloc(size_t(part.numkeys) + 1, sizeof(unsigned)));
-    unsigned* out = static_cast<unsigned*>(kelTryAlloc(job.numcorners, sizeof(unsigned)));
-    if (!rank || !out) {
-        free(rank);
-        free(out);
-        return false;
-    }
-    memset(rank, 0xFF, sizeof(unsigned) * part.numkeys);
-    const unsigned* in = job.mesh->indices;
-    unsigned next = 0, *to = out;
-    for (size_t r = 0; r < numruns; r++) {
-        const unsigned* from = &in[3 * size_t(runs[r].first)];
-        for (size_t c = 0; c < 3 * size_t(runs[r].count); c++) {
-            unsigned& vertex = rank[from[c]];
-            if (vertex == UINT32_MAX) vertex = next++;
-            *to++ = vertex;
-        }
-    }
-    for (unsigned j = 0; j < part.numkeys; j++) part.keys[j].next = rank[j];
-    free(rank);
-    free(job.mesh->indices);
-    job.mesh->indices = out;
-    return true;
 }
 
 // The vertex number of each key of part p: its rank among the first
