@@ -420,7 +420,8 @@ TEST_F(MeshTest, LoadingGivesTheMeshOfTheLoadedModel) {
                 KelError error;
                 KelMesh* mesh = kelLoadMesh(paths[f].c_str(), &options, mode, &error);
                 ASSERT_NE(mesh, nullptr) << error.message;
-                expectSame(flatten(mesh), expect, paths[f] + " " + std::to_string(mode) + " " + std::to_string(threads));
+                expectSame(flatten(mesh), expect,
+                           paths[f] + " " + std::to_string(mode) + " " + std::to_string(threads));
                 kelDeleteMesh(mesh);
             }
         }
