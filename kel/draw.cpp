@@ -32,7 +32,7 @@ void kelDraw(KelModel* model, unsigned mode) {
     assert(model);
     assert(model->vertices);
 
-    static const char* const warnings[7] = {
+    static const char* const warnings[8] = {
         "kelDraw() warning: flat render mode requested with no facet normals defined.\n",
         "kelDraw() warning: smooth render mode requested with no normals defined.\n",
         "kelDraw() warning: texture render mode requested with no texture coordinates defined.\n",
@@ -40,12 +40,9 @@ void kelDraw(KelModel* model, unsigned mode) {
         "kelDraw() warning: color render mode requested with no materials defined.\n",
         "kelDraw() warning: material render mode requested with no materials defined.\n",
         "kelDraw() warning: color and material render mode requested using only material mode.\n",
+        "kelDraw() warning: vertex color render mode requested with no vertex colors defined.\n",
     };
     mode = kelCheckMode(model, mode, warnings, nullptr);
-    if ((mode & KEL_VERTEX_COLOR) && !model->colors) {
-        fputs("kelDraw() warning: vertex color render mode requested with no vertex colors defined.\n", stdout);
-        mode &= ~KEL_VERTEX_COLOR;
-    }
 
     if (mode & KEL_COLOR)
         glEnable(GL_COLOR_MATERIAL);

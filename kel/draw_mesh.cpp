@@ -20,7 +20,7 @@ void kelDrawMesh(const KelMesh* mesh, unsigned mode) {
 
     // Facet and vertex normals are one array in a mesh: with both flags it
     // is drawn once, so that pair needs no warning.
-    static const char* const warnings[7] = {
+    static const char* const warnings[8] = {
         "kelDrawMesh() warning: flat render mode requested with no normals defined.\n",
         "kelDrawMesh() warning: smooth render mode requested with no normals defined.\n",
         "kelDrawMesh() warning: texture render mode requested with no texture coordinates defined.\n",
@@ -28,14 +28,11 @@ void kelDrawMesh(const KelMesh* mesh, unsigned mode) {
         "kelDrawMesh() warning: color render mode requested with no materials defined.\n",
         "kelDrawMesh() warning: material render mode requested with no materials defined.\n",
         "kelDrawMesh() warning: color and material render mode requested using only material mode.\n",
+        "kelDrawMesh() warning: vertex color render mode requested with no vertex colors defined.\n",
     };
     const KelModeTables tables = {mesh->normals != nullptr, mesh->normals != nullptr, mesh->texcoords != nullptr,
-                                  mesh->materials != nullptr};
+                                  mesh->materials != nullptr, mesh->colors != nullptr};
     mode = kelCheckModeTables(&tables, mode, warnings, nullptr);
-    if ((mode & KEL_VERTEX_COLOR) && !mesh->colors) {
-        fputs("kelDrawMesh() warning: vertex color render mode requested with no vertex colors defined.\n", stdout);
-        mode &= ~KEL_VERTEX_COLOR;
-    }
 
     if (mode & KEL_COLOR)
         glEnable(GL_COLOR_MATERIAL);

@@ -11,17 +11,18 @@
 #include "kel/scan.h"
 
 // The mode word with every flag the model cannot serve dropped, in a fixed
-// order, each dropped flag announced with its warning (one of seven: no
+// order, each dropped flag announced with its warning (one of eight: no
 // facet normals, no normals, no texture coordinates, flat and smooth,
 // colour without materials, material without materials, colour and
-// material; each ends in a newline) where `to` says (kelWarn).
-unsigned kelCheckMode(const KelModel* model, unsigned mode, const char* const warnings[7], const KelWarnings* to);
+// material, vertex colour without vertex colours; each ends in a newline)
+// where `to` says (kelWarn).
+unsigned kelCheckMode(const KelModel* model, unsigned mode, const char* const warnings[8], const KelWarnings* to);
 // Which tables a model or a mesh has for the flags that need one.
 struct KelModeTables {
-    bool facetnorms, normals, texcoords, materials;
+    bool facetnorms, normals, texcoords, materials, colors;
 };
 // kelCheckMode against `tables`; a null warning drops its flag silently.
-unsigned kelCheckModeTables(const KelModeTables* tables, unsigned mode, const char* const warnings[7],
+unsigned kelCheckModeTables(const KelModeTables* tables, unsigned mode, const char* const warnings[8],
                             const KelWarnings* to);
 
 // The material calls of KEL_MATERIAL, or the colour of KEL_COLOR, for one

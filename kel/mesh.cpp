@@ -249,7 +249,7 @@ void freeJob(Job& job) {
 // The mode's flags that matter to a mesh, those the model cannot serve
 // dropped with their warnings.
 unsigned meshMode(const KelModel* model, unsigned mode) {
-    static const char* const warnings[7] = {
+    static const char* const warnings[8] = {
         "kelMakeMesh() warning: flat render mode requested with no facet normals defined.\n",
         "kelMakeMesh() warning: smooth render mode requested with no normals defined.\n",
         "kelMakeMesh() warning: texture render mode requested with no texture coordinates defined.\n",
@@ -257,13 +257,9 @@ unsigned meshMode(const KelModel* model, unsigned mode) {
         nullptr,
         nullptr,
         nullptr,
+        "kelMakeMesh() warning: vertex color render mode requested with no vertex colors defined.\n",
     };
-    mode = kelCheckMode(model, mode & (KEL_FLAT | KEL_SMOOTH | KEL_TEXTURE | KEL_VERTEX_COLOR), warnings, nullptr);
-    if ((mode & KEL_VERTEX_COLOR) && !model->colors) {
-        fputs("kelMakeMesh() warning: vertex color render mode requested with no vertex colors defined.\n", stdout);
-        mode &= ~KEL_VERTEX_COLOR;
-    }
-    return mode;
+    return kelCheckMode(model, mode & (KEL_FLAT | KEL_SMOOTH | KEL_TEXTURE | KEL_VERTEX_COLOR), warnings, nullptr);
 }
 
 // Sets up the job: the groups in drawing order, the parts, the tables.

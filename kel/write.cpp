@@ -297,7 +297,7 @@ int kelSaveOBJWithOptions(const KelModel* model, const char* filename, unsigned 
     KelError local;
     if (!error) error = &local;
     *error = {};
-    static const char* const warnings[7] = {
+    static const char* const warnings[8] = {
         "kelWriteOBJ() warning: flat normal output requested with no facet normals defined.\n",
         "kelWriteOBJ() warning: smooth normal output requested with no normals defined.\n",
         "kelWriteOBJ() warning: texture coordinate output requested with no texture coordinates defined.\n",
@@ -305,6 +305,7 @@ int kelSaveOBJWithOptions(const KelModel* model, const char* filename, unsigned 
         "kelWriteOBJ() warning: color output requested with no colors (materials) defined.\n",
         "kelWriteOBJ() warning: material output requested with no materials defined.\n",
         "kelWriteOBJ() warning: color and material output requested outputting only materials.\n",
+        nullptr,  // vertex colours are written whenever the model has them
     };
     const KelWarnings to = {options ? options->warning : nullptr, options ? options->user : nullptr};
     mode = kelCheckMode(model, mode, warnings, &to);
