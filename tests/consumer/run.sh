@@ -37,7 +37,7 @@ cmake --build "$work/build-c" >/dev/null
 "$work/build-c/kel_consumer_load" "$work/build-c/libkel_consumer_module.so"
 
 # pkg-config sees this prefix's kel.pc and nothing else.
-pc() { PKG_CONFIG_LIBDIR=$(dirname "$pcfile") PKG_CONFIG_PATH= pkg-config "$@" kel; }
+pc() { PKG_CONFIG_LIBDIR=$(dirname "$pcfile") PKG_CONFIG_PATH='' pkg-config "$@" kel; }
 version=$(pc --modversion)
 major=${version%%.*} rest=${version#*.}
 minor=${rest%%.*} patch=${rest#*.}
