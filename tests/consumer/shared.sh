@@ -1,12 +1,16 @@
 #!/bin/sh
-# Builds kel as shared libraries, checks that they export the calls kel.h
-# declares and nothing else, and runs the consumer project against them.
+# Builds kel alone (no program, so no freeglut looked for) as shared
+# libraries, checks that they export the calls kel.h declares and nothing
+# else and that libkel records its need of GL, and runs the consumer project
+# against them.
 # Usage: shared.sh SOURCE_DIR MODEL WORK_DIR
 set -eu
 src=$1 model=$2 work=$3
 rm -rf "$work"
 mkdir -p "$work"
-cmake -S "$src" -B "$work/build" -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON -DORVANDEL_TESTS=OFF >/dev/null
+# CMake refuses the configure if anything still asks for GLUT.
+cmake -S "$src" -B "$work/build" -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON -DORVANDEL_TESTS=OFF \
+  -DORVANDEL_APP=OFF -DCMAKE_DISABLE_FIND_PACKAGE_GLUT=ON >/dev/null
 cmake --build "$work/build" --target kel_core kel kel_tool -j2 >/dev/null
 
 # The calls of the header, as C sees it once comments and macros are gone.
@@ -20,4 +24,9 @@ if ! diff -u "$work/header.txt" "$work/exported.txt"; then
   exit 1
 fi
 ldd "$work/build/tools/kel" | grep -q 'libkel'
+if ! readelf -d "$work/build/kel/libkel.so" | grep NEEDED | grep -Eq 'lib(OpenGL|GL)\.so'; then
+  echo "libkel.so does not record its need of GL:"
+  readelf -d "$work/build/kel/libkel.so" | grep NEEDED
+  exit 1
+fi
 sh "$src/tests/consumer/run.sh" "$work/build" "$src" "$model" "$work/consume"

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "image_files.h"
 #include "kel/kel.h"
@@ -61,14 +65,69 @@ TEST(PpmReader, HeaderLayoutsGiveTheSameImage) {
     EXPECT_EQ(r.pixels, Bytes(raster.begin(), raster.end()));
 }
 
+// Rasters small and large (past any first buffer, at sizes that are no
+// power of two), with one- and two-byte samples: every byte lands in file
+// order. A two-byte sample whose bytes are both b is b * 257, which scales to
+// exactly b.
 TEST(PpmReader, RowsStayInFileOrder) {
-    std::string data;
-    for (int i = 0; i < 3 * 4 * 3; ++i) data += char(i);
-    PpmRead r = readPpm("P6\n3 4\n255\n" + data);
-    ASSERT_TRUE(r.ok);
-    EXPECT_EQ(r.width, 3);
-    EXPECT_EQ(r.height, 4);
-    EXPECT_EQ(r.pixels, Bytes(data.begin(), data.end()));
+    struct Case {
+        int width, height, maxval;
+    };
+    const Case cases[] = {{3, 4, 255}, {300, 211, 255}, {1, 70001, 255}, {150, 151, 65535}, {523, 3, 65535}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " max " + std::to_string(c.maxval));
+        Bytes expected;
+        std::string file =
+            "P6\n" + std::to_string(c.width) + " " + std::to_string(c.height) + "\n" + std::to_string(c.maxval) + "\n";
+        for (int i = 0; i < c.width * c.height * 3; ++i) {
+            unsigned char b = (unsigned char)(i * 7 + i / 251);
+            expected.push_back(b);
+            file += char(b);
+            if (c.maxval > 255) file += char(b);
+        }
+        PpmRead r = readPpm(file);
+        ASSERT_TRUE(r.ok) << r.err;
+        EXPECT_EQ(r.width, c.width);
+        EXPECT_EQ(r.height, c.height);
+        EXPECT_TRUE(r.pixels == expected);
+    }
+}
+
+// A pipe cannot seek or tell its size: its image is read all the same, and
+// its size bounded by what comes through it.
+TEST(PpmReader, PipesAreReadAsFilesAre) {
+    const std::string path = tempPath("fifo.ppm");
+    remove(path.c_str());
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    struct Case {
+        std::string content;
+        bool ok;
+    };
+    std::string big(3 * 200 * 100, '\x5a');
+    const Case cases[] = {{"P6\n200 100 255\n" + big, true}, {"P6\n26754 26754 255\n\x01\x02\x03", false}};
+    for (const Case& c : cases) {
+        std::thread writer([&] {
+            FILE* w = fopen(path.c_str(), "wb");
+            if (!w) return;
+            fwrite(c.content.data(), 1, c.content.size(), w);
+            fclose(w);
+        });
+        int width = -7, height = -7;
+        testing::internal::CaptureStderr();
+        unsigned char* p = kelReadPPM(path.c_str(), &width, &height);
+        std::string err = testing::internal::GetCapturedStderr();
+        writer.join();
+        EXPECT_EQ(p != nullptr, c.ok) << err;
+        if (p) {
+            EXPECT_EQ(width, 200);
+            EXPECT_EQ(height, 100);
+            EXPECT_EQ(Bytes(p, p + big.size()), Bytes(big.begin(), big.end()));
+        } else {
+            EXPECT_EQ(err, path + ": PPM image larger than the file\n");
+        }
+        free(p);
+    }
+    remove(path.c_str());
 }
 
 TEST(PpmReader, ShortRasterLeavesTheRestZero) {
@@ -78,6 +137,13 @@ TEST(PpmReader, ShortRasterLeavesTheRestZero) {
     EXPECT_EQ(r.pixels, (Bytes{9, 8, 7, 6, 0, 0, 0, 0, 0, 0, 0, 0}));
     // No raster at all, and a header ending without a line end.
     EXPECT_EQ(readPpm("P6 1 1 255").pixels, (Bytes{0, 0, 0}));
+    // As many pixels as the file has bytes (header included) is the most a
+    // file may claim: 12 pixels in 11 header bytes and one raster byte.
+    Bytes twelve(36, 0);
+    twelve[0] = 5;
+    EXPECT_EQ(readPpm("P6\n4 3 255\n\x05").pixels, twelve);
+    twelve[0] = 255;  // 0xffff of 65535 is full
+    EXPECT_EQ(readPpm("P6 4 3 65535\n\xff\xff").pixels, twelve);
 }
 
 TEST(PpmReader, TwoByteSamplesAreScaledToEightBits) {
@@ -121,6 +187,12 @@ TEST(PpmReader, RefusedFilesReturnNullAndLeaveTheSize) {
         {"P6\n30000 30000 255\n", "PPM image too large"},
         {"P6\n99999999999999999999 1 255\n", "PPM image too large"},
         {"P6\n4294967297 1 255\n", "PPM image too large"},
+        // More pixels than bytes in the file: refused before memory for them
+        // is taken.
+        {"P6\n26754 26754 255\n\x01\x02\x03", "PPM image larger than the file"},
+        {"P6\n4 3 255\n", "PPM image larger than the file"},
+        {"P6\n2 7 65535\n", "PPM image larger than the file"},
+        {"P6\n4 4 255\n" + std::string(4, '\x09'), "PPM image larger than the file"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.content);
