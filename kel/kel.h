@@ -113,6 +113,12 @@ typedef struct KelMaterial {
     // "Pr", "Pm", "Ps", "Pc", "Pcr"; default 0.
     float roughness, metallic, sheen, clearcoat, clearcoatRoughness;
     KelMap maps[KEL_MAP_KINDS];
+    // Owned: the material's statements kel does not read ("Tf", "sharpness",
+    // other programs' own, and comments after its newmtl), each line as
+    // written without its leading and trailing blanks and ending in "\n",
+    // in file order; or null. Saves write them back after the statements
+    // kel reads.
+    char* extras;
 } KelMaterial;
 
 // An "o" statement: a named run of triangles.
@@ -123,7 +129,7 @@ typedef struct KelObject {
 } KelObject;
 
 typedef struct KelGroup {
-    char* name;             // owned; compared byte for byte
+    char* name;             // owned: the rest of the "g" line, the blanks around it dropped; compared byte for byte
     unsigned numtriangles;  // entries in triangles
     unsigned* triangles;    // owned; 0-based indices into KelModel::triangles
     unsigned material;      // index into KelModel::materials

@@ -122,6 +122,34 @@ bool kelDefaultMaterials(KelModel* model) {
     return materials != nullptr;
 }
 
+// The line from p (a statement's first byte) to its end, trailing blanks
+// and the line end dropped, appended to *extras as one "\n"-ended line.
+// False when out of memory (*extras as it was).
+static bool keepLine(char** extras, const char* p, const char* lineEnd) {
+    while (lineEnd > p && kelIsSpace(lineEnd[-1])) lineEnd--;
+    size_t had = *extras ? strlen(*extras) : 0, length = size_t(lineEnd - p);
+    char* grown = static_cast<char*>(kelTryRealloc(*extras, had + length + 2));
+    if (!grown) return false;
+    memcpy(grown + had, p, length);
+    grown[had + length] = '\n';
+    grown[had + length + 1] = '\0';
+    *extras = grown;
+    return true;
+}
+
+// A material's name: the rest of the newmtl line, the blanks around it
+// dropped (inner blanks kept); a zero byte ends it. Returns its start and
+// stores its end.
+static const char* materialName(const char* p, const char* end, const char** nameEnd) {
+    const char* lineEnd = kelLineEnd(p, end);
+    while (p < lineEnd && kelIsSpace(*p)) p++;
+    const char* zero = static_cast<const char*>(memchr(p, '\0', size_t(lineEnd - p)));
+    if (zero) lineEnd = zero;
+    while (lineEnd > p && kelIsSpace(lineEnd[-1])) lineEnd--;
+    *nameEnd = lineEnd;
+    return p;
+}
+
 // First pass: one entry for "default" and one per new-material statement.
 static unsigned countMaterials(KelChunks* chunks) {
     unsigned count = 1;
@@ -197,11 +225,11 @@ static bool fillMaterials(KelChunks* chunks, KelMaterial* materials, unsigned co
                 // the file may have changed since.
                 if (next < count) m = &materials[next++];
                 dissolveGiven = false;
-                const char* wordEnd;
-                const char* word = kelLineWord(tokenEnd, end, &wordEnd);
+                const char* nameEnd;
+                const char* name = materialName(tokenEnd, end, &nameEnd);
                 free(m->name);
-                if (!(m->name = kelTryCopyName(word, size_t(wordEnd - word)))) return false;
-                p = kelSkipLine(wordEnd, end);
+                if (!(m->name = kelTryCopyName(name, size_t(nameEnd - name)))) return false;
+                p = kelSkipLine(nameEnd, end);
             } else if (kelIsWord(p, tokenEnd, "Ns")) {
                 // The file's exponent runs from 0 to 1000, GL's from 0 to 128. A
                 // number that fails to parse converts the value the field holds.
@@ -232,7 +260,12 @@ static bool fillMaterials(KelChunks* chunks, KelMaterial* materials, unsigned co
                     if (!(p = readMap(tokenEnd, end, &m->maps[statement->map], legacy))) return false;
                 }
             } else {
-                p = kelSkipLine(tokenEnd, end);
+                // A statement kel does not read is kept with its material as
+                // written, and so is a comment after a newmtl (those before
+                // the first are the file's, not a material's).
+                const char* lineEnd = kelLineEnd(tokenEnd, end);
+                if ((*p != '#' || m != before) && !keepLine(&m->extras, p, lineEnd)) return false;
+                p = kelSkipLine(lineEnd, end);
             }
         }
     }

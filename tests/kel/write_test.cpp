@@ -101,9 +101,10 @@ const char kFacetNormals[] = "\n# 1 normals\nvn 0.000000 0.000000 1.000000\n";
 const char kTexcoords[] = "\n# 3 texcoords\nvt 0.250000 0.500000\nvt 1.000000 0.000000\nvt 0.125000 1.000000\n";
 const char kCounts[] = "\n# 2 groups\n# 1 faces (triangles)\n\n";
 
+// The groups oldest first; the empty "default", the reader's own, gets no
+// line.
 std::string groups(const char* face, bool materials) {
-    return std::string("g body\n") + (materials ? "usemtl red\n" : "") + face + "\n\ng default\n" +
-           (materials ? "usemtl default\n" : "") + "\n";
+    return std::string("g body\n") + (materials ? "usemtl red\n" : "") + face + "\n\n";
 }
 
 TEST(KelWriteOBJ, NoneWritesVerticesGroupsAndFaces) {
@@ -151,8 +152,10 @@ TEST(KelWriteOBJ, EachModeOnAModelThatHasEverything) {
 
 TEST(KelWriteOBJ, MaterialLibraryContents) {
     KelModel* m = sample(true);
+    // Material 0, "default", is the reader's own: its statements come before
+    // the first newmtl, so that a reader makes no second "default".
     const std::string head = std::string(kMtlHeader) +
-                             "newmtl default\nKa 0.200000 0.200000 0.200000\nKd 0.800000 0.800000 0.800000\n"
+                             "Ka 0.200000 0.200000 0.200000\nKd 0.800000 0.800000 0.800000\n"
                              "Ks 0.000000 0.000000 0.000000\nNs 507.812500\n\n"
                              "newmtl red\nKa 0.200000 0.200000 0.200000\nKd 1.000000 0.000000 0.000000\n"
                              "Ks 0.000000 0.000000 0.000000\n";
@@ -197,10 +200,18 @@ TEST(KelWriteOBJ, MaterialLibraryContents) {
     red.diffuseMap = strdup("set.png");
     red.maps[KEL_MAP_SHEEN].options = strdup("-cc on");  // no name: not written
     red.maps[KEL_MAP_SHEEN].clamp = 1;
-    EXPECT_EQ(head +
-                  "Ns 1000.000000\nKe 0.000000 0.500000 0.000000\nNi 1.450000\nillum 0\nPm 1.000000\nPcr 0.250000\n"
-                  "map_Ka -o 0.000000 0.000000 0.500000 -s 3.000000 1.000000 1.000000 -clamp on -blendu off -imfchan "
-                  "l a.png\nmap_Kd set.png\nnorm -bm 2.000000 n map.png\n\n",
+    // The statements kel does not read come last, as they stand; a last
+    // line without its line end gets one.
+    red.extras = strdup("Tf 1 1 1\n# kept\nsharpness 60");
+    const std::string fields =
+        "Ns 1000.000000\nKe 0.000000 0.500000 0.000000\nNi 1.450000\nillum 0\nPm 1.000000\nPcr 0.250000\n"
+        "map_Ka -o 0.000000 0.000000 0.500000 -s 3.000000 1.000000 1.000000 -clamp on -blendu off -imfchan "
+        "l a.png\nmap_Kd set.png\nnorm -bm 2.000000 n map.png\nTf 1 1 1\n# kept\nsharpness 60\n\n";
+    EXPECT_EQ(head + fields, write(m, KEL_MATERIAL).mtl);
+    // A name with blanks is written whole.
+    free(red.name), red.name = strdup("Hard Shiny  Red");
+    EXPECT_EQ(head.substr(0, head.find("newmtl red\n")) + "newmtl Hard Shiny  Red\n" +
+                  head.substr(head.find("newmtl red\n") + 11) + fields,
               write(m, KEL_MATERIAL).mtl);
     kelDelete(m);  // frees the maps
 }
@@ -243,7 +254,9 @@ TEST(KelWriteOBJ, PerTriangleMaterialsObjectsSmoothingLinesAndPoints) {
     EXPECT_EQ(plain, write(m, KEL_MATERIAL).obj);
     const std::string head =
         std::string(kHeader) + "\nmtllib full.mtl\n\n" + kVertices + "\n# 2 groups\n# 3 faces (triangles)\n\n";
-    EXPECT_EQ(head + "g body\nusemtl red\nf 1 2 3\nf 1 3 2\n\ng default\nusemtl default\nf 2 3 1\n\n", plain);
+    // "default", the oldest group, is the reader's own: its faces come
+    // first, before any "g" line, under the material a reader starts with.
+    EXPECT_EQ(head + "f 2 3 1\n\ng body\nusemtl red\nf 1 2 3\nf 1 3 2\n\n", plain);
 
     m->trimaterials[1] = 0;
     m->smoothing = indices({1, 1, 0});
@@ -258,13 +271,13 @@ TEST(KelWriteOBJ, PerTriangleMaterialsObjectsSmoothingLinesAndPoints) {
     m->points = indices({3, 1});
     const std::string tail = "o Empty\nl 1 2 3\nl 1 3 2\np 3 1\n";
     EXPECT_EQ(head +
-                  "g body\nusemtl red\no Cube\ns 1\nf 1 2 3\nusemtl default\nf 1 3 2\nusemtl red\n\n"
-                  "g default\nusemtl default\no Rest of it\ns off\nf 2 3 1\n\n" +
+                  "o Rest of it\nf 2 3 1\n\n"
+                  "g body\nusemtl red\no Cube\ns 1\nf 1 2 3\nusemtl default\nf 1 3 2\nusemtl red\n\n" +
                   tail,
               write(m, KEL_MATERIAL).obj);
     // Without KEL_MATERIAL no usemtl; the rest is written in every mode.
     EXPECT_EQ(std::string(kHeader) + kVertices + "\n# 2 groups\n# 3 faces (triangles)\n\n" +
-                  "g body\no Cube\ns 1\nf 1 2 3\nf 1 3 2\n\ng default\no Rest of it\ns off\nf 2 3 1\n\n" + tail,
+                  "o Rest of it\nf 2 3 1\n\ng body\no Cube\ns 1\nf 1 2 3\nf 1 3 2\n\n" + tail,
               write(m, KEL_NONE).obj);
     kelDelete(m);
 }
