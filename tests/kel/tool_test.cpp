@@ -73,7 +73,9 @@ TEST_F(KelTool, HelpAndVersionSucceedAndBadUsageFailsInOneLine) {
     for (const char* args : {"", "frobnicate x.obj", "info", "info ship.obj ship.obj", "info --optional", "--version x",
                              "convert ship.obj", "convert ship.obj out.obj --bogus", "convert ship.obj out.obj --scale",
                              "convert ship.obj out.obj --scale 2x", "convert ship.obj out.obj --translate 1 2",
-                             "convert ship.obj out.obj --write normals,colour"}) {
+                             "convert ship.obj out.obj --write normals,colour", "convert ship.obj out.obj extra.obj",
+                             "convert --scale 2 ship.obj", "check", "check --optional-library", "check --mesh ship.obj",
+                             "info ship.obj -- --mesh", "convert ship.obj -- out.obj --write"}) {
         ToolRun r = run(args);
         EXPECT_EQ(2, r.status) << args;
         EXPECT_EQ(0u, r.err.find("kel: ")) << args;
@@ -200,6 +202,58 @@ TEST_F(KelTool, CheckReadsEachFileStrictly) {
         r.out);
     r = run("check ship.obj");
     EXPECT_EQ(0, r.status) << r.out;
+}
+
+TEST_F(KelTool, OptionsStandBeforeBetweenOrAfterTheFiles) {
+    dir.write("lost.obj", "mtllib lost.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl red\nf 1 2 3\n");
+    dir.write("-dash.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    // Each row: the same command written in several ways, which must all
+    // succeed with the same output and the same file written (if any).
+    const struct {
+        std::vector<std::string> forms;
+        const char* written;
+    } cases[] = {
+        {{"check --optional-library lost.obj", "check lost.obj --optional-library",
+          "check --optional-library lost.obj --"},
+         nullptr},
+        {{"info --mesh --optional-library lost.obj", "info lost.obj --mesh --optional-library",
+          "info --mesh lost.obj --optional-library"},
+         nullptr},
+        {{"convert --scale 2 --write none ship.obj out.obj", "convert ship.obj --scale 2 out.obj --write none",
+          "convert ship.obj out.obj --scale 2 --write none"},
+         "out.obj"},
+        {{"convert --optional-library --translate -1 -2 -3 lost.obj out.obj --write none",
+          "convert lost.obj out.obj --translate -1 -2 -3 --optional-library --write none"},
+         "out.obj"},
+        // After "--", a word that starts with '-' is a file.
+        {{"check -- -dash.obj"}, nullptr},
+        {{"convert --write none -- -dash.obj -out.obj", "convert --write none -- ./-dash.obj -out.obj"}, "-out.obj"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> outs, files;
+        for (const std::string& args : c.forms) {
+            ToolRun r = run(args);
+            EXPECT_EQ(0, r.status) << args << ": " << r.err << r.out;
+            outs.push_back(r.out);
+            files.push_back(c.written ? readFile(dir.path(c.written)) : "");
+            if (c.written) {
+                EXPECT_NE("", files.back()) << args;
+                remove(dir.path(c.written).c_str());
+            }
+            EXPECT_EQ(outs[0], outs.back()) << args;
+            EXPECT_EQ(files[0], files.back()) << args;
+        }
+    }
+    // "--" after the files is no file; one before a word that starts with
+    // '-' makes it one.
+    EXPECT_EQ(0u, run("check -- -dash.obj").out.find("-dash.obj: ok, 3 vertices"));
+    EXPECT_EQ(2, run("convert --write none -- -dash.obj -out.obj --write").status);
+    // The option is taken as one, not as a file name.
+    ToolRun r = run("check --optional-library lost.obj");
+    EXPECT_EQ("lost.obj: ok, 3 vertices, 0 normals, 0 texture coordinates, 1 triangles, 1 groups, 1 materials\n",
+              r.out);
+    EXPECT_EQ(std::string::npos, r.out.find("--optional-library")) << r.out;
+    EXPECT_EQ(1, run("check lost.obj").status);
 }
 
 TEST_F(KelTool, ConvertWritesWhatTheModelHasByDefault) {
