@@ -122,18 +122,30 @@ bool kelDefaultMaterials(KelModel* model) {
     return materials != nullptr;
 }
 
+// A material's extras as they grow: the text's length and the room it has
+// (both 0 before any line).
+struct Extras {
+    size_t length, room;
+};
+
 // The line from p (a statement's first byte) to its end, trailing blanks
-// and the line end dropped, appended to *extras as one "\n"-ended line.
-// False when out of memory (*extras as it was).
-static bool keepLine(char** extras, const char* p, const char* lineEnd) {
+// and the line end dropped, appended to *text as one "\n"-ended line; the
+// room doubles as it fills, so many lines take linear time. False when out
+// of memory (*text as it was).
+static bool keepLine(char** text, Extras* extras, const char* p, const char* lineEnd) {
     while (lineEnd > p && kelIsSpace(lineEnd[-1])) lineEnd--;
-    size_t had = *extras ? strlen(*extras) : 0, length = size_t(lineEnd - p);
-    char* grown = static_cast<char*>(kelTryRealloc(*extras, had + length + 2));
-    if (!grown) return false;
-    memcpy(grown + had, p, length);
-    grown[had + length] = '\n';
-    grown[had + length + 1] = '\0';
-    *extras = grown;
+    size_t length = size_t(lineEnd - p), needed = extras->length + length + 2;
+    if (needed > extras->room) {
+        size_t room = extras->room * 2 > needed ? extras->room * 2 : needed;
+        char* grown = static_cast<char*>(kelTryRealloc(*text, room));
+        if (!grown) return false;
+        *text = grown;
+        extras->room = room;
+    }
+    memcpy(*text + extras->length, p, length);
+    extras->length += length;
+    (*text)[extras->length++] = '\n';
+    (*text)[extras->length] = '\0';
     return true;
 }
 
@@ -215,6 +227,7 @@ static bool fillMaterials(KelChunks* chunks, KelMaterial* materials, unsigned co
                           KelMaterial* before) {
     KelMaterial* m = before;
     unsigned next = firstNew;
+    Extras extras = {0, 0};      // of *m, which starts without any
     bool dissolveGiven = false;  // the current material has a "d", which wins over "Tr"
     while (kelNextChunk(chunks)) {
         const char* end = chunks->data + chunks->split;
@@ -225,6 +238,8 @@ static bool fillMaterials(KelChunks* chunks, KelMaterial* materials, unsigned co
                 // the file may have changed since.
                 if (next < count) m = &materials[next++];
                 dissolveGiven = false;
+                extras.length = m->extras ? strlen(m->extras) : 0;
+                extras.room = m->extras ? extras.length + 1 : 0;
                 const char* nameEnd;
                 const char* name = materialName(tokenEnd, end, &nameEnd);
                 free(m->name);
@@ -264,7 +279,7 @@ static bool fillMaterials(KelChunks* chunks, KelMaterial* materials, unsigned co
                 // written, and so is a comment after a newmtl (those before
                 // the first are the file's, not a material's).
                 const char* lineEnd = kelLineEnd(tokenEnd, end);
-                if ((*p != '#' || m != before) && !keepLine(&m->extras, p, lineEnd)) return false;
+                if ((*p != '#' || m != before) && !keepLine(&m->extras, &extras, p, lineEnd)) return false;
                 p = kelSkipLine(lineEnd, end);
             }
         }
