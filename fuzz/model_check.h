@@ -93,7 +93,8 @@ inline bool sameModel(const KelModel* a, const KelModel* b) {
     for (unsigned i = 0; i < a->nummaterials; i++) {
         const KelMaterial &m = a->materials[i], &n = b->materials[i];
         if (!sameText(m.name, n.name) || !sameText(m.diffuseMap, n.diffuseMap) || !sameText(m.bumpMap, n.bumpMap) ||
-            !sameBytes(m.diffuse, n.diffuse, sizeof m.diffuse) || !sameBytes(m.ambient, n.ambient, sizeof m.ambient) ||
+            !sameText(m.extras, n.extras) || !sameBytes(m.diffuse, n.diffuse, sizeof m.diffuse) ||
+            !sameBytes(m.ambient, n.ambient, sizeof m.ambient) ||
             !sameBytes(m.specular, n.specular, sizeof m.specular) ||
             !sameBytes(&m.shininess, &n.shininess, sizeof m.shininess) ||
             !sameBytes(&m.dissolve, &n.dissolve, sizeof m.dissolve))

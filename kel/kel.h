@@ -95,7 +95,7 @@ typedef struct KelMap {
 } KelMap;
 
 typedef struct KelMaterial {
-    char* name;         // owned
+    char* name;         // owned: the rest of the newmtl line, the blanks around it dropped
     float diffuse[4];   // default 0.8, 0.8, 0.8, 1.0
     float ambient[4];   // default 0.2, 0.2, 0.2, 1.0
     float specular[4];  // default 0.0, 0.0, 0.0, 1.0
@@ -113,6 +113,12 @@ typedef struct KelMaterial {
     // "Pr", "Pm", "Ps", "Pc", "Pcr"; default 0.
     float roughness, metallic, sheen, clearcoat, clearcoatRoughness;
     KelMap maps[KEL_MAP_KINDS];
+    // Owned: the material's statements kel does not read ("Tf", "sharpness",
+    // other programs' own, and comments after its newmtl), each line as
+    // written without its leading and trailing blanks and ending in "\n",
+    // in file order; or null. Saves write them back after the statements
+    // kel reads.
+    char* extras;
 } KelMaterial;
 
 // An "o" statement: a named run of triangles.
@@ -123,7 +129,7 @@ typedef struct KelObject {
 } KelObject;
 
 typedef struct KelGroup {
-    char* name;             // owned; compared byte for byte
+    char* name;             // owned: the rest of the "g" line, the blanks around it dropped; compared byte for byte
     unsigned numtriangles;  // entries in triangles
     unsigned* triangles;    // owned; 0-based indices into KelModel::triangles
     unsigned material;      // index into KelModel::materials
@@ -501,12 +507,22 @@ KEL_API void kelWeld(KelModel* model, float epsilon);
 // ("s"), lines ("l") and points ("p"), when the model has them, are written
 // whatever the mode; with KEL_MATERIAL a "usemtl" line stands again before
 // any face whose material (trimaterials) differs from the last one written,
-// and the library holds every material field that differs from its default.
-// The library is always written inside the OBJ file's folder: a name that
-// is absolute or has a ".." part is written under its last part, and the
-// "mtllib" line names that. The files are replaced only once both are
-// complete, so on failure neither earlier file changes. Returns KEL_OK or an
-// error code, with the message in `error` when it is not null.
+// and the library holds every material field that differs from its default
+// and each material's extras. The library is always written inside the OBJ
+// file's folder: a name that is absolute or has a ".." part is written under
+// its last part, and the "mtllib" line names that. A save never replaces a
+// file the model was read from (model->pathname and the library
+// model->mtllibname names beside it, links followed) unless `path` is that
+// OBJ file itself: a library that would replace one is named after the OBJ
+// file instead ("out.obj" gives "out.mtl", then "out-2.mtl", ...), with a
+// warning, and the "mtllib" line names it; a `path` that is the model's
+// library fails with KEL_ERROR_OPEN and writes nothing. A plain save writes
+// the groups oldest first, the reader's own "default" group (the oldest,
+// when so named) without a "g" line and material 0 named "default" without
+// a newmtl line, so that saving the model read back from it gives the same
+// bytes. The files are replaced only once both are complete, so on failure
+// neither earlier file changes. Returns KEL_OK or an error code, with the
+// message in `error` when it is not null.
 KEL_API int kelSaveOBJ(const KelModel* model, const char* path, unsigned mode, KelError* error);
 // kelSaveOBJ that also reports progress: `progress` (may be null) is called
 // with the entries written so far out of the model's vertices, normals,
@@ -530,8 +546,9 @@ typedef struct KelSaveOptions {
     int (*progress)(void* user, unsigned long long done, unsigned long long total);
     void* user;  // handed to progress and warning
     // When not null, the warnings the save would print (mode flags the
-    // model cannot serve) go here instead, without their final newline, with
-    // line 0; nothing then goes to the standard streams. Null: stdout.
+    // model cannot serve, a library written under another name) go here
+    // instead, without their final newline, with line 0; nothing then goes
+    // to the standard streams. Null: stdout.
     void (*warning)(void* user, unsigned long line, const char* message);
 } KelSaveOptions;
 
@@ -542,8 +559,8 @@ KEL_API int kelSaveOBJWithOptions(const KelModel* model, const char* path, unsig
 // when the file cannot be written.
 KEL_API void kelWriteOBJ(KelModel* model, const char* filename, unsigned mode);
 // Writes the model's materials to `mtllibname` in the directory of
-// `modelpath` (under its last part when it is absolute or has a ".." part).
-// Ends the process with status 1 when it cannot.
+// `modelpath` (under its last part when it is absolute or has a ".." part),
+// whatever file stands there. Ends the process with status 1 when it cannot.
 KEL_API void kelWriteMTL(KelModel* model, const char* modelpath, const char* mtllibname);
 
 #ifdef __cplusplus

@@ -67,6 +67,7 @@ void kelFreeMaterialStrings(KelMaterial* material) {
     free(material->name);
     free(material->diffuseMap);
     free(material->bumpMap);
+    free(material->extras);
     for (const KelMap& map : material->maps) {
         free(map.name);
         free(map.options);
@@ -92,10 +93,10 @@ KelMaterial* kelCopyMaterials(const KelMaterial* materials, unsigned count) {
         const KelMaterial& from = materials[i];
         KelMaterial& m = copies[i];
         m = from;
-        m.name = m.diffuseMap = m.bumpMap = nullptr;
+        m.name = m.diffuseMap = m.bumpMap = m.extras = nullptr;
         for (KelMap& map : m.maps) map.name = map.options = nullptr;
         bool ok = copyText(from.name, &m.name) && copyText(from.diffuseMap, &m.diffuseMap) &&
-                  copyText(from.bumpMap, &m.bumpMap);
+                  copyText(from.bumpMap, &m.bumpMap) && copyText(from.extras, &m.extras);
         for (int k = 0; k < KEL_MAP_KINDS; k++)
             ok = ok && copyText(from.maps[k].name, &m.maps[k].name) &&
                  copyText(from.maps[k].options, &m.maps[k].options);

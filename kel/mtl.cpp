@@ -122,6 +122,46 @@ bool kelDefaultMaterials(KelModel* model) {
     return materials != nullptr;
 }
 
+// A material's extras as they grow: the text's length and the room it has
+// (both 0 before any line).
+struct Extras {
+    size_t length, room;
+};
+
+// The line from p (a statement's first byte) to its end, trailing blanks
+// and the line end dropped, appended to *text as one "\n"-ended line; the
+// room doubles as it fills, so many lines take linear time. False when out
+// of memory (*text as it was).
+static bool keepLine(char** text, Extras* extras, const char* p, const char* lineEnd) {
+    while (lineEnd > p && kelIsSpace(lineEnd[-1])) lineEnd--;
+    size_t length = size_t(lineEnd - p), needed = extras->length + length + 2;
+    if (needed > extras->room) {
+        size_t room = extras->room * 2 > needed ? extras->room * 2 : needed;
+        char* grown = static_cast<char*>(kelTryRealloc(*text, room));
+        if (!grown) return false;
+        *text = grown;
+        extras->room = room;
+    }
+    memcpy(*text + extras->length, p, length);
+    extras->length += length;
+    (*text)[extras->length++] = '\n';
+    (*text)[extras->length] = '\0';
+    return true;
+}
+
+// A material's name: the rest of the newmtl line, the blanks around it
+// dropped (inner blanks kept); a zero byte ends it. Returns its start and
+// stores its end.
+static const char* materialName(const char* p, const char* end, const char** nameEnd) {
+    const char* lineEnd = kelLineEnd(p, end);
+    while (p < lineEnd && kelIsSpace(*p)) p++;
+    const char* zero = static_cast<const char*>(memchr(p, '\0', size_t(lineEnd - p)));
+    if (zero) lineEnd = zero;
+    while (lineEnd > p && kelIsSpace(lineEnd[-1])) lineEnd--;
+    *nameEnd = lineEnd;
+    return p;
+}
+
 // First pass: one entry for "default" and one per new-material statement.
 static unsigned countMaterials(KelChunks* chunks) {
     unsigned count = 1;
@@ -187,6 +227,7 @@ static bool fillMaterials(KelChunks* chunks, KelMaterial* materials, unsigned co
                           KelMaterial* before) {
     KelMaterial* m = before;
     unsigned next = firstNew;
+    Extras extras = {0, 0};      // of *m, which starts without any
     bool dissolveGiven = false;  // the current material has a "d", which wins over "Tr"
     while (kelNextChunk(chunks)) {
         const char* end = chunks->data + chunks->split;
@@ -197,11 +238,13 @@ static bool fillMaterials(KelChunks* chunks, KelMaterial* materials, unsigned co
                 // the file may have changed since.
                 if (next < count) m = &materials[next++];
                 dissolveGiven = false;
-                const char* wordEnd;
-                const char* word = kelLineWord(tokenEnd, end, &wordEnd);
+                extras.length = m->extras ? strlen(m->extras) : 0;
+                extras.room = m->extras ? extras.length + 1 : 0;
+                const char* nameEnd;
+                const char* name = materialName(tokenEnd, end, &nameEnd);
                 free(m->name);
-                if (!(m->name = kelTryCopyName(word, size_t(wordEnd - word)))) return false;
-                p = kelSkipLine(wordEnd, end);
+                if (!(m->name = kelTryCopyName(name, size_t(nameEnd - name)))) return false;
+                p = kelSkipLine(nameEnd, end);
             } else if (kelIsWord(p, tokenEnd, "Ns")) {
                 // The file's exponent runs from 0 to 1000, GL's from 0 to 128. A
                 // number that fails to parse converts the value the field holds.
@@ -232,7 +275,12 @@ static bool fillMaterials(KelChunks* chunks, KelMaterial* materials, unsigned co
                     if (!(p = readMap(tokenEnd, end, &m->maps[statement->map], legacy))) return false;
                 }
             } else {
-                p = kelSkipLine(tokenEnd, end);
+                // A statement kel does not read is kept with its material as
+                // written, and so is a comment after a newmtl (those before
+                // the first are the file's, not a material's).
+                const char* lineEnd = kelLineEnd(tokenEnd, end);
+                if ((*p != '#' || m != before) && !keepLine(&m->extras, &extras, p, lineEnd)) return false;
+                p = kelSkipLine(lineEnd, end);
             }
         }
     }

@@ -99,12 +99,28 @@ int kelSaveFailure(KelError* error, int status, const KelSaveProgress* progress,
 // it is absolute or has a ".." part (the library is always written inside
 // the OBJ file's folder). A new heap string, or null when out of memory.
 char* kelSavedLibraryName(const char* name);
+// Whether both paths (either may be null) name one existing file, links
+// followed.
+bool kelSameFile(const char* a, const char* b);
+// The path the model's library was read from, into *path: its name as it is
+// when absolute, else beside the OBJ file; a new heap string, or null for a
+// model read from no file or naming no library. Returns KEL_OK or
+// KEL_ERROR_MEMORY.
+int kelReadLibraryPath(const KelModel* model, char** path);
+// Where a save of the model to `objPath` writes its library: the name its
+// mtllib line gives (kelSavedLibraryName) and the path beside objPath, each
+// a new heap string the caller frees. Unless objPath is the model's own OBJ
+// file, a library that would replace a file the model was read from is
+// named after the OBJ file instead ("out.obj" gives "out.mtl", then
+// "out-2.mtl", ...), and *renamed is set. Returns KEL_OK, or
+// KEL_ERROR_MEMORY with both null.
+int kelPlaceLibrary(const KelModel* model, const char* objPath, char** name, char** path, bool* renamed);
 // Writes the model's materials into a new file at `path` through *out, which
 // is left completed but not yet in place (see kelPlaceOuts). With `exact`,
-// numbers are written in their shortest exact form, only what differs from
-// the reader's defaults is written, and a material 0 named "default" gets no
-// newmtl line (its statements come first, where the reader gives them to its
-// own "default"). Returns KEL_OK or the error (out released then).
+// numbers are written in their shortest exact form and only what differs
+// from the reader's defaults is written. A material 0 named "default" gets
+// no newmtl line (its statements come first, where the reader gives them to
+// its own "default"). Returns KEL_OK or the error (out released then).
 int kelWriteMaterials(const KelModel* model, const char* path, KelSaveProgress* progress, bool exact, KelOut* out,
                       KelError* error);
 

@@ -1,7 +1,7 @@
 // Writes a model as an OBJ file (and its materials, through
 // kel/write_mtl.cpp, as the MTL library beside it).
 //
-// A plain save writes the groups in list order, each group's triangles
+// A plain save writes the groups oldest first, each group's triangles
 // together. An exact save writes the triangles in the order of the triangle
 // table and places every statement so that the reader builds the same model
 // again: the reader's own "default" group gets the faces that stand before
@@ -155,13 +155,33 @@ void putTriangle(Faces& f, unsigned t, unsigned material) {
     putFace(f.out, f.model, &f.model->triangles[t], f.mode);
 }
 
-// A plain save: the groups in list order, each with its "g" line, its
-// material and its triangles.
-void putFacesByGroup(Faces& f) {
+// A group's "g" line: "g" and the name one blank apart. A name that starts
+// with a blank (or is empty) follows "g" directly, so that a reader that
+// takes the whole rest of the line reads it back as it is.
+void putGroupLine(KelOut* out, const char* name) {
+    putName(out, *name == '\0' || (kelIsSpace(*name) && *name != '\n') ? "g" : "g ", name);
+}
+
+// A plain save: the groups oldest first (the order a reader makes them in,
+// so reading the file back gives the same list), each with its "g" line,
+// its material and its triangles. The oldest group, when named "default",
+// is the reader's own: its faces come first, before any "g" line.
+// Returns KEL_OK, or KEL_ERROR_MEMORY with nothing written.
+int putFacesByGroup(Faces& f) {
     const KelModel* model = f.model;
-    for (const KelGroup* group = model->groups; group && f.out->ok; group = group->next) {
-        putName(f.out, "g ", group->name);
-        if (f.mode & KEL_MATERIAL) putMaterial(f, group->material);
+    size_t count = 0;
+    for (const KelGroup* group = model->groups; group; group = group->next) count++;
+    const KelGroup** oldestFirst = static_cast<const KelGroup**>(kelTryAlloc(count + 1, sizeof(KelGroup*)));
+    if (!oldestFirst) return KEL_ERROR_MEMORY;
+    size_t g = count;
+    for (const KelGroup* group = model->groups; group; group = group->next) oldestFirst[--g] = group;
+    for (g = 0; g < count && f.out->ok; g++) {
+        const KelGroup* group = oldestFirst[g];
+        const bool readers = g == 0 && !strcmp(group->name, "default");
+        const bool any = !readers || group->numtriangles || ((f.mode & KEL_MATERIAL) && group->material != f.material);
+        if (!readers) putGroupLine(f.out, group->name);
+        // The reader starts with material 0 in force.
+        if ((f.mode & KEL_MATERIAL) && (!readers || group->material != f.material)) putMaterial(f, group->material);
         for (unsigned i = 0; i < group->numtriangles; i++) {
             unsigned t = group->triangles[i];
             if (model->numobjects) putObjectsAt(f, t);
@@ -171,12 +191,14 @@ void putFacesByGroup(Faces& f) {
         // it: after triangles of other materials, its own again.
         if ((f.mode & KEL_MATERIAL) && f.material != group->material) putMaterial(f, group->material);
         if (f.out->progress) f.out->progress->done += group->numtriangles;
-        kelPut(f.out, "\n");
+        if (any) kelPut(f.out, "\n");
     }
+    free(oldestFirst);
     // Objects that start at no written triangle come last.
     for (unsigned i = 0; i < model->numobjects; i++)
         if (model->objects[f.objectOrder[i]].first >= model->numtriangles)
             putName(f.out, "o ", model->objects[f.objectOrder[i]].name);
+    return KEL_OK;
 }
 
 // Ends the reader's stay in the current group: the material the group must
@@ -187,13 +209,10 @@ void leaveGroup(Faces& f) {
         putMaterial(f, f.groups[g]->material);
 }
 
-// Makes group g current. The reader takes the whole rest of a "g" line, the
-// blanks after the keyword included, as the name: a name that starts with a
-// blank (as every read name does) follows "g" directly.
+// Makes group g current.
 void enterGroup(Faces& f, unsigned g) {
     leaveGroup(f);
-    const char* name = f.groups[g]->name;
-    putName(f.out, *name == '\0' || (kelIsSpace(*name) && *name != '\n') ? "g" : "g ", name);
+    putGroupLine(f.out, f.groups[g]->name);
     f.current = g;
     f.given[g] = f.material;
 }
@@ -284,7 +303,7 @@ int putFaces(const KelModel* model, unsigned mode, KelOut* out) {
     if (out->exact)
         status = putFacesInOrder(f);
     else
-        putFacesByGroup(f);
+        status = putFacesByGroup(f);
     free(f.objectOrder);
     return status;
 }
@@ -319,6 +338,17 @@ int kelSaveOBJWithOptions(const KelModel* model, const char* filename, unsigned 
     if (mode & KEL_TEXTURE) progress.total += model->numtexcoords;
     static const KelSaveMessages cannot = {"kelWriteOBJ() failed: can't open file \"%s\" to write.",
                                            "kelWriteOBJ() failed: can't write file \"%s\"."};
+    // The OBJ file never replaces the library the model was read from.
+    char* readLibrary;
+    if (kelReadLibraryPath(model, &readLibrary) != KEL_OK)
+        return kelSaveFailure(error, KEL_ERROR_MEMORY, &progress, cannot, filename, 0);
+    const bool overLibrary = kelSameFile(filename, readLibrary);
+    free(readLibrary);
+    if (overLibrary) {
+        kelSetError(error, KEL_ERROR_OPEN, 0,
+                    "kelWriteOBJ() failed: \"%s\" is the material library the model was read from.", filename);
+        return KEL_ERROR_OPEN;
+    }
     KelOut out;
     int status = kelOpenOut(&out, filename, &progress, exact);
     if (status != KEL_OK) return kelSaveFailure(error, status, &progress, cannot, filename, out.systemError);
@@ -330,9 +360,15 @@ int kelSaveOBJWithOptions(const KelModel* model, const char* filename, unsigned 
     KelOut library;
     const bool withLibrary = (mode & KEL_MATERIAL) && model->mtllibname;
     if (withLibrary) {
-        char* name = kelSavedLibraryName(model->mtllibname);
-        char* path = name ? kelBesidePath(filename, name) : nullptr;
-        status = path ? kelWriteMaterials(model, path, &progress, exact, &library, error) : KEL_ERROR_MEMORY;
+        char *name, *path;
+        bool renamed;
+        status = kelPlaceLibrary(model, filename, &name, &path, &renamed);
+        if (renamed && status == KEL_OK)
+            kelWarn(&to, 0,
+                    "kelWriteOBJ() warning: \"%s\" is left as it is, as the model was read from it; the materials "
+                    "go to \"%s\".",
+                    model->mtllibname, path);
+        if (status == KEL_OK) status = kelWriteMaterials(model, path, &progress, exact, &library, error);
         if (status == KEL_OK) {
             kelPut(&out, "\nmtllib ");
             kelPut(&out, name);
@@ -350,14 +386,15 @@ int kelSaveOBJWithOptions(const KelModel* model, const char* filename, unsigned 
         putColouredVertices(&out, model->vertices, model->colors, model->numvertices);
     else
         putTable(&out, "v", model->vertices, model->numvertices, 3);
-    if (mode & KEL_SMOOTH) {
+    // An empty table gets no section: reading the file back gives none.
+    if ((mode & KEL_SMOOTH) && model->numnormals) {
         kelPutCount(&out, "\n# ", model->numnormals, " normals\n");
         putTable(&out, "vn", model->normals, model->numnormals, 3);
-    } else if (mode & KEL_FLAT) {
+    } else if ((mode & KEL_FLAT) && !(mode & KEL_SMOOTH) && model->numfacetnorms) {
         kelPutCount(&out, "\n# ", model->numfacetnorms, " normals\n");
         putTable(&out, "vn", model->facetnorms, model->numfacetnorms, 3);
     }
-    if (mode & KEL_TEXTURE) {
+    if ((mode & KEL_TEXTURE) && model->numtexcoords) {
         kelPutCount(&out, "\n# ", model->numtexcoords, " texcoords\n");
         putTable(&out, "vt", model->texcoords, model->numtexcoords, 2);
     }

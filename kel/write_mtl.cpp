@@ -1,5 +1,7 @@
 // Writes a model's materials as an MTL file, and decides where a save puts
 // the library.
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -96,8 +98,10 @@ void putMaterial(KelOut* out, const KelMaterial* material) {
     if (all || differs(material->specular, defaults.specular, 3)) kelPutNumbers(out, "Ks", 2, material->specular, 3);
     if (material->dissolve != 1) putNumber(out, "d", material->dissolve);
     if (all) {
+        // The exponent that reads back as the shininess, so that a model
+        // saved, read and saved again writes the same number.
         char* p = kelRoom(out, 512);
-        kelDone(out, p + snprintf(p, 512, "Ns %f\n", material->shininess / 128.0 * 1000.0));
+        kelDone(out, p + snprintf(p, 512, "Ns %f\n", double(shininessExponent(material->shininess))));
     } else if (differs(&material->shininess, &defaults.shininess, 1)) {
         putNumber(out, "Ns", shininessExponent(material->shininess));
     }
@@ -119,6 +123,12 @@ void putMaterial(KelOut* out, const KelMaterial* material) {
     for (const auto& scalar : scalars)
         if (differs(&scalar.value, &zero, 1)) putNumber(out, scalar.keyword, scalar.value);
     for (int kind = 0; kind < KEL_MAP_KINDS; kind++) putMap(out, material, kind);
+    if (material->extras) {
+        kelPut(out, material->extras);
+        // A line end of its own, should a caller's text lack its last one.
+        size_t length = strlen(material->extras);
+        if (length && material->extras[length - 1] != '\n') kelPut(out, "\n");
+    }
 }
 
 }  // namespace
@@ -135,6 +145,71 @@ char* kelSavedLibraryName(const char* name) {
     return kelTryCopyName(base, strlen(base));
 }
 
+bool kelSameFile(const char* a, const char* b) {
+    struct stat first, second;
+    return a && b && stat(a, &first) == 0 && stat(b, &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
+int kelReadLibraryPath(const KelModel* model, char** path) {
+    *path = nullptr;
+    if (!model->pathname || !model->mtllibname) return KEL_OK;
+    if (model->mtllibname[0] == '/')
+        *path = kelTryCopyName(model->mtllibname, strlen(model->mtllibname));
+    else
+        *path = kelBesidePath(model->pathname, model->mtllibname);
+    return *path ? KEL_OK : KEL_ERROR_MEMORY;
+}
+
+namespace {
+
+// The file part of `objPath` with its extension (if any) replaced by
+// `suffix` ("out.obj" and "-2.mtl" give "out-2.mtl"); a new heap string or
+// null.
+char* nameAfter(const char* objPath, const char* suffix) {
+    const char* slash = strrchr(objPath, '/');
+    const char* base = slash ? slash + 1 : objPath;
+    const char* dot = strrchr(base, '.');
+    size_t stem = dot && dot != base ? size_t(dot - base) : strlen(base);
+    size_t length = stem + strlen(suffix);
+    char* name = static_cast<char*>(kelTryAlloc(length + 1, 1));
+    if (name) memcpy(name, base, stem), memcpy(name + stem, suffix, strlen(suffix));
+    return name;
+}
+
+}  // namespace
+
+int kelPlaceLibrary(const KelModel* model, const char* objPath, char** name, char** path, bool* renamed) {
+    *renamed = false;
+    *path = nullptr;
+    char* library = nullptr;
+    if (!(*name = kelSavedLibraryName(model->mtllibname)) || kelReadLibraryPath(model, &library) != KEL_OK) {
+        free(*name);
+        *name = nullptr;
+        return KEL_ERROR_MEMORY;
+    }
+    *path = kelBesidePath(objPath, *name);
+    // A save over the model's own OBJ file replaces its library too; any
+    // other save leaves every file the model was read from as it is.
+    const bool ownFile = kelSameFile(objPath, model->pathname);
+    for (unsigned attempt = 1;
+         *path && !ownFile && (kelSameFile(*path, model->pathname) || kelSameFile(*path, library)) && attempt < 1000;
+         attempt++) {
+        char suffix[32];
+        snprintf(suffix, sizeof suffix, attempt == 1 ? ".mtl" : "-%u.mtl", attempt);
+        free(*name);
+        free(*path);
+        *path = nullptr;
+        if ((*name = nameAfter(objPath, suffix))) *path = kelBesidePath(objPath, *name);
+        *renamed = true;
+    }
+    free(library);
+    if (*path) return KEL_OK;
+    free(*name);
+    *name = nullptr;
+    return KEL_ERROR_MEMORY;
+}
+
 const KelSaveMessages kelCannotWriteMTL = {"kelWriteMTL() failed: can't open file \"%s\".",
                                            "kelWriteMTL() failed: can't write file \"%s\"."};
 
@@ -147,9 +222,10 @@ int kelWriteMaterials(const KelModel* model, const char* path, KelSaveProgress* 
     kelPut(out, "#  \n\n");
     for (unsigned i = 0; i < model->nummaterials; i++) {
         const KelMaterial* material = &model->materials[i];
-        // The reader makes its own "default" first: an exact save gives it
-        // the statements of material 0 without naming it again.
-        bool readersDefault = exact && i == 0 && !strcmp(material->name, "default");
+        // The reader makes its own "default" first: a save gives it the
+        // statements of material 0 without naming it again, so that reading
+        // the library back makes no second "default".
+        bool readersDefault = i == 0 && !strcmp(material->name, "default");
         if (!readersDefault) {
             kelPut(out, "newmtl ");
             kelPut(out, material->name);

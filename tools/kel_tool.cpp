@@ -3,8 +3,11 @@
 //
 //   kel info [--optional-library] [--mesh] FILE.obj
 //   kel convert IN.obj OUT.obj [operation ...] [--write WHAT] [--optional-library]
-//   kel check FILE.obj ...
+//   kel check [--optional-library] FILE.obj ...
 //   kel --version
+//
+// A command's options may come before, between or after its files; "--"
+// ends them, so that a file whose name starts with '-' can be named.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,7 +25,7 @@ namespace {
 const char kUsage[] =
     "usage: kel info [--optional-library] [--mesh] FILE.obj\n"
     "       kel convert IN.obj OUT.obj [operation ...] [--write WHAT] [--optional-library]\n"
-    "       kel check FILE.obj ...\n"
+    "       kel check [--optional-library] FILE.obj ...\n"
     "       kel --help\n"
     "       kel --version\n"
     "\n"
@@ -58,12 +61,58 @@ const char kUsage[] =
     "\n"
     "--optional-library reads a model whose material library is missing or\n"
     "unreadable with the default material only, after a warning, instead of\n"
-    "failing.\n";
+    "failing.\n"
+    "\n"
+    "Options may come before or after the files; -- ends the options.\n";
 
 // A usage mistake: one line on stderr, status 2.
 [[noreturn]] void usageError(const char* problem, const char* detail) {
     fprintf(stderr, "kel: %s%s (kel --help shows the usage)\n", problem, detail);
     exit(2);
+}
+
+// One option of a command: its name and how many values follow it.
+struct OptionKind {
+    const char* name;
+    int values;
+};
+
+// An option as given, with its values (argv entries that follow it).
+struct GivenOption {
+    const OptionKind* kind;
+    char** values;
+};
+
+// A command's words: its operands (files) and its options in the order
+// given. A word that starts with '-' (other than "-" alone) is an option
+// wherever it stands, until "--", after which every word is an operand.
+struct Arguments {
+    std::vector<const char*> operands;
+    std::vector<GivenOption> options;
+};
+
+Arguments parseArguments(int argc, char** argv, const std::vector<OptionKind>& kinds) {
+    Arguments arguments;
+    bool optionsEnded = false;
+    for (int i = 0; i < argc; i++) {
+        const char* word = argv[i];
+        if (optionsEnded || word[0] != '-' || word[1] == '\0') {
+            arguments.operands.push_back(word);
+            continue;
+        }
+        if (!strcmp(word, "--")) {
+            optionsEnded = true;
+            continue;
+        }
+        const OptionKind* kind = nullptr;
+        for (const OptionKind& k : kinds)
+            if (!strcmp(word, k.name)) kind = &k;
+        if (!kind) usageError("unknown option: ", word);
+        if (i + kind->values >= argc) usageError("missing value after ", word);
+        arguments.options.push_back({kind, argv + i + 1});
+        i += kind->values;
+    }
+    return arguments;
 }
 
 float number(const char* text) {
@@ -225,32 +274,30 @@ KelModel* load(const char* path, bool bar, bool optionalLibrary) {
 }
 
 int convert(int argc, char** argv) {
-    if (argc < 2) usageError("convert needs an input and an output file", "");
-    const char* in = argv[0];
-    const char* out = argv[1];
+    std::vector<OptionKind> kinds = {{"--optional-library", 0}, {"--write", 1}};
+    for (const Operation& op : kOperations) kinds.push_back({op.name, op.arguments});
     // Every option is checked before any file is touched.
+    Arguments arguments = parseArguments(argc, argv, kinds);
+    if (arguments.operands.size() < 2) usageError("convert needs an input and an output file", "");
+    if (arguments.operands.size() > 2)
+        usageError("convert takes one input and one output file, not: ", arguments.operands[2]);
+    const char* in = arguments.operands[0];
+    const char* out = arguments.operands[1];
     std::vector<Step> steps;
     bool chosen = false, optionalLibrary = false;
     unsigned mode = KEL_NONE;
-    for (int i = 2; i < argc; i++) {
-        if (!strcmp(argv[i], "--optional-library")) {
+    for (const GivenOption& option : arguments.options) {
+        if (option.kind == &kinds[0]) {
             optionalLibrary = true;
-            continue;
-        }
-        if (!strcmp(argv[i], "--write")) {
-            if (i + 1 >= argc) usageError("--write needs a list", "");
-            mode = writeFlags(argv[++i]);
+        } else if (option.kind == &kinds[1]) {
+            mode = writeFlags(option.values[0]);
             chosen = true;
-            continue;
+        } else {
+            const Operation* op = &kOperations[option.kind - &kinds[2]];
+            Step step = {op, {0, 0, 0}};
+            for (int a = 0; a < op->arguments; a++) step.values[a] = number(option.values[a]);
+            steps.push_back(step);
         }
-        const Operation* known = nullptr;
-        for (const Operation& op : kOperations)
-            if (!strcmp(argv[i], op.name)) known = &op;
-        if (!known) usageError("unknown option: ", argv[i]);
-        Step step = {known, {0, 0, 0}};
-        if (i + known->arguments >= argc) usageError("missing value after ", argv[i]);
-        for (int a = 0; a < known->arguments; a++) step.values[a] = number(argv[++i]);
-        steps.push_back(step);
     }
 
     bool bar = showsProgress(in);
@@ -338,19 +385,17 @@ void printMaterialExtras(const KelMaterial& m) {
 }
 
 int info(int argc, char** argv) {
-    const char* path = nullptr;
+    const std::vector<OptionKind> kinds = {{"--optional-library", 0}, {"--mesh", 0}};
+    Arguments arguments = parseArguments(argc, argv, kinds);
+    if (arguments.operands.empty()) usageError("info needs a file", "");
+    if (arguments.operands.size() > 1)
+        usageError("info takes one file, --optional-library and --mesh, not: ", arguments.operands[1]);
+    const char* path = arguments.operands[0];
     bool optionalLibrary = false, mesh = false;
-    for (int i = 0; i < argc; i++) {
-        if (!strcmp(argv[i], "--optional-library"))
-            optionalLibrary = true;
-        else if (!strcmp(argv[i], "--mesh"))
-            mesh = true;
-        else if (path || (argv[i][0] == '-' && argv[i][1]))
-            usageError("info takes one file, --optional-library and --mesh, not: ", argv[i]);
-        else
-            path = argv[i];
+    for (const GivenOption& option : arguments.options) {
+        optionalLibrary = optionalLibrary || option.kind == &kinds[0];
+        mesh = mesh || option.kind == &kinds[1];
     }
-    if (!path) usageError("info needs a file", "");
     KelModel* model = load(path, showsProgress(path), optionalLibrary);
     printf("%s\n", path);
     printf("  vertices          %u\n", model->numvertices);
@@ -415,23 +460,26 @@ int info(int argc, char** argv) {
 
 // check: each file read strictly; status 1 when any fails.
 int check(int argc, char** argv) {
-    if (argc < 1) usageError("check needs a file", "");
+    const std::vector<OptionKind> kinds = {{"--optional-library", 0}};
+    Arguments arguments = parseArguments(argc, argv, kinds);
+    if (arguments.operands.empty()) usageError("check needs a file", "");
+    const bool optionalLibrary = !arguments.options.empty();
     int status = 0;
-    for (int i = 0; i < argc; i++) {
+    for (const char* path : arguments.operands) {
         KelError error;
-        KelModel* model = tryLoad(argv[i], showsProgress(argv[i]), false, true, &error);
+        KelModel* model = tryLoad(path, showsProgress(path), optionalLibrary, true, &error);
         if (!model) {
             if (error.line)
-                printf("%s:%lu: ", argv[i], error.line);
+                printf("%s:%lu: ", path, error.line);
             else
-                printf("%s: ", argv[i]);
+                printf("%s: ", path);
             printError(stdout, error);
             status = 1;
             continue;
         }
-        printf("%s: ok, %u vertices, %u normals, %u texture coordinates, %u triangles, %u groups, %u materials\n",
-               argv[i], model->numvertices, model->numnormals, model->numtexcoords, model->numtriangles,
-               model->numgroups, model->nummaterials);
+        printf("%s: ok, %u vertices, %u normals, %u texture coordinates, %u triangles, %u groups, %u materials\n", path,
+               model->numvertices, model->numnormals, model->numtexcoords, model->numtriangles, model->numgroups,
+               model->nummaterials);
         kelDelete(model);
     }
     return status;

@@ -42,7 +42,8 @@ std::string awkwardObj() {
 
 const char* kMtl =
     "Kd 0.1\n0.2 0.3\nnewmtl red\r\nNs\n500\nKa 1 0 0\nTr\n0.25\nmap_Kd -s 1 2 red  wood.png \r\n"
-    "newmtl blue\nKs 0 0\n  1\nd 0.5\nTr 0.25\nbump -bm 2 blue.png\n";
+    "newmtl blue\nKs 0 0\n  1\nd 0.5\nTr 0.25\nbump -bm 2 blue.png\n"
+    "Tf 1 1 1\n# kept with blue\n  sharpness 60 \r\nnewmtl  Hard Shiny  \n";
 
 TEST(KelChunks, EveryChunkSizeGivesTheModelOfOneRead) {
     TempDir dir;
@@ -69,7 +70,9 @@ TEST(KelChunks, EveryChunkSizeGivesTheModelOfOneRead) {
     EXPECT_EQ(whole->groups->next->numtriangles, 1u);
     EXPECT_EQ(whole->groups->next->material, 2u);
     EXPECT_EQ(whole->groups->next->next->numtriangles, 3u + 1u + 398u + 38u + 2u);
-    ASSERT_EQ(whole->nummaterials, 3u);
+    ASSERT_EQ(whole->nummaterials, 4u);
+    EXPECT_STREQ(whole->materials[2].extras, "Tf 1 1 1\n# kept with blue\nsharpness 60\n");
+    EXPECT_STREQ(whole->materials[3].name, "Hard Shiny");
     EXPECT_EQ(whole->materials[0].diffuse[2], 0.3f);
     EXPECT_EQ(whole->materials[1].shininess, 64.0f);
     EXPECT_EQ(whole->materials[2].specular[2], 1.0f);

@@ -166,6 +166,7 @@ inline void expectSameModel(const KelModel* a, const KelModel* b) {
         EXPECT_EQ(m.illum, n.illum);
         EXPECT_STREQ(m.diffuseMap, n.diffuseMap);
         EXPECT_STREQ(m.bumpMap, n.bumpMap);
+        EXPECT_STREQ(m.extras, n.extras);
         for (int k = 0; k < KEL_MAP_KINDS; k++) {
             const KelMap &p = m.maps[k], &q = n.maps[k];
             EXPECT_STREQ(p.name, q.name) << "map " << k;

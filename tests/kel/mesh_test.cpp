@@ -208,6 +208,7 @@ TEST_F(MeshTest, RangesFollowTheGroupListAndCopyTheMaterials) {
     KelMap& map = m->materials[2].maps[KEL_MAP_DIFFUSE];
     free(map.name), free(map.options);
     map.name = strdup("blue.ppm"), map.options = strdup("-blendu off");
+    free(m->materials[2].extras), m->materials[2].extras = strdup("Tf 1 1 1\n");
     // Each group in one material, as a model built by hand has it: the
     // file's "g a" after "g b" would otherwise draw a's triangles there in
     // blue, a range of their own.
@@ -238,6 +239,8 @@ TEST_F(MeshTest, RangesFollowTheGroupListAndCopyTheMaterials) {
     EXPECT_STREQ(mesh->materials[2].maps[KEL_MAP_DIFFUSE].name, "blue.ppm");
     EXPECT_STREQ(mesh->materials[2].maps[KEL_MAP_DIFFUSE].options, "-blendu off");
     EXPECT_NE(mesh->materials[2].maps[KEL_MAP_DIFFUSE].options, m->materials[2].maps[KEL_MAP_DIFFUSE].options);
+    EXPECT_STREQ(mesh->materials[2].extras, "Tf 1 1 1\n");
+    EXPECT_NE(mesh->materials[2].extras, m->materials[2].extras);
     EXPECT_EQ(mesh->numlineindices + mesh->numpointindices, 0u);
     kelDeleteMesh(mesh);
     kelDeleteMesh(nullptr);

@@ -34,6 +34,8 @@ TEST_F(MtlTest, ALibraryWithoutMaterialsHoldsOnlyDefault) {
     ASSERT_EQ(model->nummaterials, 1u);
     const KelMaterial& m = model->materials[0];
     EXPECT_STREQ(m.name, "default");
+    // The statement is kept; the comment, the file's own, is not.
+    EXPECT_STREQ(m.extras, "sharpness 60\n");
     expectColour(m.diffuse, 0.8f, 0.8f, 0.8f, 1.0f);
     expectColour(m.ambient, 0.2f, 0.2f, 0.2f, 1.0f);
     expectColour(m.specular, 0.0f, 0.0f, 0.0f, 1.0f);
@@ -57,8 +59,12 @@ TEST_F(MtlTest, ALibraryWithoutMaterialsHoldsOnlyDefault) {
 
 TEST_F(MtlTest, StatementsFillTheirMaterial) {
     read(
+        "# exported by hand\n"
         "Kd 0.1 0.2 0.3\n"  // before the first newmtl: "default"
         "newmtl red\r\n"
+        "# a note on red\n"
+        "Tf 1 1 1\n"
+        "  sharpness  60 \t\r\n"
         "Ka 0.5 0.6 0.7 0.9\n"  // a fourth number is skipped
         "Kd 1 0 0\n"
         "Ks 0.25 0.25\n"          // a missing number keeps the default
@@ -67,12 +73,26 @@ TEST_F(MtlTest, StatementsFillTheirMaterial) {
         "Ni 1.5\nNx 3\n"  // only Ns sets the shininess
         "illum 2\nPr 0.25\nPm 0.5\nPs 0.75\nPc 0.125\nPcr 0.0625\nPx 1\n"
         "newmtl default\n"
-        "Ns x\n"                    // fails: the held value is converted
-        "newmtl\n"                  // a material without a name
-        "newmtlx y\nKdx 0 0 0\n");  // not keywords
-    ASSERT_EQ(model->nummaterials, 4u);
+        "Ns x\n"                  // fails: the held value is converted
+        "newmtl\n"                // a material without a name
+        "newmtlx y\nKdx 0 0 0\n"  // not keywords
+        // A name is the whole rest of the line, the blanks around it
+        // dropped: two names that share a first word are two materials.
+        "newmtl \t Hard Shiny\tPlastic  \r\n"
+        "newmtl Hard\n");
+    ASSERT_EQ(model->nummaterials, 6u);
     const KelMaterial* m = model->materials;
     expectColour(m[0].diffuse, 0.1f, 0.2f, 0.3f, 1.0f);
+    // What kel does not read stays with its material, each line as written
+    // without the blanks around it.
+    EXPECT_STREQ(m[0].extras, nullptr);
+    EXPECT_STREQ(m[1].extras, "# a note on red\nTf 1 1 1\nsharpness  60\nKt 1 1 1\nNx 3\nPx 1\n");
+    EXPECT_STREQ(m[2].extras, nullptr);
+    EXPECT_STREQ(m[3].extras, "newmtlx y\nKdx 0 0 0\n");
+    EXPECT_STREQ(m[4].name, "Hard Shiny\tPlastic");
+    EXPECT_STREQ(m[5].name, "Hard");
+    EXPECT_EQ(kelFindMaterial(model, "Hard Shiny\tPlastic"), 4u);
+    EXPECT_EQ(kelFindMaterial(model, "Hard"), 5u);
     EXPECT_STREQ(m[1].name, "red");
     expectColour(m[1].ambient, 0.5f, 0.6f, 0.7f, 1.0f);
     expectColour(m[1].diffuse, 1, 0, 0, 1);

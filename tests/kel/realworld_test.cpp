@@ -3,8 +3,8 @@
 // refuses. Accepted files must read without a crash or a sanitizer report,
 // and where tinyobjloader reads them too, both must count the same vertices
 // and triangles, find the same vertex colours and give each material the
-// same opacity and map names (a material name with blanks is cut at the
-// first one here).
+// same opacity, map names and names (a material's name is the whole rest
+// of its newmtl line).
 #include <fcntl.h>
 #include <ftw.h>
 #include <gtest/gtest.h>
@@ -98,7 +98,9 @@ void expectSameExtras(const std::string& path, const tinyobj::attrib_t& attrib,
         for (size_t i = 0; i < materials.size(); i++) {
             const tinyobj::material_t& t = materials[i];
             const KelMaterial& k = m->materials[i + 1];
-            EXPECT_EQ(t.name.substr(0, t.name.find_first_of(" \t")), k.name);
+            // The whole rest of the newmtl line, the blanks around it dropped.
+            size_t first = t.name.find_first_not_of(" \t"), last = t.name.find_last_not_of(" \t");
+            EXPECT_EQ(first == std::string::npos ? "" : t.name.substr(first, last - first + 1), k.name);
             EXPECT_FLOAT_EQ(t.dissolve, k.dissolve) << k.name;
             EXPECT_EQ(t.diffuse_texname, k.diffuseMap ? k.diffuseMap : "") << k.name;
             EXPECT_EQ(t.bump_texname, k.bumpMap ? k.bumpMap : "") << k.name;

@@ -73,7 +73,9 @@ TEST_F(KelTool, HelpAndVersionSucceedAndBadUsageFailsInOneLine) {
     for (const char* args : {"", "frobnicate x.obj", "info", "info ship.obj ship.obj", "info --optional", "--version x",
                              "convert ship.obj", "convert ship.obj out.obj --bogus", "convert ship.obj out.obj --scale",
                              "convert ship.obj out.obj --scale 2x", "convert ship.obj out.obj --translate 1 2",
-                             "convert ship.obj out.obj --write normals,colour"}) {
+                             "convert ship.obj out.obj --write normals,colour", "convert ship.obj out.obj extra.obj",
+                             "convert --scale 2 ship.obj", "check", "check --optional-library", "check --mesh ship.obj",
+                             "info ship.obj -- --mesh", "convert ship.obj -- out.obj --write"}) {
         ToolRun r = run(args);
         EXPECT_EQ(2, r.status) << args;
         EXPECT_EQ(0u, r.err.find("kel: ")) << args;
@@ -202,15 +204,86 @@ TEST_F(KelTool, CheckReadsEachFileStrictly) {
     EXPECT_EQ(0, r.status) << r.out;
 }
 
+TEST_F(KelTool, OptionsStandBeforeBetweenOrAfterTheFiles) {
+    dir.write("lost.obj", "mtllib lost.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl red\nf 1 2 3\n");
+    dir.write("-dash.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    // Each row: the same command written in several ways, which must all
+    // succeed with the same output and the same file written (if any).
+    const struct {
+        std::vector<std::string> forms;
+        const char* written;
+    } cases[] = {
+        {{"check --optional-library lost.obj", "check lost.obj --optional-library",
+          "check --optional-library lost.obj --"},
+         nullptr},
+        {{"info --mesh --optional-library lost.obj", "info lost.obj --mesh --optional-library",
+          "info --mesh lost.obj --optional-library"},
+         nullptr},
+        {{"convert --scale 2 --write none ship.obj out.obj", "convert ship.obj --scale 2 out.obj --write none",
+          "convert ship.obj out.obj --scale 2 --write none"},
+         "out.obj"},
+        {{"convert --optional-library --translate -1 -2 -3 lost.obj out.obj --write none",
+          "convert lost.obj out.obj --translate -1 -2 -3 --optional-library --write none"},
+         "out.obj"},
+        // After "--", a word that starts with '-' is a file.
+        {{"check -- -dash.obj"}, nullptr},
+        {{"convert --write none -- -dash.obj -out.obj", "convert --write none -- ./-dash.obj -out.obj"}, "-out.obj"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> outs, files;
+        for (const std::string& args : c.forms) {
+            ToolRun r = run(args);
+            EXPECT_EQ(0, r.status) << args << ": " << r.err << r.out;
+            outs.push_back(r.out);
+            files.push_back(c.written ? readFile(dir.path(c.written)) : "");
+            if (c.written) {
+                EXPECT_NE("", files.back()) << args;
+                remove(dir.path(c.written).c_str());
+            }
+            EXPECT_EQ(outs[0], outs.back()) << args;
+            EXPECT_EQ(files[0], files.back()) << args;
+        }
+    }
+    // "--" after the files is no file; one before a word that starts with
+    // '-' makes it one.
+    EXPECT_EQ(0u, run("check -- -dash.obj").out.find("-dash.obj: ok, 3 vertices"));
+    EXPECT_EQ(2, run("convert --write none -- -dash.obj -out.obj --write").status);
+    // The option is taken as one, not as a file name.
+    ToolRun r = run("check --optional-library lost.obj");
+    EXPECT_EQ("lost.obj: ok, 3 vertices, 0 normals, 0 texture coordinates, 1 triangles, 1 groups, 1 materials\n",
+              r.out);
+    EXPECT_EQ(std::string::npos, r.out.find("--optional-library")) << r.out;
+    EXPECT_EQ(1, run("check lost.obj").status);
+}
+
 TEST_F(KelTool, ConvertWritesWhatTheModelHasByDefault) {
     ToolRun r = convert("");
     EXPECT_EQ(0, r.status) << r.err;
-    EXPECT_EQ("mtllib ship.mtl\n", lines("out.obj", "mtllib"));
+    // The input's library, beside the output, is left as it is: the
+    // output's library is named after it, with a warning.
+    EXPECT_EQ("mtllib out.mtl\n", lines("out.obj", "mtllib"));
+    EXPECT_EQ("newmtl red\nKd 1 0 0\n", readFile(dir.path("ship.mtl")));
+    EXPECT_NE(std::string::npos, r.err.find("out.obj: warning: ")) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("\"ship.mtl\" is left as it is")) << r.err;
     EXPECT_EQ("vn 0.000000 0.000000 1.000000\n", lines("out.obj", "vn"));
-    // Groups newest first; the fin's face came without normals.
-    EXPECT_EQ("f 1 2 4\nf 1//1 2//1 3//1\nf 4//1 3//1 2//1\n", lines("out.obj", "f "));
-    EXPECT_EQ("usemtl red\nusemtl red\nusemtl default\n", lines("out.obj", "usemtl"));
-    EXPECT_EQ("newmtl default\nnewmtl red\n", lines("ship.mtl", "newmtl"));
+    // Groups in the order the file made them; the fin's face came without
+    // normals. No "g default" and no second "default" material.
+    EXPECT_EQ("f 1//1 2//1 3//1\nf 4//1 3//1 2//1\nf 1 2 4\n", lines("out.obj", "f "));
+    EXPECT_EQ("g hull\ng fin\n", lines("out.obj", "g "));
+    EXPECT_EQ("usemtl red\nusemtl red\n", lines("out.obj", "usemtl"));
+    EXPECT_EQ("newmtl red\n", lines("out.mtl", "newmtl"));
+    // Converted again, in place, the output is the same.
+    const std::string first = readFile(dir.path("out.obj")), library = readFile(dir.path("out.mtl"));
+    r = run("convert out.obj out.obj");
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ("", r.err);
+    EXPECT_EQ(first, readFile(dir.path("out.obj")));
+    EXPECT_EQ(library, readFile(dir.path("out.mtl")));
+    // Nor is the input replaced by an output named as its library.
+    r = run("convert ship.obj ship.mtl");
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos, r.err.find("\"ship.mtl\" is the material library the model was read from")) << r.err;
+    EXPECT_EQ("newmtl red\nKd 1 0 0\n", readFile(dir.path("ship.mtl")));
 }
 
 TEST_F(KelTool, OperationsApplyInTheOrderGiven) {
@@ -226,22 +299,22 @@ TEST_F(KelTool, NormalsTexturesWeldAndWinding) {
     EXPECT_EQ(0, r.status) << r.err;
     EXPECT_EQ("# 3 vertices\n", lines("out.obj", "# 3 vertices"));
     // Vertex 4 joins vertex 1; the triangles, reversed, get facet normals
-    // in table order (the fin's is the third) and are written fin first.
-    EXPECT_EQ("f 1//3 2//3 1//3\nf 3//1 2//1 1//1\nf 2//2 3//2 1//2\n", lines("out.obj", "f "));
+    // in table order (the fin's is the third) and are written fin last.
+    EXPECT_EQ("f 3//1 2//1 1//1\nf 2//2 3//2 1//2\nf 1//3 2//3 1//3\n", lines("out.obj", "f "));
 
     r = convert("--unitize --vertex-normals 90 --linear-texture --write normals,texcoords");
     EXPECT_EQ(0, r.status) << r.err;
     EXPECT_EQ("# 4 texcoords\n", lines("out.obj", "# 4 texcoords"));
     // At 90 degrees the second hull triangle, facing away, keeps its own
     // normals at vertices 2 to 4.
-    EXPECT_EQ("f 1/1/1 2/2/2 4/4/6\nf 1/1/1 2/2/2 3/3/5\nf 4/4/7 3/3/4 2/2/3\n", lines("out.obj", "f "));
+    EXPECT_EQ("f 1/1/1 2/2/2 3/3/5\nf 4/4/7 3/3/4 2/2/3\nf 1/1/1 2/2/2 4/4/6\n", lines("out.obj", "f "));
 
     r = convert("--vertex-normals 0 --spheremap-texture --write texcoords");
     EXPECT_EQ(0, r.status) << r.err;
     // At 0 degrees every corner has its own normal, and the sphere map one
     // texture coordinate per normal.
     EXPECT_EQ("# 9 texcoords\n", lines("out.obj", "# 9"));
-    EXPECT_EQ("f 1/1 2/3 4/8\nf 1/2 2/5 3/7\nf 4/9 3/6 2/4\n", lines("out.obj", "f "));
+    EXPECT_EQ("f 1/2 2/5 3/7\nf 4/9 3/6 2/4\nf 1/1 2/3 4/8\n", lines("out.obj", "f "));
 }
 
 TEST_F(KelTool, SpheremapNeedsNormals) {
