@@ -276,8 +276,7 @@ TEST(KelVertexNormals, ModelWithoutTriangles) {
     EXPECT_NE(nullptr, m->facetnorms);
     CaptureStderr();
     kelVertexNormals(m, 90);
-    EXPECT_EQ("kelVertexNormals(): vertex w/o a triangle\nkelVertexNormals(): vertex w/o a triangle\n",
-              GetCapturedStderr());
+    EXPECT_EQ("kelVertexNormals(): 2 vertices w/o a triangle\n", GetCapturedStderr());
     EXPECT_EQ(0u, m->numnormals);
     EXPECT_NE(nullptr, m->normals);
     kelDelete(m);
