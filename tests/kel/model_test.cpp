@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "kel/model_copy.h"
 #include "kel_files.h"
 
 namespace {
@@ -37,6 +38,29 @@ TEST(KelGroups, AddFindsOrCreatesGroupsNewestFirst) {
     kelDelete(m);  // no tables at all
 }
 
+TEST(KelGroups, AddingFailsWithNullAndLeavesTheModelAsItWas) {
+    KelModel* m = emptyModel();
+    KelGroup* def = kelAddGroup(m, "default");
+    // The group and its name are two allocations; either failing adds
+    // nothing. A group the model has takes none.
+    for (unsigned long n : {1ul, 2ul}) {
+        const ModelCopy before(m);
+        kelFailingAllocation = n;
+        KelGroup* group = kelAddGroup(m, "hull");
+        bool failed = kelFailingAllocation == 0;
+        kelFailingAllocation = 0;
+        EXPECT_TRUE(failed) << n;
+        EXPECT_EQ(group, nullptr) << n;
+        EXPECT_TRUE(ModelCopy(m) == before) << n;
+    }
+    kelFailingAllocation = 1;
+    EXPECT_EQ(kelAddGroup(m, "default"), def);
+    EXPECT_EQ(kelFailingAllocation, 1u);
+    kelFailingAllocation = 0;
+    EXPECT_EQ(groupNames(m), (std::vector<std::string>{"default"}));
+    kelDelete(m);
+}
+
 TEST(KelMaterials, FindReturnsTheFirstMatchOrReportsAndFallsBackToZero) {
     KelModel* m = emptyModel();
     testing::internal::CaptureStdout();
@@ -51,6 +75,19 @@ TEST(KelMaterials, FindReturnsTheFirstMatchOrReportsAndFallsBackToZero) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(kelFindMaterial(m, " red"), 0u);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "kelFindMaterial():  can't find material \" red\".\n");
+    // With a message handler set, the message goes there alone; a null one
+    // brings stdout back.
+    std::vector<std::string> heard;
+    kelSetMessageHandler(
+        [](void* user, const char* message) { static_cast<std::vector<std::string>*>(user)->push_back(message); },
+        &heard);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(kelFindMaterial(m, "blue"), 0u);
+    EXPECT_EQ(kelFindMaterial(m, "red"), 1u);
+    kelSetMessageHandler(nullptr, &heard);
+    EXPECT_EQ(kelFindMaterial(m, "green"), 0u);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "kelFindMaterial():  can't find material \"green\".\n");
+    EXPECT_EQ(heard, (std::vector<std::string>{"kelFindMaterial():  can't find material \"blue\"."}));
     // kelDelete frees every table and string hanging from the model (the
     // leak check of the sanitizer build tells).
     m->materials[1].maps[KEL_MAP_NORMAL].name = strdup("n.png");
@@ -73,6 +110,12 @@ TEST(KelDirName, KeepsEverythingUpToTheLastSlash) {
     for (const auto& c : cases) {
         char* dir = kelDirName(c.path);
         EXPECT_STREQ(dir, c.dir) << c.path;
+        free(dir);
+        // Out of memory: null, not the end of the process.
+        kelFailingAllocation = 1;
+        dir = kelDirName(c.path);
+        kelFailingAllocation = 0;
+        EXPECT_EQ(dir, nullptr) << c.path;
         free(dir);
     }
 }
