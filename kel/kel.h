@@ -228,6 +228,10 @@ KEL_API char* kelDirName(const char* path);
 // other threads call kel: a message goes either to the old or to the new
 // handler, each with its own user pointer.
 KEL_API void kelSetMessageHandler(void (*handler)(void* user, const char* message), void* user);
+// The handler and user pointer kelSetMessageHandler set last (both null
+// while none is set), as a pair that belongs together, e.g. to restore them
+// later; either pointer may be null when that part is not wanted.
+KEL_API void kelGetMessageHandler(void (**handler)(void* user, const char* message), void** user);
 
 // --- Reading -------------------------------------------------------------------
 

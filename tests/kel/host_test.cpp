@@ -274,6 +274,11 @@ TEST(KelHost, MessagesOutsideLoadsAndSavesGoToTheHandler) {
     for (const auto& c : cases) {
         Messages heard;
         kelSetMessageHandler(heardMessage, &heard);
+        void (*handler)(void*, const char*) = nullptr;
+        void* user = nullptr;
+        kelGetMessageHandler(&handler, &user);
+        EXPECT_EQ(handler, heardMessage);
+        EXPECT_EQ(user, &heard);
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
         c.call(model, made);
@@ -315,8 +320,14 @@ TEST(KelHost, TheHandlerMayChangeWhileOtherThreadsSendMessages) {
         });
     for (unsigned i = 0; i < 20000; i++) kelSetMessageHandler(handlers[i % 2], i % 2 ? &second : &first);
     for (std::thread& t : threads) t.join();
-    kelSetMessageHandler(nullptr, nullptr);
+    kelSetMessageHandler(nullptr, &first);  // a null handler keeps no user
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    void (*handler)(void*, const char*) = handlers[0];
+    void* user = &first;
+    kelGetMessageHandler(&handler, &user);
+    EXPECT_EQ(handler, nullptr);
+    EXPECT_EQ(user, nullptr);
+    kelGetMessageHandler(nullptr, nullptr);
     EXPECT_EQ(wrongUser.load(), 0u);
     EXPECT_EQ(toFirst + toSecond, kThreads * kMessages);
     kelDelete(m);
