@@ -128,7 +128,7 @@ struct Scratch {
     ~Scratch() {
         for (int i = 0; i < used; i++) free(blocks[i]);
     }
-    // A table of `count` entries of `size` bytes, zero-filled when `zero`,
+    // A table of `count` entries of T, zero-filled when `zero`,
     // written before it is read otherwise; null (and failed set) when out
     // of memory.
     template <typename T>
