@@ -359,10 +359,9 @@ KEL_API unsigned char* kelReadPPM(const char* filename, int* width, int* height)
 
 // Sends the model to OpenGL in immediate mode, group by group. Mode flags
 // the model cannot serve are dropped with a warning (stdout by default, see
-// kelSetMessageHandler). With
-// KEL_MATERIAL or KEL_COLOR a group's material is set at its start, and
-// again before any triangle whose material (trimaterials, when the model has
-// them) differs from the one last set. KEL_LINES adds one GL_LINES block for
+// kelSetMessageHandler). With KEL_MATERIAL or KEL_COLOR a group's material
+// is set at its start, and again before any triangle whose material
+// (trimaterials, when the model has them) differs from the one last set. KEL_LINES adds one GL_LINES block for
 // the segments and one GL_POINTS block for the points (each only when there
 // are any), with vertex colours under KEL_VERTEX_COLOR. Asserts that model
 // and its vertex table are not null.
@@ -416,8 +415,8 @@ typedef struct KelMesh {
 // KEL_FLAT the facet normals (kelFacetNormals first), KEL_TEXTURE the
 // texture coordinates and KEL_VERTEX_COLOR the colours; flags the model
 // cannot serve are dropped with kelDraw's warnings (naming kelMakeMesh;
-// stdout by default, see kelSetMessageHandler), and the others do not matter. Ranges and materials come
-// whatever the mode. Uses every core for a large model; the mesh is the
+// stdout by default, see kelSetMessageHandler), and the others do not
+// matter. Ranges and materials come whatever the mode. Uses every core for a large model; the mesh is the
 // same on any number of threads. Returns a new mesh that the caller owns
 // (free it with kelDeleteMesh), or null with `error` (when not null) set and
 // nothing kept: KEL_ERROR_MEMORY when out of memory or when a count does not
@@ -458,7 +457,6 @@ KEL_API void kelCross(const float* u, const float* v, float* n);
 KEL_API void kelNormalize(float* v);
 // The three normal calls below return KEL_OK, or KEL_ERROR_MEMORY when
 // memory runs out, the model then left exactly as it was.
-
 // One unit normal per triangle: facetnorms gets numtriangles + 1 entries and
 // triangle t gets findex t + 1. Replaces any earlier facet normals.
 KEL_API int kelFacetNormals(KelModel* model);
