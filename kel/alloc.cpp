@@ -14,11 +14,22 @@ thread_local unsigned long kelFailingAllocation;
 
 static bool failHere() { return kelFailingAllocation && --kelFailingAllocation == 0; }
 
+bool kelAllocationFails() { return failHere(); }
+
 void* kelTryAlloc(size_t count, size_t size) {
     if (count == 0) count = 1;
     if (size == 0) size = 1;
     if (count > SIZE_MAX / size || failHere()) return nullptr;
     void* p = calloc(count, size);
+    if (p) kelAdviseHugePages(p, count * size);
+    return p;
+}
+
+void* kelTryAllocUninitialized(size_t count, size_t size) {
+    if (count == 0) count = 1;
+    if (size == 0) size = 1;
+    if (count > SIZE_MAX / size || failHere()) return nullptr;
+    void* p = malloc(count * size);
     if (p) kelAdviseHugePages(p, count * size);
     return p;
 }

@@ -21,6 +21,12 @@ void* kelTryAlloc(size_t count, size_t size);
 // (8 MiB or more): a table filled page by page then takes far fewer page
 // faults. Smaller blocks are left as they are.
 void kelAdviseHugePages(void* block, size_t bytes);
+// kelTryAlloc without the zero fill, for tables written before they are
+// read: null when out of memory or when the size overflows.
+void* kelTryAllocUninitialized(size_t count, size_t size);
+// The test hook below for allocations that do not go through these calls
+// (a mapping): true when this one is to fail.
+bool kelAllocationFails();
 // realloc to `size` bytes; null (the old block untouched) when it fails.
 void* kelTryRealloc(void* block, size_t size);
 // A heap copy of the first `length` bytes at `text`, NUL-terminated, or null.
@@ -56,8 +62,13 @@ struct KelWarnings {
     void* user;
 };
 // Sends the printf-formatted message, concerning input line `line` (0 for
-// none), where `to` says; null `to` is stdout.
+// none), where `to` says; null `to` (a call outside loads and saves) is
+// kelMessage to stdout, and `to` without a warning callback is stdout.
 void kelWarn(const KelWarnings* to, unsigned long line, const char* format, ...) __attribute__((format(printf, 3, 4)));
+// Sends the printf-formatted message (no final newline) to the handler
+// kelSetMessageHandler set, or, while none is set, prints it and a newline
+// on `fallback` (stdout or stderr). For the calls outside loads and saves.
+void kelMessage(FILE* fallback, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // Sets KEL_ERROR_MEMORY for `count` entries of `size` bytes.
 void kelSetMemoryError(KelError* error, size_t count, size_t size);
 

@@ -16,10 +16,13 @@
 // - Failures: kelLoadOBJ, kelLoadOBJFromMemory and kelSaveOBJ return them in
 //   a KelError; kelReadOBJ, kelReadMTL and kelWriteOBJ are their short forms
 //   for programs that may end on a bad file: the message on stderr (stdout
-//   for an unknown statement) and exit status 1. Mode warnings and lookup
-//   failures go to stdout, or to the options' warning callback when a load
-//   or save has one, and the call goes on. A null model or missing table is
-//   a programming error caught by an assertion.
+//   for an unknown statement) and exit status 1. Every other call that
+//   allocates returns KEL_ERROR_MEMORY (or null) when memory runs out and
+//   leaves the model as it was. Mode warnings and lookup failures go to
+//   stdout, or to the options' warning callback when a load or save has
+//   one, and the call goes on; outside loads and saves every message goes
+//   to the handler kelSetMessageHandler sets. A null model or missing table
+//   is a programming error caught by an assertion.
 // - Threads: loads and saves keep no shared state, so several may run at
 //   once on different models; a model must not be changed while another
 //   call reads it.
@@ -206,16 +209,35 @@ typedef struct KelModel {
 // The group named `name`, or null. Asserts that model is not null.
 KEL_API KelGroup* kelFindGroup(KelModel* model, const char* name);
 // The group named `name`, created (with a copy of the name) at the head of
-// the list if the model has none. Never null.
+// the list if the model has none. Null when out of memory (the model is
+// then unchanged).
 KEL_API KelGroup* kelAddGroup(KelModel* model, const char* name);
-// Index of the first material named `name`; prints a message to stdout and
-// returns 0 when there is none.
+// Index of the first material named `name`; sends a message (stdout by
+// default, see kelSetMessageHandler) and returns 0 when there is none.
 KEL_API unsigned kelFindMaterial(KelModel* model, const char* name);
 // Frees the model and everything it owns. Asserts that model is not null.
 KEL_API void kelDelete(KelModel* model);
 // The directory part of `path` up to and including its last '/', or "".
-// Returns a new heap string; the caller frees it with free().
+// Returns a new heap string; the caller frees it with free(). Null when out
+// of memory.
 KEL_API char* kelDirName(const char* path);
+
+// Where the messages of the calls outside loads and saves go (the mode
+// warnings of kelDraw, kelDrawMesh and kelMakeMesh, kelFindMaterial's
+// lookup failure, kelVertexNormals' count of vertices without a triangle):
+// while `handler` is not null, each is handed to it with `user`, as one
+// line of text without its final newline, and nothing is printed. A null
+// `handler` restores the default: stdout, stderr for kelVertexNormals.
+// Loads and saves keep sending theirs to their options' warning callback,
+// or stdout. The handler is called on the thread of the call that has the
+// message, possibly on several threads at once, and may be changed while
+// other threads call kel: a message goes either to the old or to the new
+// handler, each with its own user pointer.
+KEL_API void kelSetMessageHandler(void (*handler)(void* user, const char* message), void* user);
+// The handler and user pointer kelSetMessageHandler set last (both null
+// while none is set), as a pair that belongs together, e.g. to restore them
+// later; either pointer may be null when that part is not wanted.
+KEL_API void kelGetMessageHandler(void (**handler)(void* user, const char* message), void** user);
 
 // --- Reading -------------------------------------------------------------------
 
@@ -345,10 +367,10 @@ KEL_API unsigned char* kelReadPPM(const char* filename, int* width, int* height)
 // current on this thread first.
 
 // Sends the model to OpenGL in immediate mode, group by group. Mode flags
-// the model cannot serve are dropped with a warning on stdout. With
-// KEL_MATERIAL or KEL_COLOR a group's material is set at its start, and
-// again before any triangle whose material (trimaterials, when the model has
-// them) differs from the one last set. KEL_LINES adds one GL_LINES block for
+// the model cannot serve are dropped with a warning (stdout by default, see
+// kelSetMessageHandler). With KEL_MATERIAL or KEL_COLOR a group's material
+// is set at its start, and again before any triangle whose material
+// (trimaterials, when the model has them) differs from the one last set. KEL_LINES adds one GL_LINES block for
 // the segments and one GL_POINTS block for the points (each only when there
 // are any), with vertex colours under KEL_VERTEX_COLOR. Asserts that model
 // and its vertex table are not null.
@@ -401,9 +423,9 @@ typedef struct KelMesh {
 // The mesh of `model` as `mode` asks: KEL_SMOOTH gives the vertex normals,
 // KEL_FLAT the facet normals (kelFacetNormals first), KEL_TEXTURE the
 // texture coordinates and KEL_VERTEX_COLOR the colours; flags the model
-// cannot serve are dropped with kelDraw's warnings on stdout (naming
-// kelMakeMesh), and the others do not matter. Ranges and materials come
-// whatever the mode. Uses every core for a large model; the mesh is the
+// cannot serve are dropped with kelDraw's warnings (naming kelMakeMesh;
+// stdout by default, see kelSetMessageHandler), and the others do not
+// matter. Ranges and materials come whatever the mode. Uses every core for a large model; the mesh is the
 // same on any number of threads. Returns a new mesh that the caller owns
 // (free it with kelDeleteMesh), or null with `error` (when not null) set and
 // nothing kept: KEL_ERROR_MEMORY when out of memory or when a count does not
@@ -429,7 +451,8 @@ KEL_API void kelDeleteMesh(KelMesh* mesh);
 // KEL_MATERIAL and KEL_WIREFRAME as kelDraw treats them, each range's
 // material set as kelDraw sets a group's, so both draw the same triangles in
 // the same order with the same state. Flags the mesh cannot serve are
-// dropped with a warning on stdout. Asserts that mesh is not null.
+// dropped with a warning (stdout by default, see kelSetMessageHandler).
+// Asserts that mesh is not null.
 KEL_API void kelDrawMesh(const KelMesh* mesh, unsigned mode);
 
 // --- Vectors and normals ---------------------------------------------------------
@@ -441,14 +464,18 @@ KEL_API float kelDot(const float* u, const float* v);
 KEL_API void kelCross(const float* u, const float* v, float* n);
 // Scales v to unit length in place; a zero vector is left as it is.
 KEL_API void kelNormalize(float* v);
+// The three normal calls below return KEL_OK, or KEL_ERROR_MEMORY when
+// memory runs out, the model then left exactly as it was.
 // One unit normal per triangle: facetnorms gets numtriangles + 1 entries and
 // triangle t gets findex t + 1. Replaces any earlier facet normals.
-KEL_API void kelFacetNormals(KelModel* model);
+KEL_API int kelFacetNormals(KelModel* model);
 // Per-corner normals with a crease angle in degrees: at each vertex the
 // triangles whose facet normals lie within `angle` of a reference triangle
 // share one averaged normal, the others keep their facet normal. Needs
-// kelFacetNormals first. Replaces any earlier normals.
-KEL_API void kelVertexNormals(KelModel* model, float angle);
+// kelFacetNormals first. Replaces any earlier normals. Vertices that no
+// triangle uses get no normal; when there are any, one message gives their
+// count (stderr by default, see kelSetMessageHandler).
+KEL_API int kelVertexNormals(KelModel* model, float angle);
 // Vertex normals from smoothing groups: at each vertex, the triangles of one
 // nonzero smoothing group (model->smoothing) share one averaged normal (the
 // normalised sum of their facet normals); every corner of a triangle of
@@ -456,7 +483,7 @@ KEL_API void kelVertexNormals(KelModel* model, float angle);
 // smoothing table is all group 0. Needs kelFacetNormals first (asserts
 // model->facetnorms). Replaces any earlier normals: they are numbered by
 // vertex, and within a vertex by group, group 0's corners first.
-KEL_API void kelSmoothingGroupNormals(KelModel* model);
+KEL_API int kelSmoothingGroupNormals(KelModel* model);
 
 // --- Measuring and transforming ----------------------------------------------------
 
@@ -480,11 +507,14 @@ KEL_API void kelReverseWinding(KelModel* model);
 
 // --- Texture coordinates -------------------------------------------------------------
 
-// Projects x and z into a 0..1 range; texture coordinate i belongs to vertex i.
-KEL_API void kelLinearTexture(KelModel* model);
+// Projects x and z into a 0..1 range; texture coordinate i belongs to vertex
+// i. Replaces any earlier texture coordinates. KEL_OK or KEL_ERROR_MEMORY
+// (the model unchanged).
+KEL_API int kelLinearTexture(KelModel* model);
 // Maps each vertex normal through two spherical angles; texture coordinate i
-// belongs to normal i. Needs vertex normals.
-KEL_API void kelSpheremapTexture(KelModel* model);
+// belongs to normal i. Needs vertex normals. KEL_OK or KEL_ERROR_MEMORY (the
+// model unchanged).
+KEL_API int kelSpheremapTexture(KelModel* model);
 
 // --- Welding ----------------------------------------------------------------------------
 
@@ -496,9 +526,14 @@ KEL_API int kelEqual(const float* u, const float* v, float epsilon);
 // new 1-based table of the kept vectors (the caller frees it with free()),
 // sets *numvectors to their count and, as scratch, writes into the x
 // component of every input vector the index of the kept vector it maps to.
+// Null when out of memory, the vectors and *numvectors then unchanged.
 KEL_API float* kelWeldVectors(float* vectors, unsigned* numvectors, float epsilon);
-// Merges vertices within epsilon of a kept vertex and renumbers triangles.
-KEL_API void kelWeld(KelModel* model, float epsilon);
+// Merges vertices within epsilon of a kept vertex (as kelWeldVectors) and
+// renumbers every vertex index of the model: the triangles', the lines' and
+// the points'; the vertex colours follow their vertices (a merged vertex
+// keeps the kept one's colour). Indices that name no vertex are left as
+// they are. KEL_OK or KEL_ERROR_MEMORY (the model unchanged).
+KEL_API int kelWeld(KelModel* model, float epsilon);
 
 // --- Writing ------------------------------------------------------------------------------
 

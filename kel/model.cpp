@@ -136,15 +136,11 @@ void kelDelete(KelModel* model) {
 }
 
 KelGroup* kelAddGroup(KelModel* model, const char* name) {
-    KelGroup* group = kelTryAddGroup(model, name);
-    if (!group) {
-        fprintf(stderr, "kel: out of memory (a group).\n");
-        exit(1);
-    }
-    return group;
+    assert(model);
+    return kelTryAddGroup(model, name);
 }
 
 char* kelDirName(const char* path) {
     const char* slash = strrchr(path, '/');
-    return kelCopyName(path, slash ? size_t(slash - path) + 1 : 0);
+    return kelTryCopyName(path, slash ? size_t(slash - path) + 1 : 0);
 }

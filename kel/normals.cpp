@@ -115,12 +115,37 @@ inline bool facetNormals4(KelModel* model, unsigned t) {
 }
 #endif
 
-// malloc for tables that are written before they are read; out of memory
-// takes kelAlloc's way out.
-void* uninitialized(size_t count, size_t size) {
-    void* p = malloc(count * size);
-    if (p) kelAdviseHugePages(p, count * size);
-    return p ? p : kelAlloc(count, size);
+// Scratch tables of one call, freed by the destructor: each is allocated
+// before the model is changed, so that running out of memory leaves it
+// as it was.
+struct Scratch {
+    void* blocks[3] = {nullptr, nullptr, nullptr};
+    int used = 0;
+    bool failed = false;
+    Scratch() = default;
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+    ~Scratch() {
+        for (int i = 0; i < used; i++) free(blocks[i]);
+    }
+    // A table of `count` entries of T, zero-filled when `zero`,
+    // written before it is read otherwise; null (and failed set) when out
+    // of memory.
+    template <typename T>
+    T* table(size_t count, bool zero = false) {
+        void* p = zero ? kelTryAlloc(count, sizeof(T)) : kelTryAllocUninitialized(count, sizeof(T));
+        if (!p) failed = true;
+        return static_cast<T*>(blocks[used++] = p);
+    }
+};
+
+// The new normal table of `count` + 1 entries from one of room for more,
+// shrunk when the system allows; the model owns it from here on.
+void replaceNormals(KelModel* model, float* normals, unsigned count) {
+    free(model->normals);
+    model->numnormals = count;
+    float* shrunk = static_cast<float*>(realloc(normals, 3 * sizeof(float) * (size_t(count) + 1)));
+    model->normals = shrunk ? shrunk : normals;
 }
 
 }  // namespace
@@ -143,15 +168,17 @@ void kelNormalize(float* v) {
     normalize(v);
 }
 
-void kelFacetNormals(KelModel* model) {
+int kelFacetNormals(KelModel* model) {
     assert(model);
     assert(model->vertices);
     // A table of the right size is reused; otherwise it is replaced (owned
     // by the model from here on; kelDelete frees it).
     if (!model->facetnorms || model->numfacetnorms != model->numtriangles) {
+        float* table = static_cast<float*>(kelTryAlloc(size_t(model->numtriangles) + 1, 3 * sizeof(float)));
+        if (!table) return KEL_ERROR_MEMORY;
         free(model->facetnorms);
         model->numfacetnorms = model->numtriangles;
-        model->facetnorms = static_cast<float*>(kelAlloc(size_t(model->numfacetnorms) + 1, 3 * sizeof(float)));
+        model->facetnorms = table;
     }
     unsigned t = 0;
 #if defined(__SSE2__) && !defined(KEL_NO_SIMD)
@@ -160,15 +187,18 @@ void kelFacetNormals(KelModel* model) {
             for (unsigned i = t; i < t + 4; i++) facetNormal(model, i);
 #endif
     for (; t < model->numtriangles; t++) facetNormal(model, t);
+    return KEL_OK;
 }
 
 namespace {
 
 // Creates the vertex normals into `normals` (room for one per corner) and
-// returns how many. Corner k of triangle t is numbered c = 3 t + k, held in
-// an Id whose top bit is free for the corner's averaged flag.
+// returns how many, or 0 with nothing changed when out of memory (*failed
+// set); *alone gets the count of vertices without a triangle. Corner k of
+// triangle t is numbered c = 3 t + k, held in an Id whose top bit is free
+// for the corner's averaged flag.
 template <typename Id>
-unsigned vertexNormals(KelModel* model, float threshold, float* normals) {
+unsigned vertexNormals(KelModel* model, float threshold, float* normals, bool* failed, unsigned* alone) {
     const Id averaged = Id(1) << (8 * sizeof(Id) - 1);
     const Id end = averaged - 1;
     const unsigned numvertices = model->numvertices;
@@ -182,9 +212,11 @@ unsigned vertexNormals(KelModel* model, float threshold, float* normals) {
     // order, leaves each list running from the highest-numbered triangle
     // down. A corner whose vertex index names no vertex joins no list and
     // gets normal index 0.
-    Id* head = static_cast<Id*>(uninitialized(size_t(numvertices) + 1, sizeof(Id)));
+    Scratch scratch;
+    Id* head = scratch.table<Id>(size_t(numvertices) + 1);
+    Id* next = scratch.table<Id>(3 * size_t(numtriangles) + 1);
+    if ((*failed = scratch.failed)) return 0;
     for (size_t i = 0; i <= numvertices; i++) head[i] = end;
-    Id* next = static_cast<Id*>(uninitialized(3 * size_t(numtriangles) + 1, sizeof(Id)));
     for (unsigned t = 0; t < numtriangles; t++)
         for (int k = 0; k < 3; k++) {
             unsigned v = triangles[t].vindices[k];
@@ -199,9 +231,10 @@ unsigned vertexNormals(KelModel* model, float threshold, float* normals) {
 
     auto facet = [&](Id c) { return &facetnorms[3 * size_t(triangles[c / 3].findex)]; };
     unsigned m = 1;
+    *alone = 0;
     for (unsigned i = 1; i <= numvertices; i++) {
         if (head[i] == end) {
-            fputs("kelVertexNormals(): vertex w/o a triangle\n", stderr);
+            ++*alone;
             continue;
         }
         // Every corner whose facet normal lies within the threshold of the
@@ -236,41 +269,51 @@ unsigned vertexNormals(KelModel* model, float threshold, float* normals) {
             }
         }
     }
-    free(next);
-    free(head);
     return m - 1;
 }
 
 }  // namespace
 
-void kelVertexNormals(KelModel* model, float angle) {
+int kelVertexNormals(KelModel* model, float angle) {
     assert(model);
     assert(model->facetnorms);
     // pi enters in single precision, so 90 degrees gives -4.371139e-8, not 0.
     const float threshold = float(std::cos(double(angle) * double(3.1415927f) / 180.0));
 
-    free(model->normals);
     // At most one normal per corner; only the entries written are touched,
     // and the table is shrunk to the exact count at the end.
     size_t corners = 3 * size_t(model->numtriangles);
-    float* normals = static_cast<float*>(uninitialized(corners + 1, 3 * sizeof(float)));
-    model->numnormals = corners < 0x7FFFFFFF ? vertexNormals<uint32_t>(model, threshold, normals)
-                                             : vertexNormals<uint64_t>(model, threshold, normals);
-    // The table keeps exactly numnormals + 1 entries; owned by the model.
-    float* shrunk = static_cast<float*>(realloc(normals, 3 * sizeof(float) * (size_t(model->numnormals) + 1)));
-    model->normals = shrunk ? shrunk : normals;
+    float* normals = static_cast<float*>(kelTryAllocUninitialized(corners + 1, 3 * sizeof(float)));
+    if (!normals) return KEL_ERROR_MEMORY;
+    bool failed;
+    unsigned alone;
+    unsigned count = corners < 0x7FFFFFFF ? vertexNormals<uint32_t>(model, threshold, normals, &failed, &alone)
+                                          : vertexNormals<uint64_t>(model, threshold, normals, &failed, &alone);
+    if (failed) {
+        free(normals);
+        return KEL_ERROR_MEMORY;
+    }
+    replaceNormals(model, normals, count);
+    // One message for them all: a point cloud with a face would otherwise
+    // give a line per point.
+    if (alone == 1)
+        kelMessage(stderr, "kelVertexNormals(): vertex w/o a triangle");
+    else if (alone > 1)
+        kelMessage(stderr, "kelVertexNormals(): %u vertices w/o a triangle", alone);
+    return KEL_OK;
 }
 
 namespace {
 
 // Creates the smoothing-group normals into `normals` (room for one per
-// corner) and returns how many. Corner k of triangle t is c = 3 t + k. The
+// corner) and returns how many, or 0 with nothing changed when out of
+// memory (*failed set). Corner k of triangle t is c = 3 t + k. The
 // corners of each vertex are gathered in one flat array (vertex v's run
 // starts at start[v]), then sorted by smoothing group: a run of one nonzero
 // group shares one normal, and each corner of group 0 gets its own copy of
 // its facet normal. Sorting keeps a vertex in many groups linear-logarithmic.
 template <typename Id>
-unsigned smoothingNormals(KelModel* model, float* normals) {
+unsigned smoothingNormals(KelModel* model, float* normals, bool* failed) {
     const unsigned numvertices = model->numvertices;
     const unsigned numtriangles = model->numtriangles;
     KelTriangle* triangles = model->triangles;
@@ -280,22 +323,24 @@ unsigned smoothingNormals(KelModel* model, float* normals) {
     auto facet = [&](Id c) { return &facetnorms[3 * size_t(triangles[c / 3].findex)]; };
 
     // Counts per vertex, then run ends, then (filling backwards) run starts.
-    size_t* start = static_cast<size_t*>(kelAlloc(size_t(numvertices) + 2, sizeof(size_t)));
+    // Both tables are had before a corner's normal index changes.
+    Scratch scratch;
+    size_t* start = scratch.table<size_t>(size_t(numvertices) + 2, true);
+    if ((*failed = scratch.failed)) return 0;
     for (unsigned t = 0; t < numtriangles; t++)
-        for (int k = 0; k < 3; k++) {
-            unsigned v = triangles[t].vindices[k];
-            if (v >= 1 && v <= numvertices)
-                start[v + 1]++;
-            else
-                triangles[t].nindices[k] = 0;  // a corner that names no vertex gets no normal
-        }
+        for (unsigned v : triangles[t].vindices)
+            if (v >= 1 && v <= numvertices) start[v + 1]++;
     for (size_t v = 1; v <= size_t(numvertices) + 1; v++) start[v] += start[v - 1];
     size_t used = start[numvertices + 1];
     for (size_t v = 0; v <= numvertices; v++) start[v] = start[v + 1];
-    Id* corners = static_cast<Id*>(uninitialized(used + 1, sizeof(Id)));
+    Id* corners = scratch.table<Id>(used + 1);
+    if ((*failed = scratch.failed)) return 0;
     for (size_t c = 3 * size_t(numtriangles); c-- > 0;) {
         unsigned v = triangles[c / 3].vindices[c % 3];
-        if (v >= 1 && v <= numvertices) corners[--start[v]] = Id(c);
+        if (v >= 1 && v <= numvertices)
+            corners[--start[v]] = Id(c);
+        else
+            triangles[c / 3].nindices[c % 3] = 0;  // a corner that names no vertex gets no normal
     }
 
     unsigned m = 1;
@@ -321,22 +366,24 @@ unsigned smoothingNormals(KelModel* model, float* normals) {
             m++;
         }
     }
-    free(corners);
-    free(start);
     return m - 1;
 }
 
 }  // namespace
 
-void kelSmoothingGroupNormals(KelModel* model) {
+int kelSmoothingGroupNormals(KelModel* model) {
     assert(model);
     assert(model->facetnorms);
-    free(model->normals);
     size_t corners = 3 * size_t(model->numtriangles);
-    float* normals = static_cast<float*>(uninitialized(corners + 1, 3 * sizeof(float)));
-    model->numnormals =
-        corners < 0xFFFFFFFF ? smoothingNormals<uint32_t>(model, normals) : smoothingNormals<uint64_t>(model, normals);
-    // Shrunk to numnormals + 1 entries; owned by the model.
-    float* shrunk = static_cast<float*>(realloc(normals, 3 * sizeof(float) * (size_t(model->numnormals) + 1)));
-    model->normals = shrunk ? shrunk : normals;
+    float* normals = static_cast<float*>(kelTryAllocUninitialized(corners + 1, 3 * sizeof(float)));
+    if (!normals) return KEL_ERROR_MEMORY;
+    bool failed;
+    unsigned count = corners < 0xFFFFFFFF ? smoothingNormals<uint32_t>(model, normals, &failed)
+                                          : smoothingNormals<uint64_t>(model, normals, &failed);
+    if (failed) {
+        free(normals);
+        return KEL_ERROR_MEMORY;
+    }
+    replaceNormals(model, normals, count);
+    return KEL_OK;
 }

@@ -7,14 +7,14 @@
 
 namespace {
 
-// Replaces the model's texture-coordinate table with a fresh one of `count`
-// entries (owned by the model).
-float* newTexcoords(KelModel* model, unsigned count) {
-    free(model->texcoords);
-    model->numtexcoords = count;
-    model->texcoords = static_cast<float*>(kelAlloc(size_t(count) + 1, 2 * sizeof(float)));
-    return model->texcoords;
-}
+// A fresh texture-coordinate table of `count` entries, or null when out of
+// memory; the caller hands it to the model with setTexcoords.
+float* newTexcoords(unsigned count) { return static_cast<float*>(kelTryAlloc(size_t(count) + 1, 2 * sizeof(float))); }
+
+// Replaces the model's texture coordinates with `texcoords` (owned by the
+// model from here on), whose entries are named by `source` (the triangles'
+// vertex or normal indices).
+void setTexcoords(KelModel* model, float* texcoords, unsigned count, unsigned (KelTriangle::*source)[3]);
 
 // Points the texture indices of every grouped triangle at the entries named by
 // `source` (its vertex or normal indices).
@@ -26,15 +26,23 @@ void copyIndices(KelModel* model, unsigned (KelTriangle::*source)[3]) {
         }
 }
 
+void setTexcoords(KelModel* model, float* texcoords, unsigned count, unsigned (KelTriangle::*source)[3]) {
+    free(model->texcoords);
+    model->numtexcoords = count;
+    model->texcoords = texcoords;
+    copyIndices(model, source);
+}
+
 // Rounding can carry a quotient of a coordinate by a length a hair past 1;
 // keep it in the domain of acos and asin.
 double unitQuotient(float q) { return q > 1.0f ? 1.0 : q < -1.0f ? -1.0 : double(q); }
 
 }  // namespace
 
-void kelLinearTexture(KelModel* model) {
+int kelLinearTexture(KelModel* model) {
     assert(model);
-    float* texcoords = newTexcoords(model, model->numvertices);
+    float* texcoords = newTexcoords(model->numvertices);
+    if (!texcoords) return KEL_ERROR_MEMORY;
     float dimensions[3];
     kelDimensions(model, dimensions);
     float largest = kelAbs(kelMax(kelMax(dimensions[0], dimensions[1]), dimensions[2]));
@@ -48,15 +56,17 @@ void kelLinearTexture(KelModel* model) {
         texcoords[2 * size_t(i)] = float((a + 1.0) / 2.0);
         texcoords[2 * size_t(i) + 1] = float((b + 1.0) / 2.0);
     }
-    copyIndices(model, &KelTriangle::vindices);
+    setTexcoords(model, texcoords, model->numvertices, &KelTriangle::vindices);
+    return KEL_OK;
 }
 
-void kelSpheremapTexture(KelModel* model) {
+int kelSpheremapTexture(KelModel* model) {
     assert(model);
     assert(model->normals);
     const double halfPi = 1.570796325;
     const double pi = 3.14159265;
-    float* texcoords = newTexcoords(model, model->numnormals);
+    float* texcoords = newTexcoords(model->numnormals);
+    if (!texcoords) return KEL_ERROR_MEMORY;
     const float* n = model->normals;
     for (unsigned i = 1; i <= model->numnormals; i++) {
         float z = n[3 * size_t(i)];
@@ -72,5 +82,6 @@ void kelSpheremapTexture(KelModel* model) {
         texcoords[2 * size_t(i)] = float(theta / pi);
         texcoords[2 * size_t(i) + 1] = float(phi / pi);
     }
-    copyIndices(model, &KelTriangle::nindices);
+    setTexcoords(model, texcoords, model->numnormals, &KelTriangle::nindices);
+    return KEL_OK;
 }

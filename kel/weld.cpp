@@ -130,12 +130,13 @@ unsigned lookup(const Grid& grid, const Probe& probe, const float* v, float epsi
 // also misses the TLB. Fresh anonymous pages come zeroed (all slots empty).
 constexpr size_t kHugePage = size_t(2) << 20;
 
-void allocateSlots(Grid& grid, size_t capacity) {
+// False when out of memory (the grid then holds no table).
+bool allocateSlots(Grid& grid, size_t capacity) {
     size_t bytes = capacity * sizeof(Slot);
     grid.slots = nullptr;
     grid.mapped = 0;
 #ifdef MADV_HUGEPAGE
-    if (bytes >= kHugePage) {
+    if (bytes >= kHugePage && !kelAllocationFails()) {
         size_t length = bytes + kHugePage;
         void* p = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (p != MAP_FAILED) {
@@ -147,9 +148,10 @@ void allocateSlots(Grid& grid, size_t capacity) {
         }
     }
 #endif
-    if (!grid.slots) grid.slots = static_cast<Slot*>(kelAlloc(capacity, sizeof(Slot)));
+    if (!grid.slots && !(grid.slots = static_cast<Slot*>(kelTryAlloc(capacity, sizeof(Slot))))) return false;
     grid.mask = capacity - 1;
     grid.used = 0;
+    return true;
 }
 
 void freeSlots(Grid& grid) {
@@ -160,30 +162,35 @@ void freeSlots(Grid& grid) {
 }
 
 // Doubles the table and enters kept vectors 1 to `kept` again, in order.
-void grow(Grid& grid, const float* copies, unsigned kept) {
-    size_t capacity = 2 * (grid.mask + 1);
+// False when out of memory, the old table kept.
+bool grow(Grid& grid, const float* copies, unsigned kept) {
+    Grid bigger = grid;
+    if (!allocateSlots(bigger, 2 * (grid.mask + 1))) return false;
     freeSlots(grid);
-    allocateSlots(grid, capacity);
+    grid = bigger;
     for (unsigned j = 1; j <= kept; j++) {
         const float* c = &copies[3 * size_t(j)];
         if (finite3(c)) insert(grid, hashCell(cellOf(grid, c[0]), cellOf(grid, c[1]), cellOf(grid, c[2])), c, j);
     }
+    return true;
 }
 
 // Fills `copies` (room for n + 1 vectors) with the kept vectors and remap[i]
-// with the kept vector that input i maps to; returns the kept count.
-unsigned weld(const float* vectors, unsigned n, float epsilon, float* copies, unsigned* remap) {
+// with the kept vector that input i maps to, and sets *kept to their count.
+// False when out of memory (only copies and remap written).
+bool weld(const float* vectors, unsigned n, float epsilon, float* copies, unsigned* remap, unsigned* numkept) {
     if (!(epsilon > 0)) {
         // Nothing is strictly closer than zero (or than not-a-number).
         memcpy(&copies[3], &vectors[3], 3 * sizeof(float) * size_t(n));
         for (unsigned i = 1; i <= n; i++) remap[i] = i;
-        return n;
+        *numkept = n;
+        return true;
     }
     Grid grid;
     grid.inverse = 1.0 / (kCellScale * double(epsilon));
     size_t capacity = 64;
     while (capacity < 2 * size_t(n)) capacity *= 2;
-    allocateSlots(grid, capacity);
+    if (!allocateSlots(grid, capacity)) return false;
 
     // The cells of the vector kAhead places on are worked out (and their
     // slots fetched into the cache) while this one is looked up, so the
@@ -203,7 +210,10 @@ unsigned weld(const float* vectors, unsigned n, float epsilon, float* copies, un
             j = ++kept;
             memcpy(&copies[3 * size_t(j)], v, 3 * sizeof(float));
             if (finite) {
-                if (2 * (grid.used + 1) > grid.mask + 1) grow(grid, copies, kept - 1);
+                if (2 * (grid.used + 1) > grid.mask + 1 && !grow(grid, copies, kept - 1)) {
+                    freeSlots(grid);
+                    return false;
+                }
                 insert(grid, probe.home, v, j);
             }
         }
@@ -211,7 +221,8 @@ unsigned weld(const float* vectors, unsigned n, float epsilon, float* copies, un
         if (n - i >= kAhead) prepare(grid, &vectors[3 * (size_t(i) + kAhead)], epsilon, &probe);
     }
     freeSlots(grid);
-    return kept;
+    *numkept = kept;
+    return true;
 }
 
 // A table of count + 1 vectors shrunk from a larger one; the caller owns it.
@@ -220,45 +231,84 @@ float* shrinkTable(float* table, unsigned count) {
     return shrunk ? shrunk : table;
 }
 
+// The scratch of one weld: the kept vectors and the map from input to kept
+// vector, both owned; released by the destructor unless taken.
+struct Welded {
+    float* copies = nullptr;
+    unsigned* remap = nullptr;
+    unsigned kept = 0;
+    Welded() = default;
+    Welded(const Welded&) = delete;
+    Welded& operator=(const Welded&) = delete;
+    ~Welded() {
+        free(copies);
+        free(remap);
+    }
+    // False when out of memory.
+    bool run(const float* vectors, unsigned n, float epsilon) {
+        copies = static_cast<float*>(kelTryAllocUninitialized(size_t(n) + 1, 3 * sizeof(float)));
+        remap = static_cast<unsigned*>(kelTryAllocUninitialized(size_t(n) + 1, sizeof(unsigned)));
+        if (!copies || !remap) return false;
+        memset(copies, 0, 3 * sizeof(float));  // entry 0, never used
+        return weld(vectors, n, epsilon, copies, remap, &kept);
+    }
+    // The kept table, shrunk to kept + 1 entries; the caller owns it.
+    float* take() {
+        float* table = shrinkTable(copies, kept);
+        copies = nullptr;
+        return table;
+    }
+};
+
+// Maps the 1-based vertex indices of `indices` (count entries) through
+// `remap`; an index that names none of the n input vertices stays as it is.
+void renumber(unsigned* indices, size_t count, const unsigned* remap, unsigned n) {
+    for (size_t i = 0; i < count; i++)
+        if (indices[i] >= 1 && indices[i] <= n) indices[i] = remap[indices[i]];
+}
+
 }  // namespace
 
 float* kelWeldVectors(float* vectors, unsigned* numvectors, float epsilon) {
     assert(vectors);
     assert(numvectors);
     unsigned n = *numvectors;
-    float* copies = static_cast<float*>(kelAlloc(size_t(n) + 1, 3 * sizeof(float)));
-    unsigned* remap = static_cast<unsigned*>(kelAlloc(size_t(n) + 1, sizeof(unsigned)));
-    unsigned kept = weld(vectors, n, epsilon, copies, remap);
+    Welded welded;
+    if (!welded.run(vectors, n, epsilon)) return nullptr;
     // The index of each input's kept vector goes into its x component.
-    for (unsigned i = 1; i <= n; i++) vectors[3 * size_t(i)] = float(remap[i]);
-    free(remap);
-    *numvectors = kept;
-    return shrinkTable(copies, kept);
+    for (unsigned i = 1; i <= n; i++) vectors[3 * size_t(i)] = float(welded.remap[i]);
+    *numvectors = welded.kept;
+    return welded.take();
 }
 
-void kelWeld(KelModel* model, float epsilon) {
+int kelWeld(KelModel* model, float epsilon) {
     assert(model);
     assert(model->vertices);
     unsigned n = model->numvertices;
-    float* copies = static_cast<float*>(kelAlloc(size_t(n) + 1, 3 * sizeof(float)));
-    unsigned* remap = static_cast<unsigned*>(kelAlloc(size_t(n) + 1, sizeof(unsigned)));
-    unsigned kept = weld(model->vertices, n, epsilon, copies, remap);
-    // Indices that name no vertex are left as they are.
-    for (unsigned t = 0; t < model->numtriangles; t++)
-        for (unsigned& v : model->triangles[t].vindices)
-            if (v >= 1 && v <= n) v = remap[v];
+    Welded welded;
+    if (!welded.run(model->vertices, n, epsilon)) return KEL_ERROR_MEMORY;
+    const unsigned kept = welded.kept;
+    const unsigned* remap = welded.remap;
+    float* colors = nullptr;
     if (model->colors) {
         // Kept vertices are numbered in input order, so input i is kept
         // exactly when it maps to the next number not yet seen; merged
         // vertices take the kept one's colour.
-        float* colors = static_cast<float*>(kelAlloc(size_t(kept) + 1, 3 * sizeof(float)));
+        colors = static_cast<float*>(kelTryAlloc(size_t(kept) + 1, 3 * sizeof(float)));
+        if (!colors) return KEL_ERROR_MEMORY;
         for (unsigned i = 1, next = 1; i <= n; i++)
             if (remap[i] == next) memcpy(&colors[3 * size_t(next++)], &model->colors[3 * size_t(i)], 3 * sizeof(float));
-        free(model->colors);
-        model->colors = colors;
     }
-    free(remap);
+    // Everything is allocated: from here on the model changes.
+    for (unsigned t = 0; t < model->numtriangles; t++) renumber(model->triangles[t].vindices, 3, remap, n);
+    if (model->lines) renumber(model->lines, 2 * size_t(model->numlines), remap, n);
+    if (model->points) renumber(model->points, model->numpoints, remap, n);
+    if (colors) {
+        free(model->colors);
+        model->colors = colors;  // owned by the model
+    }
     free(model->vertices);
     model->numvertices = kept;
-    model->vertices = shrinkTable(copies, kept);  // owned by the model
+    model->vertices = welded.take();  // owned by the model
+    return KEL_OK;
 }

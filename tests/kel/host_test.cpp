@@ -10,7 +10,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <utility>
@@ -231,6 +233,104 @@ TEST(KelHost, WarningsGoToTheCallbackAndNothingToTheStandardStreams) {
             EXPECT_EQ(out, "") << c.path;
             EXPECT_EQ(heard.messages, c.heard) << c.path << " on " << threads << " threads";
         }
+}
+
+// What the message handler heard, with the user pointer each message came
+// with.
+struct Messages {
+    std::vector<std::string> texts;
+    std::vector<const void*> users;
+};
+
+void heardMessage(void* user, const char* message) {
+    static_cast<Messages*>(user)->texts.push_back(message);
+    static_cast<Messages*>(user)->users.push_back(user);
+}
+
+TEST(KelHost, MessagesOutsideLoadsAndSavesGoToTheHandler) {
+    // No normals, texture coordinates or facet normals, no materials, and a
+    // vertex no triangle uses.
+    const char text[] = "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 5 5 5\nf 1 2 3\n";
+    KelModel* model = kelLoadOBJFromMemory(text, strlen(text), "h.obj", nullptr, nullptr);
+    ASSERT_NE(model, nullptr);
+    KelMesh* made = kelMakeMesh(model, KEL_NONE, nullptr);
+    ASSERT_NE(made, nullptr);
+    const struct {
+        void (*call)(KelModel* m, const KelMesh* mesh);
+        const char* message;
+        bool toStderr;  // without a handler
+    } cases[] = {
+        {[](KelModel* m, const KelMesh*) { kelDraw(m, KEL_FLAT); },
+         "kelDraw() warning: flat render mode requested with no facet normals defined.", false},
+        {[](KelModel*, const KelMesh* mesh) { kelDrawMesh(mesh, KEL_TEXTURE); },
+         "kelDrawMesh() warning: texture render mode requested with no texture coordinates defined.", false},
+        {[](KelModel* m, const KelMesh*) { kelDeleteMesh(kelMakeMesh(m, KEL_SMOOTH, nullptr)); },
+         "kelMakeMesh() warning: smooth render mode requested with no normals defined.", false},
+        {[](KelModel* m, const KelMesh*) { kelFindMaterial(m, "steel"); },
+         "kelFindMaterial():  can't find material \"steel\".", false},
+        {[](KelModel* m, const KelMesh*) { kelFacetNormals(m), kelVertexNormals(m, 90); },
+         "kelVertexNormals(): vertex w/o a triangle", true},
+    };
+    for (const auto& c : cases) {
+        Messages heard;
+        kelSetMessageHandler(heardMessage, &heard);
+        void (*handler)(void*, const char*) = nullptr;
+        void* user = nullptr;
+        kelGetMessageHandler(&handler, &user);
+        EXPECT_EQ(handler, heardMessage);
+        EXPECT_EQ(user, &heard);
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        c.call(model, made);
+        kelSetMessageHandler(nullptr, nullptr);
+        EXPECT_EQ(testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr(), "") << c.message;
+        EXPECT_EQ(heard.texts, std::vector<std::string>{c.message});
+        EXPECT_EQ(heard.users, std::vector<const void*>{&heard});
+        // The default again: the message and a newline on its stream.
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        c.call(model, made);
+        std::string out = testing::internal::GetCapturedStdout(), err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(c.toStderr ? err : out, std::string(c.message) + "\n");
+        EXPECT_EQ(c.toStderr ? out : err, "");
+    }
+    kelDeleteMesh(made);
+    kelDelete(model);
+}
+
+TEST(KelHost, TheHandlerMayChangeWhileOtherThreadsSendMessages) {
+    // Threads send messages while the handler changes between two, each with
+    // its own user: every message reaches one of them, with that one's user,
+    // and nothing reaches stdout.
+    KelModel* m = static_cast<KelModel*>(calloc(1, sizeof(KelModel)));
+    // Plain function pointers, so the counts they keep are static.
+    static int first, second;
+    static std::atomic<unsigned> wrongUser, toFirst, toSecond;
+    wrongUser = toFirst = toSecond = 0;
+    void (*handlers[2])(void*, const char*) = {
+        [](void* user, const char*) { user == &first ? ++toFirst : ++wrongUser; },
+        [](void* user, const char*) { user == &second ? ++toSecond : ++wrongUser; }};
+    testing::internal::CaptureStdout();
+    kelSetMessageHandler(handlers[0], &first);
+    const unsigned kThreads = 3, kMessages = 3000;
+    std::vector<std::thread> threads;
+    for (unsigned t = 0; t < kThreads; t++)
+        threads.emplace_back([m] {
+            for (unsigned i = 0; i < kMessages; i++) kelFindMaterial(m, "none");
+        });
+    for (unsigned i = 0; i < 20000; i++) kelSetMessageHandler(handlers[i % 2], i % 2 ? &second : &first);
+    for (std::thread& t : threads) t.join();
+    kelSetMessageHandler(nullptr, &first);  // a null handler keeps no user
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    void (*handler)(void*, const char*) = handlers[0];
+    void* user = &first;
+    kelGetMessageHandler(&handler, &user);
+    EXPECT_EQ(handler, nullptr);
+    EXPECT_EQ(user, nullptr);
+    kelGetMessageHandler(nullptr, nullptr);
+    EXPECT_EQ(wrongUser.load(), 0u);
+    EXPECT_EQ(toFirst + toSecond, kThreads * kMessages);
+    kelDelete(m);
 }
 
 TEST(KelHost, ErrorsCarryTheSystemsReason) {

@@ -132,6 +132,62 @@ std::string stripText(unsigned side, unsigned rows = 3) {
     return text;
 }
 
+// Each range against the model, triangle by triangle, walking the groups
+// in list order: the k-th triangle drawn lies in the range that holds
+// index 3 k, whose group is the triangle's group and whose material is the
+// triangle's (trimaterials, else its group's); its corners' positions are
+// the triangle's vertices. Ranges are not empty and follow each other.
+void expectRangesDrawTheGroups(const KelMesh* mesh, const KelModel* m, const std::string& what) {
+    unsigned drawn = 0, r = 0;
+    for (unsigned i = 0; i < mesh->numranges; i++) {
+        EXPECT_GT(mesh->ranges[i].count, 0u) << what;
+        EXPECT_EQ(mesh->ranges[i].first, i ? mesh->ranges[i - 1].first + mesh->ranges[i - 1].count : 0) << what;
+    }
+    for (const KelGroup* g = m->groups; g; g = g->next)
+        for (unsigned i = 0; i < g->numtriangles; i++, drawn++) {
+            unsigned t = g->triangles[i];
+            while (r < mesh->numranges && 3 * drawn >= mesh->ranges[r].first + mesh->ranges[r].count) r++;
+            ASSERT_LT(r, mesh->numranges) << what << ": triangle " << t << " of group " << g->name << " in no range";
+            const KelMeshRange& range = mesh->ranges[r];
+            EXPECT_STREQ(range.group, g->name) << what << ": triangle " << t;
+            unsigned material = !m->materials ? 0 : m->trimaterials ? m->trimaterials[t] : g->material;
+            EXPECT_EQ(range.material, material) << what << ": triangle " << t;
+            for (int k = 0; k < 3; k++) {
+                unsigned v = mesh->indices[3 * drawn + k];
+                for (int a = 0; a < 3; a++)
+                    EXPECT_EQ(mesh->positions[3 * size_t(v) + a], m->vertices[3 * m->triangles[t].vindices[k] + a])
+                        << what << ": triangle " << t << " corner " << k;
+            }
+        }
+    EXPECT_EQ(3 * drawn, mesh->numindices) << what;
+}
+
+// A fan of triangles over a zigzag of positions, without normals or texture
+// coordinates: for each group `name` its `count` triangles (the statements
+// in `before[i]` ahead of triangle i of the group, when given).
+struct FanGroup {
+    const char* name;
+    unsigned count;
+    std::map<unsigned, std::string> before;
+};
+std::string fanText(const std::vector<FanGroup>& groups) {
+    std::string text = "mtllib m.mtl\n";
+    unsigned total = 0;
+    for (const FanGroup& g : groups) total += g.count;
+    for (unsigned i = 0; i < total + 2; i++)
+        text += "v " + std::to_string(i) + " " + std::to_string(i % 2) + " " + std::to_string(i % 3) + "\n";
+    unsigned t = 0;
+    for (const FanGroup& g : groups) {
+        text += std::string("g ") + g.name + "\n";
+        for (unsigned i = 0; i < g.count; i++, t++) {
+            auto found = g.before.find(i);
+            if (found != g.before.end()) text += found->second;
+            text += "f " + std::to_string(t + 1) + " " + std::to_string(t + 2) + " " + std::to_string(t + 3) + "\n";
+        }
+    }
+    return text;
+}
+
 const char kLibrary[] = "newmtl red\nKd 1 0 0\nnewmtl blue\nKd 0 0 1\nmap_Kd blue.ppm\nnewmtl green\nKd 0 1 0\n";
 
 struct MeshTest : testing::Test {
@@ -409,25 +465,61 @@ TEST_F(MeshTest, LoadingGivesTheMeshOfTheLoadedModel) {
         ASSERT_NE(models.back(), nullptr);
         kelFacetNormals(models.back());
     }
+    // Short files without normals: a group whose material changes right
+    // after its first triangle (two ranges, blue then green) and again
+    // later; two groups of a few more than eight triangles each (drawn in
+    // reading order); and two groups of exactly eight.
+    const std::vector<FanGroup> fans[] = {
+        {{"a", 9, {{0, "usemtl blue\n"}, {1, "usemtl green\n"}, {5, "usemtl red\n"}}}, {"b", 3, {}}},
+        {{"a", 9, {{0, "usemtl red\n"}}}, {"b", 10, {{0, "usemtl blue\n"}}}},
+        {{"a", 8, {}}, {"b", 8, {{4, "usemtl green\n"}}}},
+    };
+    for (const auto& fan : fans) {
+        paths.push_back(dir.write("fan" + std::to_string(paths.size()) + ".obj", fanText(fan)));
+        models.push_back(kelLoadOBJ(paths.back().c_str(), nullptr, nullptr));
+        ASSERT_NE(models.back(), nullptr);
+        ASSERT_EQ(models.back()->normals, nullptr);
+        kelFacetNormals(models.back());
+    }
     paths.push_back(path);
     models.push_back(m);
     for (size_t f = 0; f < models.size(); f++)
         for (unsigned mode : {KEL_SMOOTH | KEL_TEXTURE, KEL_FLAT | KEL_VERTEX_COLOR, KEL_FLAT | KEL_SMOOTH}) {
             const KelModel* model = models[f];
             // With both kinds of normals, the file's win and no facet
-            // normals are made.
-            Flat expect = reference(model, mode == (KEL_FLAT | KEL_SMOOTH) ? KEL_SMOOTH : mode);
+            // normals are made; without the file's, the facet normals.
+            unsigned served = mode & ~(model->normals ? 0 : KEL_SMOOTH) & ~(model->texcoords ? 0 : KEL_TEXTURE) &
+                              ~(model->colors ? 0 : KEL_VERTEX_COLOR);
+            if (served & KEL_SMOOTH) served &= ~KEL_FLAT;
+            Flat expect = reference(model, served);
+            KelMesh* made = kelMakeMesh(model, served, nullptr);
+            ASSERT_NE(made, nullptr);
+            expectSame(flatten(made), expect, paths[f] + " made, " + std::to_string(mode));
+            expectRangesDrawTheGroups(made, model, paths[f] + " made");
+            kelDeleteMesh(made);
             for (unsigned threads : {0u, 1u, 2u, 3u}) {
                 KelReadOptions options = {};
                 options.threads = threads;
                 KelError error;
+                testing::internal::CaptureStdout();  // modes the file cannot serve
                 KelMesh* mesh = kelLoadMesh(paths[f].c_str(), &options, mode, &error);
+                testing::internal::GetCapturedStdout();
                 ASSERT_NE(mesh, nullptr) << error.message;
-                expectSame(flatten(mesh), expect,
-                           paths[f] + " " + std::to_string(mode) + " " + std::to_string(threads));
+                std::string what = paths[f] + " " + std::to_string(mode) + " " + std::to_string(threads);
+                expectSame(flatten(mesh), expect, what);
+                expectRangesDrawTheGroups(mesh, model, what);
                 kelDeleteMesh(mesh);
             }
         }
+    // The fans' ranges as written: blue, green, red in a; green in b.
+    KelMesh* first = kelMakeMesh(models[3], KEL_NONE, nullptr);
+    ASSERT_NE(first, nullptr);
+    std::vector<std::array<unsigned, 3>> ranges;
+    for (unsigned r = 0; r < first->numranges; r++)
+        ranges.push_back({first->ranges[r].first, first->ranges[r].count, first->ranges[r].material});
+    // Newest group first: b (3 triangles, still red), then a.
+    EXPECT_EQ(ranges, (std::vector<std::array<unsigned, 3>>{{0, 9, 1}, {9, 3, 2}, {12, 12, 3}, {24, 12, 1}}));
+    kelDeleteMesh(first);
     for (size_t f = 0; f + 1 < models.size(); f++) kelDelete(models[f]);
     // A model let go whose groups draw one triangle twice and leave one out
     // (hand-made: a read never does) is not streamed.

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "kel/model_copy.h"
 #include "kel_files.h"
 
 namespace {
@@ -35,6 +36,29 @@ TEST(KelGroups, AddFindsOrCreatesGroupsNewestFirst) {
     name[0] = 'x';
     EXPECT_STREQ(wing->name, "wing");
     kelDelete(m);  // no tables at all
+}
+
+TEST(KelGroups, AddingFailsWithNullAndLeavesTheModelAsItWas) {
+    KelModel* m = emptyModel();
+    KelGroup* def = kelAddGroup(m, "default");
+    // The group and its name are two allocations; either failing adds
+    // nothing. A group the model has takes none.
+    for (unsigned long n : {1ul, 2ul}) {
+        const ModelCopy before(m);
+        kelFailingAllocation = n;
+        KelGroup* group = kelAddGroup(m, "hull");
+        bool failed = kelFailingAllocation == 0;
+        kelFailingAllocation = 0;
+        EXPECT_TRUE(failed) << n;
+        EXPECT_EQ(group, nullptr) << n;
+        EXPECT_TRUE(ModelCopy(m) == before) << n;
+    }
+    kelFailingAllocation = 1;
+    EXPECT_EQ(kelAddGroup(m, "default"), def);
+    EXPECT_EQ(kelFailingAllocation, 1u);
+    kelFailingAllocation = 0;
+    EXPECT_EQ(groupNames(m), (std::vector<std::string>{"default"}));
+    kelDelete(m);
 }
 
 TEST(KelMaterials, FindReturnsTheFirstMatchOrReportsAndFallsBackToZero) {
@@ -73,6 +97,12 @@ TEST(KelDirName, KeepsEverythingUpToTheLastSlash) {
     for (const auto& c : cases) {
         char* dir = kelDirName(c.path);
         EXPECT_STREQ(dir, c.dir) << c.path;
+        free(dir);
+        // Out of memory: null, not the end of the process.
+        kelFailingAllocation = 1;
+        dir = kelDirName(c.path);
+        kelFailingAllocation = 0;
+        EXPECT_EQ(dir, nullptr) << c.path;
         free(dir);
     }
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string>
 
+#include "kel/model_copy.h"
 #include "kel/ops_models.h"
 
 namespace {
@@ -269,17 +270,66 @@ TEST(KelVertexNormals, DegenerateNeighbourDoesNotPoisonTheAverage) {
     kelDelete(m);
 }
 
-TEST(KelVertexNormals, ModelWithoutTriangles) {
-    KelModel* m = makeModel({{0, 0, 0}, {1, 0, 0}}, {});
-    kelFacetNormals(m);
-    EXPECT_EQ(0u, m->numfacetnorms);
-    EXPECT_NE(nullptr, m->facetnorms);
+TEST(KelVertexNormals, VerticesWithoutATriangleAreCountedInOneMessage) {
+    // A point cloud with one face among its points must not give a line per
+    // point: one line gives the count (the single vertex keeps the old text).
+    const struct {
+        unsigned points, faces;
+        const char* message;
+    } cases[] = {
+        {2, 0, "kelVertexNormals(): 2 vertices w/o a triangle"},
+        {100000, 1, "kelVertexNormals(): 99997 vertices w/o a triangle"},
+        {4, 1, "kelVertexNormals(): vertex w/o a triangle"},
+        {3, 1, nullptr},
+    };
+    for (const auto& c : cases) {
+        std::vector<Vec3> points;
+        for (unsigned i = 0; i < c.points; i++) points.push_back({float(i % 7), float(i / 7), 0});
+        std::vector<Tri> faces;
+        if (c.faces) faces.push_back({1, 2, 8 < c.points ? 8u : 3u});
+        KelModel* m = makeModel(points, faces);
+        ASSERT_EQ(KEL_OK, kelFacetNormals(m));
+        EXPECT_EQ(c.faces, m->numfacetnorms);
+        EXPECT_NE(nullptr, m->facetnorms);
+        CaptureStderr();
+        ASSERT_EQ(KEL_OK, kelVertexNormals(m, 90));
+        EXPECT_EQ(c.message ? std::string(c.message) + "\n" : "", GetCapturedStderr()) << c.points;
+        EXPECT_EQ(c.faces ? 3u : 0u, m->numnormals);
+        EXPECT_NE(nullptr, m->normals);
+        kelDelete(m);
+    }
+}
+
+TEST(KelNormals, EveryFailedAllocationLeavesTheModelAsItWas) {
+    // A creased fan whose last corner names no vertex (its normal index is
+    // set to 0 only by a call that gets through), with smoothing groups,
+    // earlier normals of another count and an unused vertex.
+    KelModel* m = makeModel({{0, 0, 0}, {1, 0, 0.2f}, {0.5f, 1, 0.7f}, {-0.5f, 1, 0}, {-1, 0, 1}, {4, 4, 4}},
+                            {{1, 2, 3}, {1, 3, 4}, {1, 4, 5}, {2, 3, 4}});
+    m->smoothing = static_cast<unsigned*>(calloc(4, sizeof(unsigned)));
+    m->smoothing[0] = m->smoothing[1] = 3;
+    m->numnormals = 2;
+    m->normals = makeTable({{0, 0, 1}, {0, 1, 0}});
+    for (unsigned t = 0; t < 4; t++)
+        for (unsigned& n : m->triangles[t].nindices) n = 1 + t % 2;
+    const struct {
+        const char* what;
+        int (*call)(KelModel*);
+        unsigned long allocations;
+    } calls[] = {
+        {"kelFacetNormals", kelFacetNormals, 1},        // a new table: none yet
+        {"kelFacetNormals again", kelFacetNormals, 0},  // the table is reused
+        {"kelVertexNormals", [](KelModel* model) { return kelVertexNormals(model, 30); }, 3},
+        {"kelSmoothingGroupNormals", kelSmoothingGroupNormals, 3},
+    };
     CaptureStderr();
-    kelVertexNormals(m, 90);
-    EXPECT_EQ("kelVertexNormals(): vertex w/o a triangle\nkelVertexNormals(): vertex w/o a triangle\n",
-              GetCapturedStderr());
-    EXPECT_EQ(0u, m->numnormals);
-    EXPECT_NE(nullptr, m->normals);
+    for (const auto& c : calls) {
+        if (c.call != kelFacetNormals) m->triangles[3].vindices[2] = 7;  // after its facet normal
+        EXPECT_EQ(c.allocations, expectEveryFailedAllocationKeepsTheModel(m, c.call, c.what));
+    }
+    GetCapturedStderr();
+    EXPECT_EQ(0u, m->triangles[3].nindices[2]);
+    EXPECT_EQ(4u, m->numfacetnorms);
     kelDelete(m);
 }
 

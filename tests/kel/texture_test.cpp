@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "kel/model_copy.h"
 #include "kel/ops_models.h"
 
 namespace {
@@ -51,6 +52,28 @@ TEST(KelLinearTexture, DegenerateModels) {
     EXPECT_EQ(0u, empty->numtexcoords);
     EXPECT_NE(nullptr, empty->texcoords);
     kelDelete(empty);
+}
+
+TEST(KelTexture, EveryFailedAllocationLeavesTheModelAsItWas) {
+    // Earlier texture coordinates of another count, named by the triangles,
+    // and vertex normals for the sphere map.
+    KelModel* m = makeModel({{1, 0, 1}, {-1, 0, -1}, {0, 2, 0}, {3, 3, 3}}, {{1, 2, 3}, {3, 2, 4}});
+    m->numtexcoords = 1;
+    m->texcoords = static_cast<float*>(calloc(2, 2 * sizeof(float)));
+    m->numnormals = 2;
+    m->normals = makeTable({{0, 0, 1}, {0.6f, 0.8f, 0}});
+    for (unsigned t = 0; t < 2; t++)
+        for (int k = 0; k < 3; k++) m->triangles[t].tindices[k] = 1, m->triangles[t].nindices[k] = 1 + (t + k) % 2;
+    const struct {
+        const char* what;
+        int (*call)(KelModel*);
+        unsigned count;  // texture coordinates made
+    } calls[] = {{"kelLinearTexture", kelLinearTexture, 4}, {"kelSpheremapTexture", kelSpheremapTexture, 2}};
+    for (const auto& c : calls) {
+        EXPECT_EQ(1u, expectEveryFailedAllocationKeepsTheModel(m, c.call, c.what));
+        EXPECT_EQ(c.count, m->numtexcoords) << c.what;
+    }
+    kelDelete(m);
 }
 
 // A model whose vertex normals are the given vectors, one triangle using them.

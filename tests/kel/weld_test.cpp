@@ -7,7 +7,9 @@
 #include <limits>
 #include <random>
 
+#include "kel/model_copy.h"
 #include "kel/ops_models.h"
+#include "kel_files.h"
 
 namespace {
 
@@ -163,12 +165,23 @@ TEST(KelWeldVectors, MatchesThePlainDefinitionOnALatticeAtEpsilonSpacing) {
     expectSameWeld(input, epsilon);
 }
 
-TEST(KelWeld, RenumbersTrianglesAndKeepsOtherIndices) {
+TEST(KelWeld, RenumbersTrianglesLinesAndPointsAndKeepsOtherIndices) {
     KelModel* m = makeModel({{0, 0, 0}, {1, 0, 0}, {0, 0, 0}, {5, 5, 5}}, {{1, 2, 3}, {3, 4, 2}});
     m->triangles[0].nindices[0] = 9;
     m->triangles[0].tindices[2] = 8;
     m->colors = makeTable({{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {0.5f, 0.5f, 0.5f}});
-    kelWeld(m, 1e-5f);
+    // Segments and points over merged, kept and missing vertices (0 and 5
+    // name none and stay as they are).
+    const unsigned lines[] = {3, 4, 2, 3, 0, 5}, points[] = {4, 3, 5};
+    m->numlines = 3;
+    m->lines = static_cast<unsigned*>(malloc(sizeof lines));
+    memcpy(m->lines, lines, sizeof lines);
+    m->numpoints = 3;
+    m->points = static_cast<unsigned*>(malloc(sizeof points));
+    memcpy(m->points, points, sizeof points);
+    EXPECT_EQ(KEL_OK, kelWeld(m, 1e-5f));
+    EXPECT_EQ((std::vector<unsigned>{1, 3, 2, 1, 0, 5}), std::vector<unsigned>(m->lines, m->lines + 6));
+    EXPECT_EQ((std::vector<unsigned>{3, 1, 5}), std::vector<unsigned>(m->points, m->points + 3));
     ASSERT_EQ(3u, m->numvertices);
     EXPECT_EQ(Vec3({0, 0, 0}), entry(m->vertices, 1));
     EXPECT_EQ(Vec3({1, 0, 0}), entry(m->vertices, 2));
@@ -184,6 +197,70 @@ TEST(KelWeld, RenumbersTrianglesAndKeepsOtherIndices) {
     EXPECT_EQ(9u, m->triangles[0].nindices[0]);
     EXPECT_EQ(8u, m->triangles[0].tindices[2]);
     kelDelete(m);
+}
+
+TEST(KelWeld, AWeldedModelWithSegmentsSavesAndReadsBack) {
+    // Two copies of the origin; the segment names the second and the last
+    // vertex, which become 1 and 3.
+    const char text[] = "v 0 0 0\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 3 4\nl 2 4\np 4 2\n";
+    KelModel* m = kelLoadOBJFromMemory(text, strlen(text), "w.obj", nullptr, nullptr);
+    ASSERT_NE(nullptr, m);
+    ASSERT_EQ(KEL_OK, kelWeld(m, 1e-4f));
+    ASSERT_EQ(3u, m->numvertices);
+    TempDir dir;
+    KelError error;
+    ASSERT_EQ(KEL_OK, kelSaveOBJ(m, dir.path("w.obj").c_str(), KEL_NONE, &error)) << error.message;
+    kelDelete(m);
+    m = kelLoadOBJ(dir.path("w.obj").c_str(), nullptr, &error);
+    ASSERT_NE(nullptr, m) << error.message;
+    ASSERT_EQ(1u, m->numlines);
+    EXPECT_EQ(Vec3({0, 0, 0}), entry(m->vertices, m->lines[0]));
+    EXPECT_EQ(Vec3({0, 1, 0}), entry(m->vertices, m->lines[1]));
+    ASSERT_EQ(2u, m->numpoints);
+    EXPECT_EQ(Vec3({0, 1, 0}), entry(m->vertices, m->points[0]));
+    EXPECT_EQ(Vec3({0, 0, 0}), entry(m->vertices, m->points[1]));
+    kelDelete(m);
+}
+
+TEST(KelWeld, EveryFailedAllocationLeavesTheModelAsItWas) {
+    // Vertex j is (j - 1 mod 60, j - 1 mod 2, 0), so that the first 60 are
+    // kept and j maps to (j - 1 mod 60) + 1; with vertex colours, segments
+    // and points: every table kelWeld replaces or changes.
+    std::vector<Vec3> vertices;
+    for (unsigned i = 0; i < 300; i++) vertices.push_back({float(i % 60), float(i % 2), 0});
+    KelModel* m = makeModel(vertices, {{1, 98, 195}, {2, 3, 300}});
+    std::vector<Vec3> colors(vertices.size(), Vec3({0.5f, 0.25f, 1}));
+    m->colors = makeTable(colors);
+    m->numlines = 1;
+    m->lines = static_cast<unsigned*>(malloc(2 * sizeof(unsigned)));
+    m->lines[0] = 98, m->lines[1] = 300;
+    m->numpoints = 1;
+    m->points = static_cast<unsigned*>(malloc(sizeof(unsigned)));
+    m->points[0] = 195;
+    unsigned long allocations = expectEveryFailedAllocationKeepsTheModel(
+        m, [](KelModel* model) { return kelWeld(model, 0.5f); }, "kelWeld");
+    EXPECT_EQ(4u, allocations);  // two scratch tables, the hash table, the colours
+    EXPECT_EQ(60u, m->numvertices);
+    EXPECT_EQ(Tri({1, 38, 15}),
+              Tri({m->triangles[0].vindices[0], m->triangles[0].vindices[1], m->triangles[0].vindices[2]}));
+    EXPECT_EQ(38u, m->lines[0]);
+    EXPECT_EQ(60u, m->lines[1]);
+    EXPECT_EQ(15u, m->points[0]);
+    kelDelete(m);
+
+    // kelWeldVectors gives null and leaves its input alone.
+    float* table = makeTable(vertices);
+    unsigned n = unsigned(vertices.size());
+    for (unsigned long k = 1; k <= 3; k++) {
+        kelFailingAllocation = k;
+        float* kept = kelWeldVectors(table, &n, 0.5f);
+        kelFailingAllocation = 0;
+        EXPECT_EQ(nullptr, kept) << k;
+        free(kept);
+        EXPECT_EQ(vertices.size(), n);
+        for (unsigned i = 1; i <= n; i++) EXPECT_EQ(vertices[i - 1], entry(table, i));
+    }
+    free(table);
 }
 
 TEST(KelWeld, DistinctVerticesAreUnchanged) {
