@@ -122,35 +122,51 @@ float number(const char* text) {
     return value;
 }
 
-void spheremap(KelModel* model, const float*) {
+int spheremap(KelModel* model, const float*) {
     if (!model->normals) {
         fprintf(stderr, "kel: --spheremap-texture needs vertex normals (read or made by --vertex-normals)\n");
         exit(1);
     }
-    kelSpheremapTexture(model);
+    return kelSpheremapTexture(model);
 }
 
 // An operation of convert: its option, how many numbers follow it, and what
-// it does with them.
+// it does with them (KEL_OK, or KEL_ERROR_MEMORY with the model unchanged).
 struct Operation {
     const char* name;
     int arguments;
-    void (*run)(KelModel* model, const float* values);
+    int (*run)(KelModel* model, const float* values);
 };
 
 const Operation kOperations[] = {
-    {"--unitize", 0, [](KelModel* m, const float*) { kelUnitize(m); }},
-    {"--scale", 1, [](KelModel* m, const float* v) { kelScale(m, v[0]); }},
-    {"--translate", 3, [](KelModel* m, const float* v) { kelTranslate(m, v); }},
-    {"--reverse", 0, [](KelModel* m, const float*) { kelReverseWinding(m); }},
-    {"--facet-normals", 0, [](KelModel* m, const float*) { kelFacetNormals(m); }},
+    {"--unitize", 0,
+     [](KelModel* m, const float*) {
+         kelUnitize(m);
+         return KEL_OK;
+     }},
+    {"--scale", 1,
+     [](KelModel* m, const float* v) {
+         kelScale(m, v[0]);
+         return KEL_OK;
+     }},
+    {"--translate", 3,
+     [](KelModel* m, const float* v) {
+         kelTranslate(m, v);
+         return KEL_OK;
+     }},
+    {"--reverse", 0,
+     [](KelModel* m, const float*) {
+         kelReverseWinding(m);
+         return KEL_OK;
+     }},
+    {"--facet-normals", 0, [](KelModel* m, const float*) { return kelFacetNormals(m); }},
     {"--vertex-normals", 1,
      [](KelModel* m, const float* v) {
-         kelFacetNormals(m);
-         kelVertexNormals(m, v[0]);
+         int code = kelFacetNormals(m);
+         return code != KEL_OK ? code : kelVertexNormals(m, v[0]);
      }},
-    {"--weld", 1, [](KelModel* m, const float* v) { kelWeld(m, v[0]); }},
-    {"--linear-texture", 0, [](KelModel* m, const float*) { kelLinearTexture(m); }},
+    {"--weld", 1, [](KelModel* m, const float* v) { return kelWeld(m, v[0]); }},
+    {"--linear-texture", 0, [](KelModel* m, const float*) { return kelLinearTexture(m); }},
     {"--spheremap-texture", 0, spheremap},
 };
 
@@ -302,7 +318,12 @@ int convert(int argc, char** argv) {
 
     bool bar = showsProgress(in);
     KelModel* model = load(in, bar, optionalLibrary);
-    for (const Step& step : steps) step.op->run(model, step.values);
+    for (const Step& step : steps) {
+        if (step.op->run(model, step.values) != KEL_OK) {
+            fprintf(stderr, "kel: out of memory in %s\n", step.op->name);
+            exit(1);
+        }
+    }
     if (!chosen) {
         if (model->normals)
             mode |= KEL_SMOOTH;
