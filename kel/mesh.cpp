@@ -493,7 +493,10 @@ KelMesh* kelMakeMesh(const KelModel* model, unsigned mode, KelError* error) {
 
 KelMesh* kelLoadMesh(const char* path, const KelReadOptions* options, unsigned mode, KelError* error) {
     KelModel* model = kelLoadOBJ(path, options, error);
-    if (!model) return nullptr;
+    return model ? kelMeshOfLoad(model, options, mode, error) : nullptr;
+}
+
+KelMesh* kelMeshOfLoad(KelModel* model, const KelReadOptions* options, unsigned mode, KelError* error) {
     // Facet normals are made only when they will be used: with smooth
     // shading they give way to the file's normals when it has them.
     if ((mode & KEL_SMOOTH) && model->normals) mode &= ~KEL_FLAT;
