@@ -132,6 +132,7 @@ def main():
         for _ in range(rounds):
             for r in readers:
                 t, s, p = c_once(bench, path, baseline) if r == "C kelLoadMesh" else run(me + [r, path], env)
+                print("%s %s: %.2f s, %.0f MiB" % (name, r, s, p / 1024), file=sys.stderr, flush=True)
                 tris[r] = int(t)
                 times[r].append(s)
                 peaks[r].append(p / 1024)
