@@ -245,7 +245,7 @@ old values.)")
                                [](Self s) { return materialList(of(s).model->materials, of(s).model->nummaterials); })
         .def("mesh", &mesh, "mode"_a = py::none(),
              "The kel.Mesh of the model as mode asks (None: what the model has). The model is not changed.")
-        .def("save", &save, "path"_a, "mode"_a = py::none(), py::kw_only(), "exact"_a = false,
+        .def("save", &save, "path"_a, "mode"_a = py::none(), "exact"_a = false,
              "Writes the model as OBJ (and its MTL library with kel.MATERIAL). mode None: normals, texture "
              "coordinates and materials when the model has them. exact: written so that kel.load reads back "
              "the same tables, bit for bit.")
