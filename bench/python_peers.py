@@ -13,10 +13,11 @@ median time and peak with their lowest and highest, and kel's ratios;
 then two loads one after the other against two on two Python threads at
 once (the GIL released while kel reads).
 
-Usage: bench/python_peers.py BUILD_DIR [ROUNDS] [READERS]
+Usage: bench/python_peers.py BUILD_DIR [ROUNDS] [READERS] [FILES]
   BUILD_DIR: a build with -DORVANDEL_BENCH=ON (bench_obj) and the module
   (BUILD_DIR/python/kel); ROUNDS default 5; READERS a comma list of
-  open3d, meshio, pywavefront (default all three). Installs the peers with
+  open3d, meshio, pywavefront (default all three), "" for none; FILES a
+  comma list of the grids' names (default the three). Installs the peers with
   tools/deps.sh. Slow: a peer takes up to 45 s a read.
 """
 
@@ -111,6 +112,7 @@ def main():
     build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
     rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 5
     peers = [p for p in sys.argv[3].split(",") if p] if len(sys.argv) > 3 else list(PEERS)
+    files = sys.argv[4].split(",") if len(sys.argv) > 4 else FILES
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     subprocess.run(["bash", os.path.join(root, "tools/deps.sh")] + [PEERS[p] for p in peers], check=True)
     bench = os.path.join(build, "bench", "bench_obj")
@@ -122,7 +124,7 @@ def main():
         (os.cpu_count() or 0,) + load + (time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()), rounds)))
     print("| file | reader | seconds, median (low to high) | peak MiB, median (low to high) | kel time / reader's | kel peak / reader's |")
     print("|---|---|---|---|---|---|")
-    for name in FILES:
+    for name in files:
         path = os.path.join(folder, name)
         readers = ["kel"] + peers + ["C kelLoadMesh"]
         times = {r: [] for r in readers}
