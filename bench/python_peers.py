@@ -141,7 +141,7 @@ def main():
         for r in readers:
             ratio_t = statistics.median(times["kel"]) / statistics.median(times[r])
             ratio_p = statistics.median(peaks["kel"]) / statistics.median(peaks[r])
-            label = r if tris[r] == tris["kel"] else "%s (%d triangles)" % (r, tris[r])
+            label = r if tris[r] == tris["kel"] else "%s (%d faces)" % (r, tris[r])
             print("| %s | %s | %s | %s | %.3f | %.3f |" % (name, label, spread(times[r]), spread(peaks[r]), ratio_t, ratio_p))
         sys.stdout.flush()
     path = os.path.join(folder, FILES[1])
