@@ -39,6 +39,8 @@ module = Extension(
     "kel._kel",
     sources=core_sources() + ["python/%s.cpp" % n for n in ("arrays", "load", "model", "module")],
     include_dirs=[ROOT, os.path.join(ROOT, "python")] + pybind11_include(),
+    # As python/CMakeLists.txt: one layout of pybind11's classes in every source.
+    define_macros=[("PYBIND11_DETAILED_ERROR_MESSAGES", None)],
     extra_compile_args=["-std=c++17", "-O2", "-fvisibility=hidden", "-pthread"],
     extra_link_args=["-pthread"],
     language="c++",

@@ -3,8 +3,12 @@
 // errors turned into Python exceptions.
 #include <cstdlib>
 
-#include "kel/kel_internal.h"
+// pybind11 first: kel's internal headers turn assertions on (undefining
+// NDEBUG), and pybind11 lays out some of its classes by NDEBUG, which must
+// stand as in the module's other sources.
 #include "kel_py.h"
+// (kelMeshOfLoad)
+#include "kel/kel_internal.h"
 
 namespace kelpy {
 
