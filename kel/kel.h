@@ -203,6 +203,10 @@ typedef struct KelModel {
 // Drawing only: the model's line segments (GL_LINES) and points (GL_POINTS)
 // too, after the triangles.
 #define KEL_LINES 128u
+// With any of the calls that take a mode: the flags the model (or mesh)
+// cannot serve for want of a table are dropped without a warning, so
+// KEL_SMOOTH | KEL_TEXTURE | KEL_IF_PRESENT asks for what the file has.
+#define KEL_IF_PRESENT 256u
 
 // --- Records and lookups -----------------------------------------------------
 
@@ -441,7 +445,10 @@ KEL_API KelMesh* kelMakeMesh(const KelModel* model, unsigned mode, KelError* err
 // triangle table into the index array in place, so that making the mesh
 // takes no more memory than the model did; otherwise the mesh is made on as
 // many threads as the load. The mesh is the same either way. `options` may
-// be null. Failures as for kelLoadOBJ and kelMakeMesh; nothing is kept.
+// be null. The mode's warnings (kelMakeMesh's) go, like the load's, to
+// options->warning when it is set (line 0), else to stdout; KEL_IF_PRESENT
+// drops the flags the file cannot serve silently. Failures as for
+// kelLoadOBJ and kelMakeMesh; nothing is kept.
 KEL_API KelMesh* kelLoadMesh(const char* path, const KelReadOptions* options, unsigned mode, KelError* error);
 // Frees the mesh and everything it owns; null is nothing to free.
 KEL_API void kelDeleteMesh(KelMesh* mesh);

@@ -34,6 +34,10 @@ void kelSetMaterial(const KelMaterial* material, unsigned mode);
 // of its triangles and group lists once the mesh no longer needs them (the
 // model is then fit only for kelDelete).
 KelMesh* kelMakeMeshThreads(const KelModel* model, unsigned mode, unsigned threads, KelModel* release, KelError* error);
+// The second half of kelLoadMesh: the mesh of `model`, just loaded with
+// `options` (may be null), which it deletes; the mode's warnings go to
+// options->warning when set.
+KelMesh* kelMeshOfLoad(KelModel* model, const KelReadOptions* options, unsigned mode, KelError* error);
 
 // kelAddGroup that returns null (adding nothing) when out of memory.
 KelGroup* kelTryAddGroup(KelModel* model, const char* name);

@@ -247,8 +247,8 @@ void freeJob(Job& job) {
 }
 
 // The mode's flags that matter to a mesh, those the model cannot serve
-// dropped with their warnings.
-unsigned meshMode(const KelModel* model, unsigned mode) {
+// dropped with their warnings, sent where `to` says.
+unsigned meshMode(const KelModel* model, unsigned mode, const KelWarnings* to) {
     static const char* const warnings[8] = {
         "kelMakeMesh() warning: flat render mode requested with no facet normals defined.\n",
         "kelMakeMesh() warning: smooth render mode requested with no normals defined.\n",
@@ -259,7 +259,8 @@ unsigned meshMode(const KelModel* model, unsigned mode) {
         nullptr,
         "kelMakeMesh() warning: vertex color render mode requested with no vertex colors defined.\n",
     };
-    return kelCheckMode(model, mode & (KEL_FLAT | KEL_SMOOTH | KEL_TEXTURE | KEL_VERTEX_COLOR), warnings, nullptr);
+    const unsigned used = KEL_FLAT | KEL_SMOOTH | KEL_TEXTURE | KEL_VERTEX_COLOR | KEL_IF_PRESENT;
+    return kelCheckMode(model, mode & used, warnings, to);
 }
 
 // Sets up the job: the groups in drawing order, the parts, the tables.
@@ -404,7 +405,7 @@ KelMesh* kelMakeMeshThreads(const KelModel* model, unsigned mode, unsigned threa
     assert(model);
     assert(model->vertices);
     if (error) *error = KelError{};
-    mode = meshMode(model, mode);
+    mode = meshMode(model, mode, nullptr);
     Job job = {};
     job.model = model;
     job.useNormals = mode & (KEL_FLAT | KEL_SMOOTH);
@@ -492,7 +493,10 @@ KelMesh* kelMakeMesh(const KelModel* model, unsigned mode, KelError* error) {
 
 KelMesh* kelLoadMesh(const char* path, const KelReadOptions* options, unsigned mode, KelError* error) {
     KelModel* model = kelLoadOBJ(path, options, error);
-    if (!model) return nullptr;
+    return model ? kelMeshOfLoad(model, options, mode, error) : nullptr;
+}
+
+KelMesh* kelMeshOfLoad(KelModel* model, const KelReadOptions* options, unsigned mode, KelError* error) {
     // Facet normals are made only when they will be used: with smooth
     // shading they give way to the file's normals when it has them.
     if ((mode & KEL_SMOOTH) && model->normals) mode &= ~KEL_FLAT;
@@ -509,6 +513,10 @@ KelMesh* kelLoadMesh(const char* path, const KelReadOptions* options, unsigned m
         model->numfacetnorms = model->numtriangles;
         kelFacetNormals(model);
     }
+    // The mode is checked here, so that its warnings go where the load's do;
+    // kelMakeMeshThreads then finds nothing more to drop.
+    const KelWarnings to = {options ? options->warning : nullptr, options ? options->user : nullptr};
+    mode = meshMode(model, mode, &to);
     KelMesh* mesh = kelMakeMeshThreads(model, mode, options ? options->threads : 0, model, error);
     kelDelete(model);
     return mesh;

@@ -20,9 +20,13 @@ unsigned kelCheckModeTables(const KelModeTables* tables, unsigned mode, const ch
         {KEL_COLOR, noMaterials, 0},          {KEL_MATERIAL, noMaterials, 0},
         {KEL_COLOR, false, KEL_MATERIAL},     {KEL_VERTEX_COLOR, !tables->colors, 0},
     };
+    // Under KEL_IF_PRESENT a flag whose table is missing goes silently; a
+    // flag overridden by another is still announced.
+    const bool quiet = mode & KEL_IF_PRESENT;
     for (int i = 0; i < 8; i++) {
         if ((mode & checks[i].flag) && (checks[i].lacks || (mode & checks[i].overriddenBy))) {
-            if (warnings[i]) kelWarn(to, 0, "%.*s", int(strlen(warnings[i]) - 1), warnings[i]);
+            if (warnings[i] && !(quiet && checks[i].lacks))
+                kelWarn(to, 0, "%.*s", int(strlen(warnings[i]) - 1), warnings[i]);
             mode &= ~checks[i].flag;
         }
     }

@@ -9,7 +9,7 @@
 #  4. each fuzzer for FUZZ_SECONDS (default 10) over its seed corpus, two at
 #     a time (build-fuzz/),
 #  5. the release build with the benchmarks (build/),
-#  6. its unit, real-window, memory and install tests, whose CTest summary
+#  6. its unit, real-window, memory, install and Python module tests, whose CTest summary
 #     ends the output.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,7 +19,8 @@ bash tools/deps.sh build-essential cmake ninja-build pkg-config \
   libgtest-dev libgmock-dev libbenchmark-dev \
   xvfb xauth xdotool x11-utils libx11-dev libpng-dev \
   clang-14 libclang-rt-14-dev clang-format-14 \
-  libtinyobjloader-dev libmeshoptimizer-dev libstb-dev assimp-testmodels valgrind
+  libtinyobjloader-dev libmeshoptimizer-dev libstb-dev assimp-testmodels valgrind \
+  pybind11-dev python3-dev python3-numpy python3-pytest
 
 jobs=$(nproc)
 fuzz_seconds=${FUZZ_SECONDS:-10}

@@ -333,12 +333,67 @@ TEST_F(MeshTest, FlagsTheModelCannotServeAreDroppedWithAWarning) {
         {KEL_SMOOTH | KEL_FLAT, KEL_FLAT,
          "kelMakeMesh() warning: smooth render mode requested with no normals defined.\n"},
         {KEL_COLOR | KEL_MATERIAL | KEL_WIREFRAME, KEL_NONE, ""},
+        // What the model has, silently: smooth falls back to flat.
+        {KEL_SMOOTH | KEL_TEXTURE | KEL_IF_PRESENT, KEL_TEXTURE, ""},
+        {KEL_SMOOTH | KEL_FLAT | KEL_IF_PRESENT, KEL_FLAT, ""},
+        {KEL_SMOOTH | KEL_VERTEX_COLOR | KEL_IF_PRESENT, KEL_VERTEX_COLOR, ""},
     };
     for (const auto& c : cases) {
         testing::internal::CaptureStdout();
         Flat f = make(c.mode, 2);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), c.printed);
         expectSame(f, reference(m, c.served), std::to_string(c.mode));
+    }
+    // Facet normals and vertex normals both present: flat still gives way
+    // to smooth with its warning, as that flag is overridden, not missing.
+    m->numnormals = 4 * 40 + 1;  // the strip's normals and its seam
+    m->normals = static_cast<float*>(calloc(3 * (size_t(m->numnormals) + 1), sizeof(float)));
+    testing::internal::CaptureStdout();
+    make(KEL_SMOOTH | KEL_FLAT | KEL_IF_PRESENT, 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "kelMakeMesh() warning: flat render mode requested and smooth render mode requested (using smooth).\n");
+}
+
+TEST_F(MeshTest, LoadingSendsTheModeWarningsWhereTheLoadSendsItsOwn) {
+    // Positions only: no normals, texture coordinates or colours to serve.
+    const std::string bare = dir.write("bare.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    const unsigned all = KEL_SMOOTH | KEL_TEXTURE | KEL_VERTEX_COLOR;
+    const std::string smooth = "kelMakeMesh() warning: smooth render mode requested with no normals defined.";
+    const std::string texture =
+        "kelMakeMesh() warning: texture render mode requested with no texture coordinates defined.";
+    const std::string color =
+        "kelMakeMesh() warning: vertex color render mode requested with no vertex colors defined.";
+    const struct {
+        unsigned mode;
+        bool callback;
+        std::vector<std::string> received;
+        std::string printed;
+    } cases[] = {
+        {all, true, {smooth, texture, color}, ""},
+        {all | KEL_IF_PRESENT, true, {}, ""},
+        {all | KEL_IF_PRESENT, false, {}, ""},
+        {KEL_TEXTURE, false, {}, texture + "\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> received;
+        KelReadOptions options = {};
+        options.user = &received;
+        if (c.callback)
+            options.warning = [](void* user, unsigned long line, const char* message) {
+                EXPECT_EQ(line, 0u);
+                static_cast<std::vector<std::string>*>(user)->push_back(message);
+            };
+        testing::internal::CaptureStdout();
+        KelError error;
+        KelMesh* mesh = kelLoadMesh(bare.c_str(), &options, c.mode, &error);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.printed) << c.mode;
+        ASSERT_NE(mesh, nullptr) << error.message;
+        EXPECT_EQ(received, c.received) << c.mode;
+        EXPECT_EQ(mesh->numvertices, 3u);
+        EXPECT_EQ(mesh->normals, nullptr);
+        EXPECT_EQ(mesh->texcoords, nullptr);
+        EXPECT_EQ(mesh->colors, nullptr);
+        kelDeleteMesh(mesh);
     }
 }
 
