@@ -3,8 +3,12 @@
 //
 //   kel info [--optional-library] [--mesh] FILE.obj
 //   kel convert IN.obj OUT.obj [operation ...] [--write WHAT] [--optional-library]
+//   kel convert IN.obj OUT.glb|OUT.gltf [operation ...] [--metallic-roughness] [--unlit] [--no-textures]
+//               [--optional-library]
 //   kel check FILE.obj ...
 //   kel --version
+#include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +26,8 @@ namespace {
 const char kUsage[] =
     "usage: kel info [--optional-library] [--mesh] FILE.obj\n"
     "       kel convert IN.obj OUT.obj [operation ...] [--write WHAT] [--optional-library]\n"
+    "       kel convert IN.obj OUT.glb|OUT.gltf [operation ...] [--metallic-roughness] [--unlit]\n"
+    "                   [--no-textures] [--optional-library]\n"
     "       kel check FILE.obj ...\n"
     "       kel --help\n"
     "       kel --version\n"
@@ -51,6 +57,12 @@ const char kUsage[] =
     "                          comma-separated list of normals, facet-normals,\n"
     "                          texcoords and materials, or none; by default\n"
     "                          everything the model has\n"
+    "OUT.glb (one binary file) or OUT.gltf (JSON and OUT.bin) is glTF 2.0 with\n"
+    "everything the model has, its textures embedded; another kind of OUT is refused.\n"
+    "  --metallic-roughness    take the materials' Pr, Pm, map_Pr and map_Pm as they\n"
+    "                          are, instead of converting Ns and Ks\n"
+    "  --unlit                 mark every material unlit (KHR_materials_unlit)\n"
+    "  --no-textures           write no textures\n"
     "\n"
     "check reads each file strictly, as the format has it, and prints FILE: ok\n"
     "with its counts, or FILE:LINE: and what is wrong there; it fails when any\n"
@@ -224,10 +236,100 @@ KelModel* load(const char* path, bool bar, bool optionalLibrary) {
     return model;
 }
 
+// What convert writes, by OUT's extension (any case): OBJ for ".obj" and
+// for a name without one (such as /dev/stdout), glTF for ".glb" and
+// ".gltf"; any other extension names a kind the tool does not write.
+enum class OutputKind { OBJ, GLTF, OTHER };
+
+OutputKind outputKind(const char* path) {
+    const char* base = strrchr(path, '/');
+    base = base ? base + 1 : path;
+    const char* dot = strrchr(base, '.');
+    if (!dot || dot == base) return OutputKind::OBJ;
+    if (!strcasecmp(dot, ".obj")) return OutputKind::OBJ;
+    if (!strcasecmp(dot, ".glb") || !strcasecmp(dot, ".gltf")) return OutputKind::GLTF;
+    return OutputKind::OTHER;
+}
+
+// The mesh of everything the file has, read with kelLoadMesh (which needs
+// no model beside the mesh). kelLoadMesh announces on stdout each flag of
+// the mode that the file cannot serve; asking for everything a file may
+// have, that is no news here, so stdout is set aside meanwhile.
+KelMesh* loadMesh(const char* path, bool bar, bool optionalLibrary) {
+    Report report = {{"reading", path, -1}, path};
+    KelReadOptions options = {};
+    options.optionalLibrary = optionalLibrary;
+    options.warning = printWarning;
+    options.user = &report;
+    if (bar) options.progress = reportProgress;
+    fflush(stdout);
+    int saved = dup(STDOUT_FILENO), quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    bool aside = saved >= 0 && quiet >= 0 && dup2(quiet, STDOUT_FILENO) >= 0;
+    KelError error;
+    KelMesh* mesh = kelLoadMesh(path, &options, KEL_SMOOTH | KEL_TEXTURE | KEL_VERTEX_COLOR, &error);
+    fflush(stdout);
+    if (aside) dup2(saved, STDOUT_FILENO);
+    if (saved >= 0) close(saved);
+    if (quiet >= 0) close(quiet);
+    endBar(report.bar);
+    if (!mesh) {
+        printError(stderr, error);
+        exit(1);
+    }
+    return mesh;
+}
+
+// convert to glTF: the model read, the operations applied (without any,
+// the mesh is read directly), and the mesh of everything it has written.
+int convertGLTF(const char* in, const char* out, const std::vector<Step>& steps, bool optionalLibrary,
+                KelGLBOptions options) {
+    bool bar = showsProgress(in);
+    KelMesh* mesh;
+    if (steps.empty()) {
+        mesh = loadMesh(in, bar, optionalLibrary);
+    } else {
+        KelModel* model = load(in, bar, optionalLibrary);
+        for (const Step& step : steps) step.op->run(model, step.values);
+        unsigned mode = (model->normals      ? KEL_SMOOTH
+                         : model->facetnorms ? KEL_FLAT
+                                             : 0) |
+                        (model->texcoords ? KEL_TEXTURE : 0) | (model->colors ? KEL_VERTEX_COLOR : 0);
+        KelError error;
+        mesh = kelMakeMesh(model, mode, &error);
+        kelDelete(model);
+        if (!mesh) {
+            printError(stderr, error);
+            return 1;
+        }
+    }
+    // Texture maps are looked up beside the OBJ file.
+    char* dir = kelDirName(in);
+    Report report = {{"writing", out, -1}, out};
+    options.textureDir = dir;
+    options.progress = bar ? reportProgress : nullptr;
+    options.warning = printWarning;
+    options.user = &report;
+    KelError error;
+    int status = kelSaveGLB(mesh, out, &options, &error);
+    endBar(report.bar);
+    free(dir);
+    kelDeleteMesh(mesh);
+    if (status != KEL_OK) printError(stderr, error);
+    return status == KEL_OK ? 0 : 1;
+}
+
 int convert(int argc, char** argv) {
     if (argc < 2) usageError("convert needs an input and an output file", "");
     const char* in = argv[0];
     const char* out = argv[1];
+    const OutputKind kind = outputKind(out);
+    if (kind == OutputKind::OTHER) usageError("convert writes .obj, .glb or .gltf files, not: ", out);
+    KelGLBOptions glb = {};
+    const struct {
+        const char* name;
+        int* flag;
+    } glbFlags[] = {
+        {"--metallic-roughness", &glb.metallicRoughness}, {"--unlit", &glb.unlit}, {"--no-textures", &glb.noTextures}};
     // Every option is checked before any file is touched.
     std::vector<Step> steps;
     bool chosen = false, optionalLibrary = false;
@@ -237,7 +339,13 @@ int convert(int argc, char** argv) {
             optionalLibrary = true;
             continue;
         }
+        bool glbFlag = false;
+        for (const auto& option : glbFlags)
+            if (!strcmp(argv[i], option.name)) *option.flag = 1, glbFlag = true;
+        if (glbFlag && kind != OutputKind::GLTF) usageError("only for .glb and .gltf output: ", argv[i]);
+        if (glbFlag) continue;
         if (!strcmp(argv[i], "--write")) {
+            if (kind == OutputKind::GLTF) usageError("--write is for OBJ output; glTF takes everything", "");
             if (i + 1 >= argc) usageError("--write needs a list", "");
             mode = writeFlags(argv[++i]);
             chosen = true;
@@ -252,6 +360,7 @@ int convert(int argc, char** argv) {
         for (int a = 0; a < known->arguments; a++) step.values[a] = number(argv[++i]);
         steps.push_back(step);
     }
+    if (kind == OutputKind::GLTF) return convertGLTF(in, out, steps, optionalLibrary, glb);
 
     bool bar = showsProgress(in);
     KelModel* model = load(in, bar, optionalLibrary);
