@@ -33,12 +33,15 @@ struct Document {
     uint64_t binLength = 0;
     std::vector<float> tangents;
 
-    unsigned view(const Part& part, int target) {
+    // A buffer view for `part`; vertex attributes (`stride` nonzero) give
+    // their stride, as the positions and colours serve two accessors.
+    unsigned view(const Part& part, int target, unsigned stride = 0) {
         views += numViews ? ",{" : "{";
         views += "\"buffer\":0,\"byteOffset\":";
         kelJsonCount(views, binLength);
         views += ",\"byteLength\":";
         kelJsonCount(views, part.length);
+        if (stride) views += ",\"byteStride\":", kelJsonCount(views, stride);
         if (target) views += ",\"target\":", kelJsonCount(views, uint64_t(target));
         views += '}';
         parts.push_back(part);
@@ -126,27 +129,27 @@ std::string makeDocument(const KelMesh* mesh, const KelGLBScan& scan, const KelG
             tangents = true;
     if (all) {
         unsigned positions =
-            doc.view(Part{PartKind::POSITIONS, vertexBytes, nullptr, all, false, nullptr}, kArrayBuffer);
+            doc.view(Part{PartKind::POSITIONS, vertexBytes, nullptr, all, false, nullptr}, kArrayBuffer, 12);
         unsigned colors =
-            mesh->colors ? doc.view(Part{PartKind::COLORS, vertexBytes, nullptr, all, false, nullptr}, kArrayBuffer)
+            mesh->colors ? doc.view(Part{PartKind::COLORS, vertexBytes, nullptr, all, false, nullptr}, kArrayBuffer, 12)
                          : 0;
         if (tri) {
             attribute(triangleAttributes, "POSITION",
                       doc.accessor(positions, tri, kFloat, "VEC3", scan.low, scan.high));
             if (mesh->normals) {
-                unsigned view =
-                    doc.view(Part{PartKind::NORMALS, uint64_t(tri) * 12, nullptr, tri, false, nullptr}, kArrayBuffer);
+                unsigned view = doc.view(Part{PartKind::NORMALS, uint64_t(tri) * 12, nullptr, tri, false, nullptr},
+                                         kArrayBuffer, 12);
                 attribute(triangleAttributes, "NORMAL", doc.accessor(view, tri, kFloat, "VEC3"));
             }
             if (mesh->texcoords) {
-                unsigned view =
-                    doc.view(Part{PartKind::TEXCOORDS, uint64_t(tri) * 8, nullptr, tri, false, nullptr}, kArrayBuffer);
+                unsigned view = doc.view(Part{PartKind::TEXCOORDS, uint64_t(tri) * 8, nullptr, tri, false, nullptr},
+                                         kArrayBuffer, 8);
                 attribute(triangleAttributes, "TEXCOORD_0", doc.accessor(view, tri, kFloat, "VEC2"));
             }
             if (mesh->colors) attribute(triangleAttributes, "COLOR_0", doc.accessor(colors, tri, kFloat, "VEC3"));
             if (tangents) {
-                unsigned view =
-                    doc.view(Part{PartKind::TANGENTS, uint64_t(tri) * 16, nullptr, tri, false, nullptr}, kArrayBuffer);
+                unsigned view = doc.view(Part{PartKind::TANGENTS, uint64_t(tri) * 16, nullptr, tri, false, nullptr},
+                                         kArrayBuffer, 16);
                 attribute(triangleAttributes, "TANGENT", doc.accessor(view, tri, kFloat, "VEC4"));
             }
         }

@@ -87,7 +87,7 @@ void kelGLBNormal(const KelMesh* mesh, const KelGLBScan& scan, unsigned v, float
 void kelGLBPutBytes(KelOut* out, const void* bytes, size_t size);
 void kelGLBPutNormals(KelOut* out, const KelMesh* mesh, const KelGLBScan& scan);
 void kelGLBPutTexcoords(KelOut* out, const KelMesh* mesh, unsigned count);
-// Indices as 16 or 32 bits, padded to a multiple of 4 bytes.
+// Indices as 16 or 32 bits.
 void kelGLBPutIndices(KelOut* out, const unsigned* indices, unsigned count, bool shortIndices);
 // Zero bytes up to the next multiple of 4 of `size`.
 void kelGLBPad(KelOut* out, uint64_t size);

@@ -209,7 +209,6 @@ void kelGLBPutIndices(KelOut* out, const unsigned* indices, unsigned count, bool
         kelDone(out, room + 2 * n);
         addProgress(out, 2 * n);
     }
-    kelGLBPad(out, 2 * uint64_t(count));
 }
 
 void kelGLBPad(KelOut* out, uint64_t size) {
