@@ -236,8 +236,18 @@ std::string makeDocument(const KelMesh* mesh, const KelGLBScan& scan, const KelG
 void putBuffer(KelOut* out, const KelMesh* mesh, const KelGLBScan& scan, const Document& doc) {
     for (const Part& part : doc.parts) {
         switch (part.kind) {
-        case PartKind::POSITIONS: kelGLBPutBytes(out, mesh->positions, part.length); break;
-        case PartKind::COLORS: kelGLBPutBytes(out, mesh->colors, part.length); break;
+        case PartKind::POSITIONS:
+            if (scan.finitePositions)
+                kelGLBPutBytes(out, mesh->positions, part.length);
+            else
+                kelGLBPutFinite(out, mesh->positions, part.length / sizeof(float));
+            break;
+        case PartKind::COLORS:
+            if (scan.finiteColors)
+                kelGLBPutBytes(out, mesh->colors, part.length);
+            else
+                kelGLBPutFinite(out, mesh->colors, part.length / sizeof(float));
+            break;
         case PartKind::NORMALS: kelGLBPutNormals(out, mesh, scan); break;
         case PartKind::TEXCOORDS: kelGLBPutTexcoords(out, mesh, part.count); break;
         case PartKind::TANGENTS: kelGLBPutBytes(out, doc.tangents.data(), part.length); break;

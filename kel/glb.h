@@ -66,8 +66,11 @@ void kelGLBMaterials(const KelMesh* mesh, const KelGLBOptions& options, const Ke
 // vertices the triangles use (those of lines and points come after them),
 // the index range of each primitive, and the bounds of the positions.
 struct KelGLBScan {
-    unsigned triangleVertices;         // 1 + the largest triangle index, 0 without triangles
-    std::vector<unsigned> rangeMax;    // the largest index of each range, then of the lines, then of the points
+    unsigned triangleVertices;       // 1 + the largest triangle index, 0 without triangles
+    std::vector<unsigned> rangeMax;  // the largest index of each range, then of the lines, then of the points
+    // Whether every position, and every colour, is a finite number: the
+    // format holds no others, so they are written as 0 (and bounded so).
+    bool finitePositions, finiteColors;
     float low[3], high[3];             // bounds of the triangles' positions
     float allLow[3], allHigh[3];       // of every position
     std::vector<unsigned> zeroNormal;  // triangle vertices whose normal is zero (or not a number), ascending
@@ -85,6 +88,8 @@ std::vector<float> kelGLBTangents(const KelMesh* mesh, const KelGLBScan& scan);
 // kelGLBNormal.
 void kelGLBNormal(const KelMesh* mesh, const KelGLBScan& scan, unsigned v, float n[3]);
 void kelGLBPutBytes(KelOut* out, const void* bytes, size_t size);
+// `count` floats, each NaN or infinity written as 0.
+void kelGLBPutFinite(KelOut* out, const float* values, size_t count);
 void kelGLBPutNormals(KelOut* out, const KelMesh* mesh, const KelGLBScan& scan);
 void kelGLBPutTexcoords(KelOut* out, const KelMesh* mesh, unsigned count);
 // Indices as 16 or 32 bits.

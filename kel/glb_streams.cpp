@@ -64,12 +64,16 @@ void kelGLBScanMesh(const KelMesh* mesh, KelGLBScan* scan) {
         scan->low[c] = scan->allLow[c] = INFINITY;
         scan->high[c] = scan->allHigh[c] = -INFINITY;
     }
+    scan->finitePositions = scan->finiteColors = true;
     for (size_t v = 0; v < mesh->numvertices; v++)
         for (int c = 0; c < 3; c++) {
             float x = mesh->positions[3 * v + c];
+            if (!std::isfinite(x)) x = 0, scan->finitePositions = false;
             if (v < top) scan->low[c] = std::min(scan->low[c], x), scan->high[c] = std::max(scan->high[c], x);
             scan->allLow[c] = std::min(scan->allLow[c], x), scan->allHigh[c] = std::max(scan->allHigh[c], x);
         }
+    for (size_t i = 0; mesh->colors && i < 3 * size_t(mesh->numvertices); i++)
+        if (!std::isfinite(mesh->colors[i])) scan->finiteColors = false;
     if (!mesh->normals) return;
     for (unsigned v = 0; v < top; v++)
         if (!isUnitable(&mesh->normals[3 * size_t(v)])) scan->zeroNormal.push_back(v);
@@ -161,6 +165,16 @@ void kelGLBPutBytes(KelOut* out, const void* bytes, size_t size) {
     }
 }
 
+void kelGLBPutFinite(KelOut* out, const float* values, size_t count) {
+    for (size_t i = 0; i < count && out->ok;) {
+        size_t n = std::min(count - i, kPiece);
+        float* room = reinterpret_cast<float*>(kelRoom(out, n * sizeof(float)));
+        for (size_t k = 0; k < n; k++, i++) room[k] = std::isfinite(values[i]) ? values[i] : 0;
+        kelDone(out, reinterpret_cast<char*>(room + n));
+        addProgress(out, n * sizeof(float));
+    }
+}
+
 void kelGLBPutNormals(KelOut* out, const KelMesh* mesh, const KelGLBScan& scan) {
     for (unsigned v = 0; v < scan.triangleVertices && out->ok;) {
         unsigned n = unsigned(std::min<size_t>(scan.triangleVertices - v, kPiece / 3));
@@ -186,8 +200,9 @@ void kelGLBPutTexcoords(KelOut* out, const KelMesh* mesh, unsigned count) {
         unsigned n = unsigned(std::min<size_t>(count - v, kPiece / 2));
         float* room = reinterpret_cast<float*>(kelRoom(out, 2 * n * sizeof(float)));
         for (unsigned i = 0; i < n; i++, v++) {
-            room[2 * i] = mesh->texcoords[2 * size_t(v)];
-            room[2 * i + 1] = 1 - mesh->texcoords[2 * size_t(v) + 1];
+            float u = mesh->texcoords[2 * size_t(v)], w = 1 - mesh->texcoords[2 * size_t(v) + 1];
+            room[2 * i] = std::isfinite(u) ? u : 0;
+            room[2 * i + 1] = std::isfinite(w) ? w : 0;
         }
         kelDone(out, reinterpret_cast<char*>(room + 2 * n));
         addProgress(out, 2 * n * sizeof(float));
