@@ -9,8 +9,10 @@
 #  4. each fuzzer for FUZZ_SECONDS (default 10) over its seed corpus, two at
 #     a time (build-fuzz/),
 #  5. the release build with the benchmarks (build/),
-#  6. its unit, real-window, memory and install tests, whose CTest summary
-#     ends the output.
+#  6. its unit, real-window, memory and install tests,
+#  7. the Khronos glTF validator over the conversion of every OBJ file the
+#     suite has (tests/gltf/validate.sh; npm's gltf-validator, installed
+#     into ~/.cache/orvandel/npm).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,13 +21,14 @@ bash tools/deps.sh build-essential cmake ninja-build pkg-config \
   libgtest-dev libgmock-dev libbenchmark-dev \
   xvfb xauth xdotool x11-utils libx11-dev libpng-dev \
   clang-14 libclang-rt-14-dev clang-format-14 \
-  libtinyobjloader-dev libmeshoptimizer-dev libstb-dev assimp-testmodels valgrind
+  libtinyobjloader-dev libmeshoptimizer-dev libstb-dev assimp-testmodels valgrind \
+  nlohmann-json3-dev nodejs
 
 jobs=$(nproc)
 fuzz_seconds=${FUZZ_SECONDS:-10}
 started=$SECONDS
 
-banner() { echo "== [$1/6] $2 ($((SECONDS - started)) s so far)"; }
+banner() { echo "== [$1/7] $2 ($((SECONDS - started)) s so far)"; }
 
 # Runs a command, passing its output on line by line (but CTest's "Start"
 # lines: each test's result line follows) and adding a line of its own
@@ -114,6 +117,8 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVANDEL_TESTS=ON -DOR
 quiet_watch cmake --build build -j "$jobs"
 
 banner 6 "Release tests: unit, real-window, memory, install (build/)"
-cd build
-quiet_watch ctest -j "$jobs" --output-on-failure
+(cd build && quiet_watch ctest -j "$jobs" --output-on-failure)
+
+banner 7 "glTF validator over every OBJ file converted (build/gltf-validate/)"
+bash tests/gltf/validate.sh build/tools/kel build/gltf-validate | grep -v ': 0 errors, 0 warnings'
 echo "== Done in $((SECONDS - started)) s"
