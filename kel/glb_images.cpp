@@ -150,7 +150,7 @@ bool kelGLBPackMetallicRoughness(const char* dir, const char* roughness, const c
         if (!names[i]) continue;
         std::vector<unsigned char> bytes;
         if (!readOrWarn(dir, names[i], material, to, bytes)) return false;
-        pixels[i] = decode(bytes, 1, &width[i], &height[i]);
+        pixels[i] = decode(bytes, 3, &width[i], &height[i]);
         if (!pixels[i]) {
             kelWarn(to, 0,
                     "kelSaveGLB() warning: material \"%s\": texture \"%s\" cannot be decoded (%s); its "
@@ -171,7 +171,7 @@ bool kelGLBPackMetallicRoughness(const char* dir, const char* roughness, const c
             for (int x = 0; x < w; x++) {
                 size_t sx = size_t(x) * size_t(width[i]) / size_t(w), sy = size_t(y) * size_t(height[i]) / size_t(h);
                 packed[3 * (size_t(y) * size_t(w) + size_t(x)) + 1 + size_t(i)] =
-                    pixels[i].get()[sy * size_t(width[i]) + sx];
+                    pixels[i].get()[3 * (sy * size_t(width[i]) + sx)];
             }
     }
     if (!encodePNG(packed.data(), w, h, 3, image->bytes)) {
