@@ -590,13 +590,14 @@ typedef struct KelGLBOptions {
 // embedded: PNG and JPEG files as they are, BMP and PPM files converted to
 // PNG; another kind, or a file that cannot be read, is a warning and the
 // texture is left out, as is every texture of a mesh without texture
-// coordinates (and the normal texture of one without normals). `options`
-// may be null (all zero); `mesh` may not. Files are replaced only once the
-// new ones are complete. Returns KEL_OK or the error, its message in `error`
-// when not null: KEL_ERROR_OPEN or KEL_ERROR_IO (systemError set),
-// KEL_ERROR_MEMORY, KEL_ERROR_CANCELLED, or KEL_ERROR_LIMIT for a ".glb"
-// that would pass the format's 4 GiB (nothing is written then). Assumes a
-// little-endian host, as the format is.
+// coordinates (and the normal texture of one without normals). A number
+// the format cannot hold (not-a-number, an infinity) is written as 0.
+// `options` may be null (all zero); `mesh` and `path` may not. Files are
+// replaced only once the new ones are complete. Returns KEL_OK or the
+// error, its message in `error` when not null: KEL_ERROR_OPEN or
+// KEL_ERROR_IO (systemError set), KEL_ERROR_MEMORY, KEL_ERROR_CANCELLED, or
+// KEL_ERROR_LIMIT for a ".glb" that would pass the format's 4 GiB (nothing
+// is written then). Assumes a little-endian host, as the format is.
 KEL_API int kelSaveGLB(const KelMesh* mesh, const char* path, const KelGLBOptions* options, KelError* error);
 
 #ifdef __cplusplus
