@@ -368,11 +368,13 @@ TEST_F(Glb, ImagesEmbeddedWithTheirPixels) {
     }
 }
 
-// Indices are 16-bit where every index of the accessor is below 65535.
-TEST(GlbIndices, SixteenBitsWhereTheyFit) {
+// Indices are 16-bit where every index of the accessor is below 65535;
+// numbers the format cannot hold are written as 0, and bounded so.
+TEST(GlbBuffer, IndexSizesAndNumbersTheFormatCannotHold) {
     TempDir dir;
     std::vector<float> positions(3 * 70000);
-    for (size_t i = 0; i < positions.size(); i++) positions[i] = float(i % 7);
+    for (size_t i = 0; i < positions.size(); i++) positions[i] = float(i % 7 + 1);
+    positions[0] = NAN, positions[4] = INFINITY, positions[5] = -INFINITY;
     std::vector<unsigned> indices = {0, 1, 2, 0, 1, 65534, 0, 1, 65535, 69999, 1, 0};
     std::vector<KelMeshRange> ranges = {{0, 3, 0, "a"}, {3, 3, 0, "a"}, {6, 3, 0, "b"}, {9, 3, 0, "b"}};
     KelMesh mesh = {};
@@ -395,6 +397,14 @@ TEST(GlbIndices, SixteenBitsWhereTheyFit) {
         EXPECT_EQ(g.doc["accessors"][a]["componentType"], expected[p]);
         for (size_t i = 0; i < 3; i++) EXPECT_EQ(g.at(a, i, 0), indices[3 * p + i]);
     }
+    const json& attributes = prims[0].second["attributes"];
+    EXPECT_EQ(attributes.size(), 1u);  // positions only
+    for (int c = 0; c < 3; c++) {
+        EXPECT_EQ(g.at(attributes["POSITION"], 0, c), c == 0 ? 0 : positions[c]);
+        EXPECT_EQ(g.at(attributes["POSITION"], 1, c), c == 0 ? positions[3] : 0);
+    }
+    EXPECT_EQ(g.doc["accessors"][attributes["POSITION"].get<int>()]["min"], json::parse("[0,0,0]"));
+    EXPECT_EQ(g.doc["accessors"][attributes["POSITION"].get<int>()]["max"], json::parse("[7,7,7]"));
 }
 
 // Failures leave the earlier file as it was; progress runs to the total.
