@@ -57,6 +57,7 @@ const char kUsage[] =
     "                          comma-separated list of normals, facet-normals,\n"
     "                          texcoords and materials, or none; by default\n"
     "                          everything the model has\n"
+    "\n"
     "OUT.glb (one binary file) or OUT.gltf (JSON and OUT.bin) is glTF 2.0 with\n"
     "everything the model has, its textures embedded; another kind of OUT is refused.\n"
     "  --metallic-roughness    take the materials' Pr, Pm, map_Pr and map_Pm as they\n"
