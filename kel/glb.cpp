@@ -287,10 +287,34 @@ std::string uriOf(const std::string& name) {
     return uri;
 }
 
+// Whether every range lies inside the indices and every index names a
+// vertex, as in a mesh kel made; a mesh built otherwise may not.
+bool checkMesh(const KelMesh* mesh, const KelGLBScan* scan, KelError* error) {
+    for (unsigned r = 0; !scan && r < mesh->numranges; r++)
+        if (uint64_t(mesh->ranges[r].first) + mesh->ranges[r].count > mesh->numindices) {
+            kelSetError(error, KEL_ERROR_INDEX, 0, "kelSaveGLB(): range %u runs past the mesh's %u indices.", r,
+                        mesh->numindices);
+            return false;
+        }
+    for (unsigned r = 0; scan && r < mesh->numranges + 2; r++) {
+        const unsigned count = r < mesh->numranges    ? mesh->ranges[r].count
+                               : r == mesh->numranges ? mesh->numlineindices
+                                                      : mesh->numpointindices;
+        if (count && scan->rangeMax[r] >= mesh->numvertices) {
+            kelSetError(error, KEL_ERROR_INDEX, 0, "kelSaveGLB(): index %u names no vertex of the mesh's %u.",
+                        scan->rangeMax[r], mesh->numvertices);
+            return false;
+        }
+    }
+    return true;
+}
+
 int save(const KelMesh* mesh, const char* path, const KelGLBOptions& options, KelError* error) {
     const KelWarnings to = {options.warning, options.user};
     KelGLBScan scan;
+    if (!checkMesh(mesh, nullptr, error)) return KEL_ERROR_INDEX;
     kelGLBScanMesh(mesh, &scan);
+    if (!checkMesh(mesh, &scan, error)) return KEL_ERROR_INDEX;
     KelGLBMaterials materials;
     kelGLBMaterials(mesh, options, &to, &materials);
     Document doc;

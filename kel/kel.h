@@ -595,9 +595,10 @@ typedef struct KelGLBOptions {
 // `options` may be null (all zero); `mesh` and `path` may not. Files are
 // replaced only once the new ones are complete. Returns KEL_OK or the
 // error, its message in `error` when not null: KEL_ERROR_OPEN or
-// KEL_ERROR_IO (systemError set), KEL_ERROR_MEMORY, KEL_ERROR_CANCELLED, or
-// KEL_ERROR_LIMIT for a ".glb" that would pass the format's 4 GiB (nothing
-// is written then). Assumes a little-endian host, as the format is.
+// KEL_ERROR_IO (systemError set), KEL_ERROR_MEMORY, KEL_ERROR_CANCELLED,
+// KEL_ERROR_INDEX for a range past the indices or an index past the
+// vertices (a mesh not made by kel), or KEL_ERROR_LIMIT for a ".glb" that
+// would pass the format's 4 GiB (nothing is written after these two). Assumes a little-endian host, as the format is.
 KEL_API int kelSaveGLB(const KelMesh* mesh, const char* path, const KelGLBOptions* options, KelError* error);
 
 #ifdef __cplusplus

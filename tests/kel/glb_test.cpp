@@ -405,6 +405,18 @@ TEST(GlbBuffer, IndexSizesAndNumbersTheFormatCannotHold) {
     }
     EXPECT_EQ(g.doc["accessors"][attributes["POSITION"].get<int>()]["min"], json::parse("[0,0,0]"));
     EXPECT_EQ(g.doc["accessors"][attributes["POSITION"].get<int>()]["max"], json::parse("[7,7,7]"));
+    // A hand-built mesh whose range runs past its indices, or whose index
+    // names no vertex, is refused before anything is written.
+    ranges[3].count = 6;
+    EXPECT_EQ(kelSaveGLB(&mesh, dir.path("bad.glb").c_str(), nullptr, nullptr), KEL_ERROR_INDEX);
+    ranges[3].count = 3;
+    indices[9] = 70000;
+    EXPECT_EQ(kelSaveGLB(&mesh, dir.path("bad.glb").c_str(), nullptr, nullptr), KEL_ERROR_INDEX);
+    EXPECT_FALSE(std::filesystem::exists(dir.path("bad.glb")));
+    // An empty mesh is a document without buffers.
+    const KelMesh empty = {};
+    ASSERT_EQ(kelSaveGLB(&empty, dir.path("empty.glb").c_str(), nullptr, nullptr), KEL_OK);
+    EXPECT_FALSE(readGltf(dir.path("empty.glb")).doc.contains("buffers"));
 }
 
 // Failures leave the earlier file as it was; progress runs to the total.
