@@ -605,6 +605,64 @@ KEL_API void kelWriteOBJ(KelModel* model, const char* filename, unsigned mode);
 // whatever file stands there. Ends the process with status 1 when it cannot.
 KEL_API void kelWriteMTL(KelModel* model, const char* modelpath, const char* mtllibname);
 
+// --- Writing glTF 2.0 ----------------------------------------------------------------
+
+typedef struct KelGLBOptions {
+    // Nonzero: a material's "Pr" and "Pm" are its roughness and metallic
+    // factors as they are, and map_Pr and map_Pm make its metallic-roughness
+    // texture (their first channels packed into one PNG). Zero: the
+    // Blinn-Phong fields are converted (metallic 0, roughness from Ns and Ks).
+    int metallicRoughness;
+    // Nonzero: every material is marked KHR_materials_unlit.
+    int unlit;
+    // Nonzero: no texture is written, none is looked up.
+    int noTextures;
+    // The folder texture maps are looked up in (a map's name is taken as it
+    // is when absolute); typically the directory of the OBJ file
+    // (kelDirName). Null or "": the current directory.
+    const char* textureDir;
+    // Called as the output is written (at least every 256 KiB) with the
+    // bytes written so far out of the total of every file; a nonzero return
+    // cancels the save with KEL_ERROR_CANCELLED, earlier files kept. May be
+    // null.
+    int (*progress)(void* user, unsigned long long done, unsigned long long total);
+    void* user;  // handed to progress and warning
+    // When not null, the warnings (a texture that is missing or of a kind
+    // not written, a map that the mesh cannot carry) go here, without their
+    // final newline, with line 0. Null: stdout.
+    void (*warning)(void* user, unsigned long line, const char* message);
+} KelGLBOptions;
+
+// Writes the mesh as glTF 2.0: a path ending in ".gltf" (any case) gives
+// that JSON file and its buffer beside it, named as the file with ".bin"
+// for ".gltf"; any other path one binary ".glb" file. One buffer holds the
+// mesh's vertex arrays, shared by every primitive: positions, normals
+// scaled to unit length (a zero one replaced by the facet normal of a
+// triangle that uses it), texture coordinates with V flipped (v' = 1 - v),
+// vertex colours (COLOR_0), tangents when a material has a normal texture,
+// and for each range its own indices (16-bit when they all fit). Each run of
+// ranges of one group is a node and a mesh named after the group, each
+// range a triangle primitive with its material; the line segments and the
+// points are primitives of modes 1 and 0 of the meshes "lines" and
+// "points". Names are written in UTF-8, a byte that is no part of UTF-8
+// taken as Latin-1. Materials become metallic-roughness materials (see
+// KelGLBOptions): Kd the base colour, d (or 1 - Tr) its alpha (blended and
+// double-sided below 1), Ke the emissive factor, map_Kd, map_Ke and
+// norm / map_Bump (its -bm the scale) their textures. Textures are
+// embedded: PNG and JPEG files as they are, BMP and PPM files converted to
+// PNG; another kind, or a file that cannot be read, is a warning and the
+// texture is left out, as is every texture of a mesh without texture
+// coordinates (and the normal texture of one without normals). A number
+// the format cannot hold (not-a-number, an infinity) is written as 0.
+// `options` may be null (all zero); `mesh` and `path` may not. Files are
+// replaced only once the new ones are complete. Returns KEL_OK or the
+// error, its message in `error` when not null: KEL_ERROR_OPEN or
+// KEL_ERROR_IO (systemError set), KEL_ERROR_MEMORY, KEL_ERROR_CANCELLED,
+// KEL_ERROR_INDEX for a range past the indices or an index past the
+// vertices (a mesh not made by kel), or KEL_ERROR_LIMIT for a ".glb" that
+// would pass the format's 4 GiB (nothing is written after these two). Assumes a little-endian host, as the format is.
+KEL_API int kelSaveGLB(const KelMesh* mesh, const char* path, const KelGLBOptions* options, KelError* error);
+
 #ifdef __cplusplus
 }  // extern "C"
 #endif

@@ -3,11 +3,14 @@
 //
 //   kel info [--optional-library] [--mesh] FILE.obj
 //   kel convert IN.obj OUT.obj [operation ...] [--write WHAT] [--optional-library]
+//   kel convert IN.obj OUT.glb|OUT.gltf [operation ...] [--metallic-roughness] [--unlit] [--no-textures]
+//               [--optional-library]
 //   kel check [--optional-library] FILE.obj ...
 //   kel --version
 //
 // A command's options may come before, between or after its files; "--"
 // ends them, so that a file whose name starts with '-' can be named.
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +28,8 @@ namespace {
 const char kUsage[] =
     "usage: kel info [--optional-library] [--mesh] FILE.obj\n"
     "       kel convert IN.obj OUT.obj [operation ...] [--write WHAT] [--optional-library]\n"
+    "       kel convert IN.obj OUT.glb|OUT.gltf [operation ...] [--metallic-roughness] [--unlit]\n"
+    "                   [--no-textures] [--optional-library]\n"
     "       kel check [--optional-library] FILE.obj ...\n"
     "       kel --help\n"
     "       kel --version\n"
@@ -54,6 +59,13 @@ const char kUsage[] =
     "                          comma-separated list of normals, facet-normals,\n"
     "                          texcoords and materials, or none; by default\n"
     "                          everything the model has\n"
+    "\n"
+    "OUT.glb (one binary file) or OUT.gltf (JSON and OUT.bin) is glTF 2.0 with\n"
+    "everything the model has, its textures embedded; another kind of OUT is refused.\n"
+    "  --metallic-roughness    take the materials' Pr, Pm, map_Pr and map_Pm as they\n"
+    "                          are, instead of converting Ns and Ks\n"
+    "  --unlit                 mark every material unlit (KHR_materials_unlit)\n"
+    "  --no-textures           write no textures\n"
     "\n"
     "check reads each file strictly, as the format has it, and prints FILE: ok\n"
     "with its counts, or FILE:LINE: and what is wrong there; it fails when any\n"
@@ -176,6 +188,16 @@ struct Step {
     float values[3];
 };
 
+// Applies the steps in order; running out of memory ends the program.
+void runSteps(KelModel* model, const std::vector<Step>& steps) {
+    for (const Step& step : steps) {
+        if (step.op->run(model, step.values) != KEL_OK) {
+            fprintf(stderr, "kel: out of memory in %s\n", step.op->name);
+            exit(1);
+        }
+    }
+}
+
 unsigned writeFlags(const char* list) {
     static const struct {
         const char* name;
@@ -289,8 +311,83 @@ KelModel* load(const char* path, bool bar, bool optionalLibrary) {
     return model;
 }
 
+// What convert writes, by OUT's extension (any case): OBJ for ".obj" and
+// for a name without one (such as /dev/stdout), glTF for ".glb" and
+// ".gltf"; any other extension names a kind the tool does not write.
+enum class OutputKind { OBJ, GLTF, OTHER };
+
+OutputKind outputKind(const char* path) {
+    const char* base = strrchr(path, '/');
+    base = base ? base + 1 : path;
+    const char* dot = strrchr(base, '.');
+    if (!dot || dot == base) return OutputKind::OBJ;
+    if (!strcasecmp(dot, ".obj")) return OutputKind::OBJ;
+    if (!strcasecmp(dot, ".glb") || !strcasecmp(dot, ".gltf")) return OutputKind::GLTF;
+    return OutputKind::OTHER;
+}
+
+// The mesh of everything the file has, read with kelLoadMesh (which needs
+// no model beside the mesh).
+KelMesh* loadMesh(const char* path, bool bar, bool optionalLibrary) {
+    Report report = {{"reading", path, -1}, path};
+    KelReadOptions options = {};
+    options.optionalLibrary = optionalLibrary;
+    options.warning = printWarning;
+    options.user = &report;
+    if (bar) options.progress = reportProgress;
+    KelError error;
+    KelMesh* mesh = kelLoadMesh(path, &options, KEL_SMOOTH | KEL_TEXTURE | KEL_VERTEX_COLOR | KEL_IF_PRESENT, &error);
+    endBar(report.bar);
+    if (!mesh) {
+        printError(stderr, error);
+        exit(1);
+    }
+    return mesh;
+}
+
+// convert to glTF: the model read, the operations applied (without any,
+// the mesh is read directly), and the mesh of everything it has written.
+int convertGLTF(const char* in, const char* out, const std::vector<Step>& steps, bool optionalLibrary,
+                KelGLBOptions options) {
+    bool bar = showsProgress(in);
+    KelMesh* mesh;
+    if (steps.empty()) {
+        mesh = loadMesh(in, bar, optionalLibrary);
+    } else {
+        KelModel* model = load(in, bar, optionalLibrary);
+        runSteps(model, steps);
+        unsigned mode = (model->normals      ? KEL_SMOOTH
+                         : model->facetnorms ? KEL_FLAT
+                                             : 0) |
+                        (model->texcoords ? KEL_TEXTURE : 0) | (model->colors ? KEL_VERTEX_COLOR : 0);
+        KelError error;
+        mesh = kelMakeMesh(model, mode, &error);
+        kelDelete(model);
+        if (!mesh) {
+            printError(stderr, error);
+            return 1;
+        }
+    }
+    // Texture maps are looked up beside the OBJ file.
+    char* dir = kelDirName(in);
+    Report report = {{"writing", out, -1}, out};
+    options.textureDir = dir;
+    options.progress = bar ? reportProgress : nullptr;
+    options.warning = printWarning;
+    options.user = &report;
+    KelError error;
+    int status = kelSaveGLB(mesh, out, &options, &error);
+    endBar(report.bar);
+    free(dir);
+    kelDeleteMesh(mesh);
+    if (status != KEL_OK) printError(stderr, error);
+    return status == KEL_OK ? 0 : 1;
+}
+
 int convert(int argc, char** argv) {
-    std::vector<OptionKind> kinds = {{"--optional-library", 0}, {"--write", 1}};
+    std::vector<OptionKind> kinds = {
+        {"--optional-library", 0}, {"--write", 1}, {"--metallic-roughness", 0}, {"--unlit", 0}, {"--no-textures", 0}};
+    const size_t firstOperation = kinds.size();
     for (const Operation& op : kOperations) kinds.push_back({op.name, op.arguments});
     // Every option is checked before any file is touched.
     Arguments arguments = parseArguments(argc, argv, kinds);
@@ -299,6 +396,10 @@ int convert(int argc, char** argv) {
         usageError("convert takes one input and one output file, not: ", arguments.operands[2]);
     const char* in = arguments.operands[0];
     const char* out = arguments.operands[1];
+    const OutputKind kind = outputKind(out);
+    if (kind == OutputKind::OTHER) usageError("convert writes .obj, .glb or .gltf files, not: ", out);
+    KelGLBOptions glb = {};
+    int* const glbFlags[] = {&glb.metallicRoughness, &glb.unlit, &glb.noTextures};
     std::vector<Step> steps;
     bool chosen = false, optionalLibrary = false;
     unsigned mode = KEL_NONE;
@@ -306,24 +407,24 @@ int convert(int argc, char** argv) {
         if (option.kind == &kinds[0]) {
             optionalLibrary = true;
         } else if (option.kind == &kinds[1]) {
+            if (kind == OutputKind::GLTF) usageError("--write is for OBJ output; glTF takes everything", "");
             mode = writeFlags(option.values[0]);
             chosen = true;
+        } else if (option.kind < &kinds[firstOperation]) {
+            if (kind != OutputKind::GLTF) usageError("only for .glb and .gltf output: ", option.kind->name);
+            *glbFlags[option.kind - &kinds[2]] = 1;
         } else {
-            const Operation* op = &kOperations[option.kind - &kinds[2]];
+            const Operation* op = &kOperations[option.kind - &kinds[firstOperation]];
             Step step = {op, {0, 0, 0}};
             for (int a = 0; a < op->arguments; a++) step.values[a] = number(option.values[a]);
             steps.push_back(step);
         }
     }
+    if (kind == OutputKind::GLTF) return convertGLTF(in, out, steps, optionalLibrary, glb);
 
     bool bar = showsProgress(in);
     KelModel* model = load(in, bar, optionalLibrary);
-    for (const Step& step : steps) {
-        if (step.op->run(model, step.values) != KEL_OK) {
-            fprintf(stderr, "kel: out of memory in %s\n", step.op->name);
-            exit(1);
-        }
-    }
+    runSteps(model, steps);
     if (!chosen) {
         if (model->normals)
             mode |= KEL_SMOOTH;

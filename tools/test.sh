@@ -9,18 +9,25 @@
 #  4. each fuzzer for FUZZ_SECONDS (default 10) over its seed corpus, two at
 #     a time (build-fuzz/),
 #  5. the release build with the benchmarks (build/),
-#  6. its unit, real-window, memory, install and Python module tests, whose CTest summary
-#     ends the output.
+#  6. its unit, real-window, memory, install and Python module tests, and
+#     the Khronos glTF validator over the conversion of every OBJ file the
+#     suite has (npm's gltf-validator, installed into ~/.cache/orvandel/npm),
+#     whose CTest summary ends the output.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# npm (for the glTF validator) from Debian where the nodejs installed does
+# not bring its own.
+npm_package=
+command -v npm >/dev/null || npm_package=npm
 bash tools/deps.sh build-essential cmake ninja-build pkg-config \
   freeglut3-dev libglu1-mesa-dev libgl-dev libgl1-mesa-dri libglx-mesa0 \
   libgtest-dev libgmock-dev libbenchmark-dev \
   xvfb xauth xdotool x11-utils libx11-dev libpng-dev \
   clang-14 libclang-rt-14-dev clang-format-14 \
   libtinyobjloader-dev libmeshoptimizer-dev libstb-dev assimp-testmodels valgrind \
-  pybind11-dev python3-dev python3-numpy python3-pytest
+  pybind11-dev python3-dev python3-numpy python3-pytest \
+  nlohmann-json3-dev nodejs $npm_package
 
 jobs=$(nproc)
 fuzz_seconds=${FUZZ_SECONDS:-10}
@@ -114,7 +121,7 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVANDEL_TESTS=ON -DOR
   -DORVANDEL_WERROR=ON >/dev/null
 quiet_watch cmake --build build -j "$jobs"
 
-banner 6 "Release tests: unit, real-window, memory, install (build/)"
-cd build
-quiet_watch ctest -j "$jobs" --output-on-failure
+banner 6 "Release tests: unit, real-window, memory, install, Python, glTF (build/)"
+(cd build && quiet_watch ctest -j "$jobs" --output-on-failure)
+
 echo "== Done in $((SECONDS - started)) s"
