@@ -29,24 +29,59 @@ static bool mayStartNumber(char c) {
     return kelIsDigit(c) || c == '-' || c == '+' || c == '.' || c == 'i' || c == 'I' || c == 'n' || c == 'N';
 }
 
+// Line ends: '\n', "\r\n", and a lone '\r' (old Mac files). A backslash
+// right before a line end joins the next line to its own: both are blanks.
+
+// Whether the backslash at p is one that joins lines: the byte after it
+// (`next`) starts a line end.
+static bool joinsLines(char next) { return next == '\n' || next == '\r'; }
+
+// The byte that ends the last line ending before `lineEnd` ('\n', or a
+// lone '\r'), searched back to `data`; null when there is none. A '\r' as
+// the last byte before `end` (the window's end, whose next byte is not
+// known) counts as lone: a split is never made right after it.
+static const char* lastLineEnd(const char* data, const char* lineEnd, const char* end) {
+    const char* newline = static_cast<const char*>(memrchr(data, '\n', size_t(lineEnd - data)));
+    const char* from = newline ? newline + 1 : data;
+    const char* cr = static_cast<const char*>(memrchr(from, '\r', size_t(lineEnd - from)));
+    if (cr && (cr + 1 < lineEnd || lineEnd == end)) return cr;
+    return newline;
+}
+
+// Whether the line end at `at` (in [data, ...)) is joined: a backslash
+// stands right before it ("\\\n", "\\\r\n" or "\\\r").
+static bool joinedAt(const char* data, const char* at) {
+    const char* before = at;
+    if (*at == '\n' && before > data && before[-1] == '\r') before--;
+    return before > data && before[-1] == '\\';
+}
+
+// The first token in [p, lineEnd), past white space and joining
+// backslashes; lineEnd when there is none. A backslash as the window's last
+// byte (before `end`) may join lines too.
+static const char* firstToken(const char* p, const char* lineEnd, const char* end) {
+    while (p < lineEnd && (kelIsSpace(*p) || (*p == '\\' && (p + 1 == end || joinsLines(p[1]))))) p++;
+    return p;
+}
+
 // The start of the last line in [data, data + size) whose first token is
 // known and cannot be a number, searched from the end; 0 when there is none
 // after data[0]. Every statement before that line ends before it: faces
 // and the numbers of vertex, colour and shininess statements run on across
 // line ends only while the next token is a number. A line of white space
 // takes the first token of the lines after it, so a blank line between a
-// face and its next number is no place to split either.
+// face and its next number is no place to split either; nor is a line end
+// that a backslash joins.
 static size_t findSplit(const char* data, size_t size) {
     const char* end = data + size;
     const char* token = end;  // first token after the candidate line start; end when unknown
     for (const char* lineEnd = end; lineEnd > data;) {
-        const char* newline = static_cast<const char*>(memrchr(data, '\n', size_t(lineEnd - data)));
-        if (!newline) return 0;
-        const char* t = newline + 1;
-        while (t < lineEnd && kelIsSpace(*t)) t++;
+        const char* at = lastLineEnd(data, lineEnd, end);
+        if (!at) return 0;
+        const char* t = firstToken(at + 1, lineEnd, end);
         if (t < lineEnd) token = t;
-        if (token < end && !mayStartNumber(*token)) return size_t(newline + 1 - data);
-        lineEnd = newline;
+        if (!joinedAt(data, at) && token < end && !mayStartNumber(*token)) return size_t(at + 1 - data);
+        lineEnd = at;
     }
     return 0;
 }
@@ -67,6 +102,15 @@ static size_t countLineEnds(const char* p, size_t n) {
     }
 #endif
     for (; i < n; i++) lines += p[i] == '\n';
+    return lines;
+}
+
+// The line ends in [p, p + n): countLineEnds's, and each lone '\r' (the
+// byte after p + n is `after`).
+static size_t countAllLineEnds(const char* p, size_t n, char after) {
+    size_t lines = countLineEnds(p, n);
+    for (const char* cr = p; (cr = static_cast<const char*>(memchr(cr, '\r', size_t(p + n - cr)))); cr++)
+        lines += (cr + 1 < p + n ? cr[1] : after) != '\n';
     return lines;
 }
 
@@ -178,22 +222,46 @@ int kelOpenRangeChunks(const KelChunks* input, unsigned long long begin, unsigne
     return status;
 }
 
+// The input read a window at a time, for byte-by-byte scans that look a
+// byte ahead or back.
+struct ByteWindow {
+    const KelChunks* input;
+    unsigned long long base;
+    long size;
+    char bytes[4096];
+};
+
+// The input's byte at `at`, or -1 past its end.
+static int byteAt(ByteWindow* w, unsigned long long at) {
+    if (at < w->base || at >= w->base + (unsigned long long)w->size) {
+        w->base = at;
+        w->size = readAt(w->input, w->bytes, sizeof w->bytes, at);
+        if (w->size <= 0) return w->size = 0, -1;
+    }
+    return static_cast<unsigned char>(w->bytes[at - w->base]);
+}
+
 unsigned long long kelFindStatementStart(const KelChunks* input, unsigned long long from) {
-    char window[4096];
+    ByteWindow w = {input, 0, 0, {}};
     bool seekingToken = false;         // past a line end, looking for the first token after it
     unsigned long long candidate = 0;  // the line start after that line end
-    for (unsigned long long at = from;;) {
-        long got = readAt(input, window, sizeof window, at);
-        if (got <= 0) return input->total;
-        for (long i = 0; i < got; i++, at++) {
-            char ch = window[i];
-            if (!seekingToken) {
-                if (ch == '\n') seekingToken = true, candidate = at + 1;
-            } else if (!kelIsSpace(ch)) {
-                if (!mayStartNumber(ch)) return candidate;
-                seekingToken = ch == '\n';  // a number may go on the statement before: look further
-            }
+    for (unsigned long long at = from;; at++) {
+        int ch = byteAt(&w, at);
+        if (ch < 0) return input->total;
+        if (ch == '\n' || (ch == '\r' && byteAt(&w, at + 1) != '\n')) {
+            // A line end: joined by a backslash before it, the line goes on.
+            unsigned long long before = ch == '\n' && at > 0 && byteAt(&w, at - 1) == '\r' ? at - 1 : at;
+            bool joined = before > 0 && byteAt(&w, before - 1) == '\\';
+            if (!seekingToken && !joined) seekingToken = true, candidate = at + 1;
+            continue;
         }
+        if (!seekingToken || kelIsSpace(char(ch))) continue;
+        if (ch == '\\') {
+            int next = byteAt(&w, at + 1);
+            if (next < 0 || joinsLines(char(next))) continue;  // a backslash that joins lines is a blank
+        }
+        if (!mayStartNumber(char(ch))) return candidate;
+        seekingToken = false;  // a number may go on the statement before: look further
     }
 }
 
@@ -210,6 +278,43 @@ static bool growBuffer(KelChunks* c, size_t capacity) {
     return true;
 }
 
+// The next '\r' or backslash in [p, end), or end.
+static char* findLineMark(char* p, char* end) {
+#if defined(__SSE2__) && !defined(KEL_NO_SIMD)
+    const __m128i cr = _mm_set1_epi8('\r'), backslash = _mm_set1_epi8('\\');
+    for (; end - p >= 16; p += 16) {
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        unsigned mask = unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(b, cr), _mm_cmpeq_epi8(b, backslash))));
+        if (mask) return p + __builtin_ctz(mask);
+    }
+#endif
+    while (p < end && *p != '\r' && *p != '\\') p++;
+    return p;
+}
+
+// Rewrites the chunk [p, end), followed by the byte `after`, so that the
+// readers see every line end as '\n': a lone '\r' becomes one, and a
+// backslash that joins lines becomes a blank with the line end after it
+// ("\\\n", "\\\r\n", "\\\r"). The bytes keep their places, so offsets stay
+// those of the input; rewriting again changes nothing. The readers' line
+// numbers come from the input itself (kelChunkLine).
+static void joinLines(char* p, char* end, char after) {
+    while ((p = findLineMark(p, end)) < end) {
+        char next = p + 1 < end ? p[1] : after;
+        if (*p == '\r') {
+            if (next != '\n') *p = '\n';
+            p++;
+        } else if (joinsLines(next) && p + 1 < end) {
+            bool crlf = next == '\r' && (p + 2 < end ? p[2] : after) == '\n' && p + 2 < end;
+            p[0] = p[1] = ' ';
+            if (crlf) p[2] = ' ';
+            p += crlf ? 3 : 2;
+        } else {
+            p++;
+        }
+    }
+}
+
 // Hands out [data, data + split): zeroes the padding and the byte at split
 // (kept in `saved`), and at the input's start skips a UTF-8 byte-order mark
 // or refuses a UTF-16 one. False when refused.
@@ -217,6 +322,7 @@ static bool handOut(KelChunks* c) {
     memset(c->data + c->size, 0, kelTextPadding);
     c->saved = c->data[c->split];
     c->data[c->split] = '\0';
+    if (c->seekable) joinLines(c->data, c->data + c->split, c->saved);
     c->start = 0;
     if (c->offset == 0 && c->split >= 2) {
         const unsigned char* b = reinterpret_cast<const unsigned char*>(c->data);
@@ -452,20 +558,28 @@ void kelRewindChunks(KelChunks* c) {
 // chunks go by: the input before the position is read again here.
 unsigned long kelLineAt(const KelChunks* input, unsigned long long offset) {
     unsigned long line = 1;
-    if (input->memory) return line + countLineEnds(input->memory, size_t(offset));
-    char block[16384];
+    if (input->memory) {
+        char after = offset < input->memorySize ? input->memory[offset] : '\0';
+        return line + countAllLineEnds(input->memory, size_t(offset), after);
+    }
+    char block[16384 + 1];  // a byte more: the one after the block, for a '\r' at its end
     for (unsigned long long done = 0; done < offset;) {
-        size_t want = offset - done < sizeof block ? size_t(offset - done) : sizeof block;
-        long got = readAt(input, block, want, done);
+        size_t want = offset - done < sizeof block - 1 ? size_t(offset - done) : sizeof block - 1;
+        long got = readAt(input, block, want + 1, done);
         if (got <= 0) break;  // the count stays short: the message is all it serves
-        line += countLineEnds(block, size_t(got));
-        done += size_t(got);
+        size_t counted = size_t(got) < want ? size_t(got) : want;
+        line += countAllLineEnds(block, counted, size_t(got) > counted ? block[counted] : '\0');
+        done += counted;
     }
     return line;
 }
 
+// Seekable input is counted from the input, whose line ends are as they
+// were before joinLines rewrote the chunk; the chunk of input that cannot
+// seek is not rewritten.
 unsigned long kelChunkLine(const KelChunks* chunks, const char* at) {
-    return kelLineAt(chunks, chunks->offset) + countLineEnds(chunks->data, size_t(at - chunks->data));
+    if (chunks->seekable) return kelLineAt(chunks, chunks->offset + size_t(at - chunks->data));
+    return kelLineAt(chunks, chunks->offset) + countAllLineEnds(chunks->data, size_t(at - chunks->data), *at);
 }
 
 void kelCloseChunks(KelChunks* chunks) {

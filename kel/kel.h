@@ -123,7 +123,9 @@ typedef struct KelObject {
 } KelObject;
 
 typedef struct KelGroup {
-    char* name;             // owned; compared byte for byte
+    // Owned; compared byte for byte. Read from a file: the rest of the "g"
+    // line with the blanks around it dropped ("default" before any "g").
+    char* name;
     unsigned numtriangles;  // entries in triangles
     unsigned* triangles;    // owned; 0-based indices into KelModel::triangles
     unsigned material;      // index into KelModel::materials
@@ -162,7 +164,8 @@ typedef struct KelModel {
     float* colors;
 
     // Per triangle (0-based): the index into materials of the last usemtl
-    // read before it (0, "default", before any). Set by the reader whenever
+    // read before it (0, "default", before any); a usemtl names the material
+    // by the rest of its line, the blanks around it dropped. Set by the reader whenever
     // the model has materials; null for a model built by hand, whose
     // drawing and writing then use each group's material.
     unsigned* trimaterials;
