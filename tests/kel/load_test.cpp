@@ -54,6 +54,10 @@ TEST(KelLoad, FailuresCarryTheirCodeLineAndMessage) {
         {std::string(kTriangle) + "l 1 2\np 3 -4\n", KEL_ERROR_INDEX, 5, "vertex index -4"},
         {std::string(kTriangle) + "p 1\nl 2 0 1\n", KEL_ERROR_INDEX, 5, "vertex index 0"},
         {std::string(kTriangle) + "vt 0 0\nvn 0 0 1\nf 1/1/1 2/1/1\n3/1/0\n", KEL_ERROR_INDEX, 7, "normal index 0"},
+        // Lone '\r' line ends, and lines a backslash joins, count as lines.
+        {"v 0 0 0\rv 1 0 0\rv 1 1 0\r\rf 1 2 4\r", KEL_ERROR_INDEX, 5, "vertex index 4"},
+        {std::string(kTriangle) + "f 1 2 \\\n3\\\r\nf 1 \\\r2 4\n", KEL_ERROR_INDEX, 7, "vertex index 4"},
+        {"v 1 2 3\rvp 0.5 0.5\r", KEL_ERROR_STATEMENT, 2, "kelFirstPass(): Unknown token \"vp\"."},
         // Hundreds of lines of 16 bytes: a line end in the same column of every 16.
         {std::string(kTriangle) + repeated("# 3456789abcdef\n", 400) + "f 1 2 4\n", KEL_ERROR_INDEX, 404,
          "vertex index 4"},
