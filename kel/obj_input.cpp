@@ -59,6 +59,10 @@ void inputError(KelError* error, const char* name, const KelChunks& chunks, int 
     }
 }
 
+void changedError(KelError* error, const char* name) {
+    kelSetError(error, KEL_ERROR_IO, 0, "kelReadOBJ() failed: \"%s\" changed while it was read.", name);
+}
+
 void unknownStatementError(KelError* error, const KelChunks& chunks, const char* at, const char* tokenEnd) {
     kelSetError(error, KEL_ERROR_STATEMENT, kelChunkLine(&chunks, at), "kelFirstPass(): Unknown token \"%.*s\".",
                 int(tokenEnd - at), at);

@@ -80,6 +80,10 @@ void watchChunks(KelChunks* chunks, ChunkWatch* watch);
 // reason (KEL_ERROR_CANCELLED sets none: the load call names it).
 void inputError(KelError* error, const char* name, const KelChunks& chunks, int code);
 
+// The error of input that changed while it was read: what one pass counted
+// is not what the next finds.
+void changedError(KelError* error, const char* name);
+
 // The error of the statement at `at`, in the chunk of `chunks`, whose
 // keyword [at, tokenEnd) starts with 'v' but names no vertex statement.
 void unknownStatementError(KelError* error, const KelChunks& chunks, const char* at, const char* tokenEnd);

@@ -69,7 +69,7 @@ void fillChunk(FillReader& r, size_t index) {
                     r.triangle == r.triangleRoom && r.numobjects == r.objectRoom && r.numlines == r.lineRoom &&
                     r.numpoints == r.pointRoom;
     if (!complete)
-        kelSetError(r.error, KEL_ERROR_IO, 0, "kelReadOBJ() failed: \"%s\" changed while it was read.", r.name);
+        changedError(r.error, r.name);
     // Each triangle stored went to a span with room, and the chunk's spans
     // have room for its triangles alone: all its triangles stored, every
     // span is full.
