@@ -68,8 +68,7 @@ void fillChunk(FillReader& r, size_t index) {
     bool complete = r.numvertices == r.vertexRoom && r.numnormals == r.normalRoom && r.numtexcoords == r.texcoordRoom &&
                     r.triangle == r.triangleRoom && r.numobjects == r.objectRoom && r.numlines == r.lineRoom &&
                     r.numpoints == r.pointRoom;
-    if (!complete)
-        changedError(r.error, r.name);
+    if (!complete) changedError(r.error, r.name);
     // Each triangle stored went to a span with room, and the chunk's spans
     // have room for its triangles alone: all its triangles stored, every
     // span is full.
@@ -145,7 +144,7 @@ bool secondPass(const ReadSetup& setup, Progress* progress, KelModel* model, Pla
     (void)before, (void)planned;
     finishTables(model);
     finishMaterials(setup, *plan, *materials);
-    return reportProgress(progress, progress->total);
+    return reportProgress(progress, ~0ull);
 }
 
 }  // namespace kelobj
