@@ -269,6 +269,7 @@ bool planChunk(CountReader& r) {
     chunk->vertices = r.numvertices, chunk->normals = r.numnormals, chunk->texcoords = r.numtexcoords;
     chunk->triangles = r.local->numtriangles;
     chunk->objects = r.numobjects, chunk->lines = r.numlines, chunk->points = r.numpoints;
+    chunk->marked = r.chunks.marked;
     KelNameSlot* slot = r.group ? kelNameSlot(&r.range->groups, r.group->name) : nullptr;
     r.span = spanInChunk(plan, plan->numchunks - 1, slot, r.error);
     return r.span != nullptr;

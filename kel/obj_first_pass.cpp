@@ -70,7 +70,7 @@ bool appendPlan(const ReadSetup& setup, Plan* plan, KelNameIndex* groups, Counte
         c->vertices = from.vertices + base[0], c->normals = from.normals + base[1];
         c->texcoords = from.texcoords + base[2], c->triangles = from.triangles + base[3];
         c->objects = from.objects + base[4], c->lines = from.lines + base[5], c->points = from.points + base[6];
-        c->lastSmoothing = from.lastSmoothing, c->smoothingSet = from.smoothingSet;
+        c->lastSmoothing = from.lastSmoothing, c->smoothingSet = from.smoothingSet, c->marked = from.marked;
         c->lastMaterial = from.lastMaterial;
         from.lastMaterial = nullptr;  // now the plan's
         const GroupSpan* spans = range.plan.spans + from.firstSpan;

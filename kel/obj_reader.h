@@ -171,6 +171,7 @@ struct ChunkPlan {
     unsigned smoothing;               // the smoothing group in force where it starts (set after the first pass)
     unsigned lastSmoothing;           // the group its last "s" gives, when `smoothingSet`
     bool smoothingSet;
+    bool marked;  // the chunk holds a '\r' or a backslash: the second pass searches it for line ends to rewrite
 };
 
 // The chunks and group spans of a read, in file order; frees them itself.

@@ -95,6 +95,7 @@ void fillChunks(const ReadSetup& setup, Progress* progress, FillShared* shared, 
         if (i > shared->firstError) continue;
         const ChunkPlan& c = r.plan->chunks[i];
         watch.countedTo = c.offset;
+        chunks.plain = !c.marked;  // the first pass found no line end to rewrite in it
         if (loadPlannedChunk(&chunks, c.offset, c.size, r.name, &error)) {
             r.begin = chunks.data + chunks.start;
             r.end = chunks.data + chunks.split;
