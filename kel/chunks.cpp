@@ -13,106 +13,12 @@
 
 #include "kel/alloc.h"
 #include "kel/chars.h"
-
-#if defined(__SSE2__) && !defined(KEL_NO_SIMD)
-#include <emmintrin.h>
-#endif
+#include "kel/chunk_lines.h"
 
 #ifndef MADV_POPULATE_READ  // Linux 5.14; older kernels refuse them, and pages are then mapped as they are read
 #define MADV_POPULATE_READ 22
 #define MADV_POPULATE_WRITE 23
 #endif
-
-// Whether strtof may read a number that starts with c: digits, a sign, a
-// point, or the "inf" and "nan" it spells out.
-static bool mayStartNumber(char c) {
-    return kelIsDigit(c) || c == '-' || c == '+' || c == '.' || c == 'i' || c == 'I' || c == 'n' || c == 'N';
-}
-
-// Line ends: '\n', "\r\n", and a lone '\r' (old Mac files). A backslash
-// right before a line end joins the next line to its own: both are blanks.
-
-// Whether the backslash at p is one that joins lines: the byte after it
-// (`next`) starts a line end.
-static bool joinsLines(char next) { return next == '\n' || next == '\r'; }
-
-// The byte that ends the last line ending before `lineEnd` ('\n', or a
-// lone '\r'), searched back to `data`; null when there is none. A '\r' as
-// the last byte before `end` (the window's end, whose next byte is not
-// known) counts as lone: a split is never made right after it.
-static const char* lastLineEnd(const char* data, const char* lineEnd, const char* end) {
-    const char* newline = static_cast<const char*>(memrchr(data, '\n', size_t(lineEnd - data)));
-    const char* from = newline ? newline + 1 : data;
-    const char* cr = static_cast<const char*>(memrchr(from, '\r', size_t(lineEnd - from)));
-    if (cr && (cr + 1 < lineEnd || lineEnd == end)) return cr;
-    return newline;
-}
-
-// Whether the line end at `at` (in [data, ...)) is joined: a backslash
-// stands right before it ("\\\n", "\\\r\n" or "\\\r").
-static bool joinedAt(const char* data, const char* at) {
-    const char* before = at;
-    if (*at == '\n' && before > data && before[-1] == '\r') before--;
-    return before > data && before[-1] == '\\';
-}
-
-// The first token in [p, lineEnd), past white space and joining
-// backslashes; lineEnd when there is none. A backslash as the window's last
-// byte (before `end`) may join lines too.
-static const char* firstToken(const char* p, const char* lineEnd, const char* end) {
-    while (p < lineEnd && (kelIsSpace(*p) || (*p == '\\' && (p + 1 == end || joinsLines(p[1]))))) p++;
-    return p;
-}
-
-// The start of the last line in [data, data + size) whose first token is
-// known and cannot be a number, searched from the end; 0 when there is none
-// after data[0]. Every statement before that line ends before it: faces
-// and the numbers of vertex, colour and shininess statements run on across
-// line ends only while the next token is a number. A line of white space
-// takes the first token of the lines after it, so a blank line between a
-// face and its next number is no place to split either; nor is a line end
-// that a backslash joins.
-static size_t findSplit(const char* data, size_t size) {
-    const char* end = data + size;
-    const char* token = end;  // first token after the candidate line start; end when unknown
-    for (const char* lineEnd = end; lineEnd > data;) {
-        const char* at = lastLineEnd(data, lineEnd, end);
-        if (!at) return 0;
-        const char* t = firstToken(at + 1, lineEnd, end);
-        if (t < lineEnd) token = t;
-        if (!joinedAt(data, at) && token < end && !mayStartNumber(*token)) return size_t(at + 1 - data);
-        lineEnd = at;
-    }
-    return 0;
-}
-
-static size_t countLineEnds(const char* p, size_t n) {
-    size_t lines = 0, i = 0;
-#if defined(__SSE2__) && !defined(KEL_NO_SIMD)
-    // Each byte of `sum` counts the line ends in its column, for up to 255
-    // blocks of 16 bytes; the sum of absolute differences adds the columns.
-    const __m128i newline = _mm_set1_epi8('\n');
-    while (n - i >= 16) {
-        size_t blocks = (n - i) / 16 < 255 ? (n - i) / 16 : 255;
-        __m128i sum = _mm_setzero_si128();
-        for (size_t b = 0; b < blocks; b++, i += 16)
-            sum = _mm_sub_epi8(sum, _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), newline));
-        __m128i total = _mm_sad_epu8(sum, _mm_setzero_si128());
-        lines += size_t(_mm_cvtsi128_si32(total)) + size_t(_mm_extract_epi16(total, 4));
-    }
-#endif
-    for (; i < n; i++) lines += p[i] == '\n';
-    return lines;
-}
-
-// The line ends in [p, p + n): countLineEnds's, and each lone '\r' (the
-// byte after p + n is `after`).
-static size_t countAllLineEnds(const char* p, size_t n, char after) {
-    size_t lines = countLineEnds(p, n);
-    for (const char* cr = p; (cr = static_cast<const char*>(memchr(cr, '\r', size_t(p + n - cr)))); cr++)
-        lines += (cr + 1 < p + n ? cr[1] : after) != '\n';
-    return lines;
-}
 
 // Takes a buffer for input of `known` bytes (or unknown, for a pipe): a chunk,
 // or less when the whole input is smaller, with a byte more so that the read
@@ -258,9 +164,9 @@ unsigned long long kelFindStatementStart(const KelChunks* input, unsigned long l
         if (!seekingToken || kelIsSpace(char(ch))) continue;
         if (ch == '\\') {
             int next = byteAt(&w, at + 1);
-            if (next < 0 || joinsLines(char(next))) continue;  // a backslash that joins lines is a blank
+            if (next < 0 || kelJoinsLines(char(next))) continue;  // a backslash that joins lines is a blank
         }
-        if (!mayStartNumber(char(ch))) return candidate;
+        if (!kelMayStartNumber(char(ch))) return candidate;
         seekingToken = false;  // a number may go on the statement before: look further
     }
 }
@@ -278,54 +184,6 @@ static bool growBuffer(KelChunks* c, size_t capacity) {
     return true;
 }
 
-// The next '\r' or backslash in [p, end), or end.
-static char* findLineMark(char* p, char* end) {
-#if defined(__SSE2__) && !defined(KEL_NO_SIMD)
-    const __m128i cr = _mm_set1_epi8('\r'), backslash = _mm_set1_epi8('\\');
-    // Most text holds neither: 64 bytes a test, then the 16 that hold one.
-    for (; end - p >= 64; p += 64) {
-        __m128i any = _mm_setzero_si128();
-        for (int i = 0; i < 4; i++) {
-            __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
-            any = _mm_or_si128(any, _mm_or_si128(_mm_cmpeq_epi8(b, cr), _mm_cmpeq_epi8(b, backslash)));
-        }
-        if (_mm_movemask_epi8(any)) break;
-    }
-    for (; end - p >= 16; p += 16) {
-        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        unsigned mask = unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(b, cr), _mm_cmpeq_epi8(b, backslash))));
-        if (mask) return p + __builtin_ctz(mask);
-    }
-#endif
-    while (p < end && *p != '\r' && *p != '\\') p++;
-    return p;
-}
-
-// Rewrites the chunk [p, end), followed by the byte `after`, so that the
-// readers see every line end as '\n': a lone '\r' becomes one, and a
-// backslash that joins lines becomes a blank with the line end after it
-// ("\\\n", "\\\r\n", "\\\r"). The bytes keep their places, so offsets stay
-// those of the input; rewriting again changes nothing. The readers' line
-// numbers come from the input itself (kelChunkLine).
-static bool joinLines(char* p, char* end, char after) {
-    bool marked = (p = findLineMark(p, end)) < end;
-    for (; p < end; p = findLineMark(p, end)) {
-        char next = p + 1 < end ? p[1] : after;
-        if (*p == '\r') {
-            if (next != '\n') *p = '\n';
-            p++;
-        } else if (joinsLines(next) && p + 1 < end) {
-            bool crlf = next == '\r' && (p + 2 < end ? p[2] : after) == '\n' && p + 2 < end;
-            p[0] = p[1] = ' ';
-            if (crlf) p[2] = ' ';
-            p += crlf ? 3 : 2;
-        } else {
-            p++;
-        }
-    }
-    return marked;
-}
-
 // Hands out [data, data + split): zeroes the padding and the byte at split
 // (kept in `saved`), and at the input's start skips a UTF-8 byte-order mark
 // or refuses a UTF-16 one. False when refused.
@@ -333,7 +191,7 @@ static bool handOut(KelChunks* c) {
     memset(c->data + c->size, 0, kelTextPadding);
     c->saved = c->data[c->split];
     c->data[c->split] = '\0';
-    c->marked = c->seekable && !c->plain && joinLines(c->data, c->data + c->split, c->saved);
+    c->marked = c->seekable && !c->plain && kelJoinLines(c->data, c->data + c->split, c->saved);
     c->start = 0;
     if (c->offset == 0 && c->split >= 2) {
         const unsigned char* b = reinterpret_cast<const unsigned char*>(c->data);
@@ -475,7 +333,7 @@ static bool nextMappedChunk(KelChunks* c) {
         // The chunk most likely ends in the window's last line.
         if (!populateWatched(c, at, mappedBytes, n, at + n - (n < 4096 ? n : 4096), want > c->chunk)) return false;
         mappedBytes = n;
-        size_t split = n == left ? n : findSplit(c->mapping + at, n);
+        size_t split = n == left ? n : kelFindSplit(c->mapping + at, n);
         c->eof = n == left;
         if (split) return handOutMapped(c, at, split);
         if (c->eof) return false;
@@ -515,7 +373,7 @@ bool kelNextChunk(KelChunks* c) {
             if (!c->seekable) c->total = c->offset + c->size;
             break;
         }
-        if (c->seekable && (c->split = findSplit(c->data, c->size)) != 0) break;
+        if (c->seekable && (c->split = kelFindSplit(c->data, c->size)) != 0) break;
         want = 2 * c->size;
         if (want > c->capacity && !growBuffer(c, want)) return false;
     }
@@ -571,7 +429,7 @@ unsigned long kelLineAt(const KelChunks* input, unsigned long long offset) {
     unsigned long line = 1;
     if (input->memory) {
         char after = offset < input->memorySize ? input->memory[offset] : '\0';
-        return line + countAllLineEnds(input->memory, size_t(offset), after);
+        return line + kelCountLineEnds(input->memory, size_t(offset), after);
     }
     char block[16384 + 1];  // a byte more: the one after the block, for a '\r' at its end
     for (unsigned long long done = 0; done < offset;) {
@@ -579,18 +437,18 @@ unsigned long kelLineAt(const KelChunks* input, unsigned long long offset) {
         long got = readAt(input, block, want + 1, done);
         if (got <= 0) break;  // the count stays short: the message is all it serves
         size_t counted = size_t(got) < want ? size_t(got) : want;
-        line += countAllLineEnds(block, counted, size_t(got) > counted ? block[counted] : '\0');
+        line += kelCountLineEnds(block, counted, size_t(got) > counted ? block[counted] : '\0');
         done += counted;
     }
     return line;
 }
 
 // Seekable input is counted from the input, whose line ends are as they
-// were before joinLines rewrote the chunk; the chunk of input that cannot
+// were before kelJoinLines rewrote the chunk; the chunk of input that cannot
 // seek is not rewritten.
 unsigned long kelChunkLine(const KelChunks* chunks, const char* at) {
     if (chunks->seekable) return kelLineAt(chunks, chunks->offset + size_t(at - chunks->data));
-    return kelLineAt(chunks, chunks->offset) + countAllLineEnds(chunks->data, size_t(at - chunks->data), *at);
+    return kelLineAt(chunks, chunks->offset) + kelCountLineEnds(chunks->data, size_t(at - chunks->data), *at);
 }
 
 void kelCloseChunks(KelChunks* chunks) {

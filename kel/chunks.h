@@ -73,7 +73,7 @@ struct KelChunks {
     size_t mappingSize;
     bool mapTried;  // mapping was tried (once, at the first chunk)
     bool copied;    // read into the buffer even a file that could be mapped
-    bool marked;    // the chunk handed out held a '\r' or a backslash (see joinLines in chunks.cpp)
+    bool marked;    // the chunk handed out held a '\r' or a backslash (see kelJoinLines)
     bool plain;     // set by a reader that knows the chunks it asks for hold neither: they are not searched
     bool padded;    // the chunk's padding lies over input bytes, kept in `under`
     char under[kelTextPadding];
