@@ -13,62 +13,12 @@
 
 #include "kel/alloc.h"
 #include "kel/chars.h"
-
-#if defined(__SSE2__) && !defined(KEL_NO_SIMD)
-#include <emmintrin.h>
-#endif
+#include "kel/chunk_lines.h"
 
 #ifndef MADV_POPULATE_READ  // Linux 5.14; older kernels refuse them, and pages are then mapped as they are read
 #define MADV_POPULATE_READ 22
 #define MADV_POPULATE_WRITE 23
 #endif
-
-// Whether strtof may read a number that starts with c: digits, a sign, a
-// point, or the "inf" and "nan" it spells out.
-static bool mayStartNumber(char c) {
-    return kelIsDigit(c) || c == '-' || c == '+' || c == '.' || c == 'i' || c == 'I' || c == 'n' || c == 'N';
-}
-
-// The start of the last line in [data, data + size) whose first token is
-// known and cannot be a number, searched from the end; 0 when there is none
-// after data[0]. Every statement before that line ends before it: faces
-// and the numbers of vertex, colour and shininess statements run on across
-// line ends only while the next token is a number. A line of white space
-// takes the first token of the lines after it, so a blank line between a
-// face and its next number is no place to split either.
-static size_t findSplit(const char* data, size_t size) {
-    const char* end = data + size;
-    const char* token = end;  // first token after the candidate line start; end when unknown
-    for (const char* lineEnd = end; lineEnd > data;) {
-        const char* newline = static_cast<const char*>(memrchr(data, '\n', size_t(lineEnd - data)));
-        if (!newline) return 0;
-        const char* t = newline + 1;
-        while (t < lineEnd && kelIsSpace(*t)) t++;
-        if (t < lineEnd) token = t;
-        if (token < end && !mayStartNumber(*token)) return size_t(newline + 1 - data);
-        lineEnd = newline;
-    }
-    return 0;
-}
-
-static size_t countLineEnds(const char* p, size_t n) {
-    size_t lines = 0, i = 0;
-#if defined(__SSE2__) && !defined(KEL_NO_SIMD)
-    // Each byte of `sum` counts the line ends in its column, for up to 255
-    // blocks of 16 bytes; the sum of absolute differences adds the columns.
-    const __m128i newline = _mm_set1_epi8('\n');
-    while (n - i >= 16) {
-        size_t blocks = (n - i) / 16 < 255 ? (n - i) / 16 : 255;
-        __m128i sum = _mm_setzero_si128();
-        for (size_t b = 0; b < blocks; b++, i += 16)
-            sum = _mm_sub_epi8(sum, _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), newline));
-        __m128i total = _mm_sad_epu8(sum, _mm_setzero_si128());
-        lines += size_t(_mm_cvtsi128_si32(total)) + size_t(_mm_extract_epi16(total, 4));
-    }
-#endif
-    for (; i < n; i++) lines += p[i] == '\n';
-    return lines;
-}
 
 // Takes a buffer for input of `known` bytes (or unknown, for a pipe): a chunk,
 // or less when the whole input is smaller, with a byte more so that the read
@@ -178,22 +128,46 @@ int kelOpenRangeChunks(const KelChunks* input, unsigned long long begin, unsigne
     return status;
 }
 
+// The input read a window at a time, for byte-by-byte scans that look a
+// byte ahead or back.
+struct ByteWindow {
+    const KelChunks* input;
+    unsigned long long base;
+    long size;
+    char bytes[4096];
+};
+
+// The input's byte at `at`, or -1 past its end.
+static int byteAt(ByteWindow* w, unsigned long long at) {
+    if (at < w->base || at >= w->base + (unsigned long long)w->size) {
+        w->base = at;
+        w->size = readAt(w->input, w->bytes, sizeof w->bytes, at);
+        if (w->size <= 0) return w->size = 0, -1;
+    }
+    return static_cast<unsigned char>(w->bytes[at - w->base]);
+}
+
 unsigned long long kelFindStatementStart(const KelChunks* input, unsigned long long from) {
-    char window[4096];
+    ByteWindow w = {input, 0, 0, {}};
     bool seekingToken = false;         // past a line end, looking for the first token after it
     unsigned long long candidate = 0;  // the line start after that line end
-    for (unsigned long long at = from;;) {
-        long got = readAt(input, window, sizeof window, at);
-        if (got <= 0) return input->total;
-        for (long i = 0; i < got; i++, at++) {
-            char ch = window[i];
-            if (!seekingToken) {
-                if (ch == '\n') seekingToken = true, candidate = at + 1;
-            } else if (!kelIsSpace(ch)) {
-                if (!mayStartNumber(ch)) return candidate;
-                seekingToken = ch == '\n';  // a number may go on the statement before: look further
-            }
+    for (unsigned long long at = from;; at++) {
+        int ch = byteAt(&w, at);
+        if (ch < 0) return input->total;
+        if (ch == '\n' || (ch == '\r' && byteAt(&w, at + 1) != '\n')) {
+            // A line end: joined by a backslash before it, the line goes on.
+            unsigned long long before = ch == '\n' && at > 0 && byteAt(&w, at - 1) == '\r' ? at - 1 : at;
+            bool joined = before > 0 && byteAt(&w, before - 1) == '\\';
+            if (!seekingToken && !joined) seekingToken = true, candidate = at + 1;
+            continue;
         }
+        if (!seekingToken || kelIsSpace(char(ch))) continue;
+        if (ch == '\\') {
+            int next = byteAt(&w, at + 1);
+            if (next < 0 || kelJoinsLines(char(next))) continue;  // a backslash that joins lines is a blank
+        }
+        if (!kelMayStartNumber(char(ch))) return candidate;
+        seekingToken = false;  // a number may go on the statement before: look further
     }
 }
 
@@ -217,6 +191,7 @@ static bool handOut(KelChunks* c) {
     memset(c->data + c->size, 0, kelTextPadding);
     c->saved = c->data[c->split];
     c->data[c->split] = '\0';
+    c->marked = c->seekable && !c->plain && kelJoinLines(c->data, c->data + c->split, c->saved);
     c->start = 0;
     if (c->offset == 0 && c->split >= 2) {
         const unsigned char* b = reinterpret_cast<const unsigned char*>(c->data);
@@ -358,7 +333,7 @@ static bool nextMappedChunk(KelChunks* c) {
         // The chunk most likely ends in the window's last line.
         if (!populateWatched(c, at, mappedBytes, n, at + n - (n < 4096 ? n : 4096), want > c->chunk)) return false;
         mappedBytes = n;
-        size_t split = n == left ? n : findSplit(c->mapping + at, n);
+        size_t split = n == left ? n : kelFindSplit(c->mapping + at, n);
         c->eof = n == left;
         if (split) return handOutMapped(c, at, split);
         if (c->eof) return false;
@@ -398,7 +373,7 @@ bool kelNextChunk(KelChunks* c) {
             if (!c->seekable) c->total = c->offset + c->size;
             break;
         }
-        if (c->seekable && (c->split = findSplit(c->data, c->size)) != 0) break;
+        if (c->seekable && (c->split = kelFindSplit(c->data, c->size)) != 0) break;
         want = 2 * c->size;
         if (want > c->capacity && !growBuffer(c, want)) return false;
     }
@@ -452,20 +427,28 @@ void kelRewindChunks(KelChunks* c) {
 // chunks go by: the input before the position is read again here.
 unsigned long kelLineAt(const KelChunks* input, unsigned long long offset) {
     unsigned long line = 1;
-    if (input->memory) return line + countLineEnds(input->memory, size_t(offset));
-    char block[16384];
+    if (input->memory) {
+        char after = offset < input->memorySize ? input->memory[offset] : '\0';
+        return line + kelCountLineEnds(input->memory, size_t(offset), after);
+    }
+    char block[16384 + 1];  // a byte more: the one after the block, for a '\r' at its end
     for (unsigned long long done = 0; done < offset;) {
-        size_t want = offset - done < sizeof block ? size_t(offset - done) : sizeof block;
-        long got = readAt(input, block, want, done);
+        size_t want = offset - done < sizeof block - 1 ? size_t(offset - done) : sizeof block - 1;
+        long got = readAt(input, block, want + 1, done);
         if (got <= 0) break;  // the count stays short: the message is all it serves
-        line += countLineEnds(block, size_t(got));
-        done += size_t(got);
+        size_t counted = size_t(got) < want ? size_t(got) : want;
+        line += kelCountLineEnds(block, counted, size_t(got) > counted ? block[counted] : '\0');
+        done += counted;
     }
     return line;
 }
 
+// Seekable input is counted from the input, whose line ends are as they
+// were before kelJoinLines rewrote the chunk; the chunk of input that cannot
+// seek is not rewritten.
 unsigned long kelChunkLine(const KelChunks* chunks, const char* at) {
-    return kelLineAt(chunks, chunks->offset) + countLineEnds(chunks->data, size_t(at - chunks->data));
+    if (chunks->seekable) return kelLineAt(chunks, chunks->offset + size_t(at - chunks->data));
+    return kelLineAt(chunks, chunks->offset) + kelCountLineEnds(chunks->data, size_t(at - chunks->data), *at);
 }
 
 void kelCloseChunks(KelChunks* chunks) {

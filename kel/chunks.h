@@ -21,6 +21,14 @@
 //
 // The input's first chunk starts after a UTF-8 byte-order mark; input that
 // starts with a UTF-16 one is refused (KEL_ERROR_ENCODING).
+//
+// A line ends at '\n', "\r\n" or a lone '\r' (old Mac files); a backslash
+// right before a line end joins the next line to its own. Chunks of
+// seekable input are rewritten in place so that readers need to know only
+// '\n': each lone '\r' becomes '\n', and a joining backslash and the line
+// end after it become blanks, every byte at its place. No chunk ends inside
+// a "\r\n" or after a joining backslash. The chunk of input that cannot seek
+// (read whole, then read as memory) is handed out as it is.
 constexpr size_t kelTextPadding = 64;
 constexpr size_t kelChunkSize = size_t(1) << 20;
 // A chunk that grows (a statement longer than a chunk) is read, or mapped,
@@ -65,6 +73,8 @@ struct KelChunks {
     size_t mappingSize;
     bool mapTried;  // mapping was tried (once, at the first chunk)
     bool copied;    // read into the buffer even a file that could be mapped
+    bool marked;    // the chunk handed out held a '\r' or a backslash (see kelJoinLines)
+    bool plain;     // set by a reader that knows the chunks it asks for hold neither: they are not searched
     bool padded;    // the chunk's padding lies over input bytes, kept in `under`
     char under[kelTextPadding];
 };
@@ -93,7 +103,8 @@ int kelOpenRangeChunks(const KelChunks* input, unsigned long long begin, unsigne
                        KelChunks* range);
 // The first line start at or after `from` where a statement starts: one whose
 // first token (after any blank lines) cannot continue the statement before
-// it. The input's size when there is none after `from`.
+// it, and whose line end before it no backslash joins. The input's size
+// when there is none after `from`.
 unsigned long long kelFindStatementStart(const KelChunks* input, unsigned long long from);
 // Hands out the next chunk; false at the end of the input or on a failure
 // (chunks->error).
@@ -110,7 +121,7 @@ bool kelReadChunkAt(KelChunks* chunks, unsigned long long offset, size_t size);
 void kelRewindChunks(KelChunks* chunks);
 // The line number of `at`, a position in the chunk handed out; counted
 // only when asked (for an error message), which re-reads the input before
-// the chunk.
+// it. Every line end counts, a joined one and a lone '\r' too.
 unsigned long kelChunkLine(const KelChunks* chunks, const char* at);
 // The line number of input offset `offset` (of seekable input).
 unsigned long kelLineAt(const KelChunks* input, unsigned long long offset);

@@ -132,7 +132,9 @@ typedef struct KelObject {
 } KelObject;
 
 typedef struct KelGroup {
-    char* name;             // owned: the rest of the "g" line, the blanks around it dropped; compared byte for byte
+    // Owned; compared byte for byte. Read from a file: the rest of the "g"
+    // line with the blanks around it dropped ("default" before any "g").
+    char* name;
     unsigned numtriangles;  // entries in triangles
     unsigned* triangles;    // owned; 0-based indices into KelModel::triangles
     unsigned material;      // index into KelModel::materials
@@ -171,7 +173,8 @@ typedef struct KelModel {
     float* colors;
 
     // Per triangle (0-based): the index into materials of the last usemtl
-    // read before it (0, "default", before any). Set by the reader whenever
+    // read before it (0, "default", before any); a usemtl names the material
+    // by the rest of its line, the blanks around it dropped. Set by the reader whenever
     // the model has materials; null for a model built by hand, whose
     // drawing and writing then use each group's material.
     unsigned* trimaterials;
@@ -281,11 +284,13 @@ typedef struct KelReadOptions {
     int optionalLibrary;
     // Called as the input is read (at least every 16 MiB read, also within
     // one long statement, and once at the end; `done` never decreasing,
-    // done == total on the last call). `total` is constant, but for input
-    // whose size is unknown at the open (a pipe, a device such as
-    // /dev/zero): that is read whole first, with `total` 0 until it is. A
-    // nonzero return cancels the load with KEL_ERROR_CANCELLED, and it is
-    // not called again. May be null.
+    // done == total on the last call). `done` and `total` count the input's
+    // bytes, each once however many passes read it: `total` is the input's
+    // size, constant, but for input whose size is unknown at the open (a
+    // pipe, a device such as /dev/zero): that is read whole first, `done`
+    // the bytes read so far and `total` 0, and from then on `done` and
+    // `total` are both its size. A nonzero return cancels the load with
+    // KEL_ERROR_CANCELLED, and it is not called again. May be null.
     int (*progress)(void* user, unsigned long long done, unsigned long long total);
     void* user;  // handed to progress, library and warning
     // Where material libraries come from; null to read them from the disk,

@@ -33,15 +33,15 @@ bool readInTwoPasses(const ReadSetup& setup, Progress* progress, KelModel* model
            secondPass(setup, progress, model, &plan, &materials, error);
 }
 
-// Reads the opened input into a new model, `base` bytes of progress
-// counted before (input of unknown size read whole); null on failure, with
-// nothing held.
-KelModel* readObj(const ReadSetup& setup, unsigned long long base, KelError* error) {
+// Reads the opened input into a new model (`readWhole`: input of unknown
+// size, read whole first); null on failure, with nothing held.
+KelModel* readObj(const ReadSetup& setup, bool readWhole, KelError* error) {
     Progress progress;
     progress.options = setup.options;
     unsigned long long total = setup.input->total;
-    progress.base = base;
-    progress.total = base + (setup.options->strict ? 3 : 2) * total;
+    progress.total = total;
+    progress.passes = setup.options->strict ? 3 : 2;
+    progress.readWhole = readWhole;
     size_t chunks = size_t(total / (setup.chunk ? setup.chunk : 1)) + 1;
     KelModel* model = nullptr;
     bool read = false;
@@ -114,7 +114,7 @@ KelModel* loadObj(KelChunks* chunks, int status, const char* name, size_t chunk,
     chunks->copied = options->copyInput || !options->mapInput;
     KelModel* model = nullptr;
     if (chunks->seekable) {
-        model = readObj(setup, 0, error);
+        model = readObj(setup, false, error);
         kelCloseChunks(chunks);
         return model;
     }
@@ -131,7 +131,7 @@ KelModel* loadObj(KelChunks* chunks, int status, const char* name, size_t chunk,
         kelSetMemoryError(error, chunk, 1);
     } else {
         setup.input = &memory;
-        model = readObj(setup, chunks->size, error);
+        model = readObj(setup, true, error);
         kelCloseChunks(&memory);
     }
     kelCloseChunks(chunks);

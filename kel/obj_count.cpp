@@ -62,15 +62,12 @@ const char* countVertex(CountReader& r, const char* p, const char* tokenEnd) {
     return kelSkipLine(tokenEnd, r.end);
 }
 
-// "g": the group's name is the whole rest of the line, the blanks after the
-// keyword included, without the line end ("\n" or "\r\n"). The group is
-// created when new and made current.
+// "g": the group's name is the rest of the line with the blanks around it
+// dropped (statementName). The group is created when new and made current.
 const char* countGroup(CountReader& r, const char* tokenEnd) {
-    const char* lineEnd = kelSkipLine(tokenEnd, r.end);
-    const char* next = lineEnd;
-    if (lineEnd > tokenEnd && lineEnd[-1] == '\n') lineEnd--;
-    while (lineEnd > tokenEnd && lineEnd[-1] == '\r') lineEnd--;
-    NameCopy copy(r.error, tokenEnd, lineEnd);
+    const char *nameEnd, *next;
+    const char* start = statementName(tokenEnd, r.end, &nameEnd, &next);
+    NameCopy copy(r.error, start, nameEnd);
     if (!copy.text) return r.end;
     KelNameSlot* slot = findOrAddGroup(r.local, &r.range->groups, copy.text, r.error);
     if (slot) r.group = slot->group;
@@ -128,20 +125,22 @@ void noteLastMaterial(CountReader& r, const char* name, size_t length) {
 }
 
 // "mtllib": every word after the keyword names a library; "usemtl": the
-// first word names the material. Other statements that start with 'm' or
-// 'u' are skipped.
+// rest of the line names the material (statementName). Other statements
+// that start with 'm' or 'u' are skipped.
 const char* countMaterialStatement(CountReader& r, const char* p, const char* tokenEnd) {
+    if (kelIsWord(p, tokenEnd, "usemtl")) {
+        const char *nameEnd, *next;
+        const char* name = statementName(tokenEnd, r.end, &nameEnd, &next);
+        if (name != nameEnd) noteLastMaterial(r, name, size_t(nameEnd - name));
+        return next;
+    }
     bool library = kelIsWord(p, tokenEnd, "mtllib");
-    bool use = kelIsWord(p, tokenEnd, "usemtl");
     const char* wordEnd = tokenEnd;
-    const char* word = tokenEnd;
     while (library && r.error->code == KEL_OK) {
-        word = kelLineWord(wordEnd, r.end, &wordEnd);
+        const char* word = kelLineWord(wordEnd, r.end, &wordEnd);
         if (word == wordEnd) break;
         noteLibrary(r, word, size_t(wordEnd - word), p);
     }
-    if (use) word = kelLineWord(tokenEnd, r.end, &wordEnd);
-    if (use && word != wordEnd) noteLastMaterial(r, word, size_t(wordEnd - word));
     return kelSkipLine(wordEnd, r.end);
 }
 
@@ -270,6 +269,7 @@ bool planChunk(CountReader& r) {
     chunk->vertices = r.numvertices, chunk->normals = r.numnormals, chunk->texcoords = r.numtexcoords;
     chunk->triangles = r.local->numtriangles;
     chunk->objects = r.numobjects, chunk->lines = r.numlines, chunk->points = r.numpoints;
+    chunk->marked = r.chunks.marked;
     KelNameSlot* slot = r.group ? kelNameSlot(&r.range->groups, r.group->name) : nullptr;
     r.span = spanInChunk(plan, plan->numchunks - 1, slot, r.error);
     return r.span != nullptr;

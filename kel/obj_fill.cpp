@@ -155,7 +155,7 @@ const char* fillLineOrPoints(FillReader& r, bool line, const char* tokenEnd) {
 const char* fillObject(FillReader& r, const char* tokenEnd) {
     const char* nameEnd;
     const char* next;
-    const char* name = objectName(tokenEnd, r.end, &nameEnd, &next);
+    const char* name = statementName(tokenEnd, r.end, &nameEnd, &next);
     if (r.numobjects == r.objectRoom && r.room == ROOM_GROWING && !growList(&r, &r.numobjects)) return r.end;
     if (r.numobjects == r.objectRoom) return next;  // the file changed since it was counted
     KelObject* object = &r.model->objects[r.numobjects];
@@ -278,16 +278,13 @@ const char* fillVertex(FillReader& r, const char* p, const char* tokenEnd) {
 
 // --- Groups and materials -------------------------------------------------------------
 
-// "g": the group's name is the whole rest of the line, the blanks after the
-// keyword included, without the line end ("\n" or "\r\n"). The group
-// becomes current and gets the current material; one pass makes it when
-// new.
+// "g": the group's name is the rest of the line with the blanks around it
+// dropped (statementName). The group becomes current and gets the current
+// material; one pass makes it when new.
 const char* fillGroup(FillReader& r, const char* tokenEnd) {
-    const char* lineEnd = kelSkipLine(tokenEnd, r.end);
-    const char* next = lineEnd;
-    if (lineEnd > tokenEnd && lineEnd[-1] == '\n') lineEnd--;
-    while (lineEnd > tokenEnd && lineEnd[-1] == '\r') lineEnd--;
-    NameCopy copy(r.error, tokenEnd, lineEnd);
+    const char *nameEnd, *next;
+    const char* start = statementName(tokenEnd, r.end, &nameEnd, &next);
+    NameCopy copy(r.error, start, nameEnd);
     const char* name = copy.text;
     if (!name) return r.end;
     if (r.room == ROOM_GROWING) {
@@ -329,22 +326,28 @@ void useMaterial(FillReader& r, const char* name) {
     if (r.span) r.span->material = r.material, r.span->assigned = true;
 }
 
-// "usemtl": the first word after the keyword names the material; in one
-// pass "mtllib": every word names a library. Other statements that start
-// with 'm' or 'u' are skipped (the second pass skips "mtllib": the first
-// read it).
+// "usemtl": the rest of the line names the material (statementName); in
+// one pass "mtllib": every word names a library. Other statements that
+// start with 'm' or 'u' are skipped (the second pass skips "mtllib": the
+// first read it).
 const char* fillMaterialStatement(FillReader& r, const char* p, const char* tokenEnd) {
+    if (kelIsWord(p, tokenEnd, "usemtl")) {
+        const char *nameEnd, *next;
+        const char* name = statementName(tokenEnd, r.end, &nameEnd, &next);
+        if (name == nameEnd) return next;
+        NameCopy copy(r.error, name, nameEnd);
+        if (!copy.text) return r.end;
+        useMaterial(r, copy.text);
+        return next;
+    }
     bool library = r.room == ROOM_GROWING && kelIsWord(p, tokenEnd, "mtllib");
-    bool use = kelIsWord(p, tokenEnd, "usemtl");
     const char* wordEnd = tokenEnd;
-    for (bool goOn = library || use; goOn;) {
+    while (library) {
         const char* word = kelLineWord(wordEnd, r.end, &wordEnd);
         if (word == wordEnd) break;
         NameCopy copy(r.error, word, wordEnd);
         if (!copy.text) return r.end;
-        if (library && !readLibraryNow(r, copy.text, p)) return r.end;
-        if (use) useMaterial(r, copy.text);
-        goOn = library;
+        if (!readLibraryNow(r, copy.text, p)) return r.end;
     }
     return kelSkipLine(wordEnd, r.end);
 }

@@ -45,22 +45,32 @@ bool splitInput(const ReadSetup& setup, size_t pieces, CountedRanges* ranges, Ke
     return true;
 }
 
+// Whether the range's chunks cover it, one after the other: a range of a
+// file cut short while it was counted ends early.
+bool coversRange(const CountedRange& range) {
+    unsigned long long at = range.begin;
+    for (size_t i = 0; i < range.plan.numchunks; i++) {
+        if (range.plan.chunks[i].offset != at) return false;
+        at += range.plan.chunks[i].size;
+    }
+    return at == range.end;
+}
+
 // Appends the range's chunks and spans to `plan`: counts made absolute,
 // groups made the model's (`groups`), the group in force at the range's
 // start (`carried`) put in, and a group's spans within one chunk made one.
-bool appendPlan(Plan* plan, KelNameIndex* groups, CountedRange& range, KelGroup* carried, const unsigned base[7],
-                KelError* error) {
+// A range whose chunks do not cover it fails the read as changed.
+bool appendPlan(const ReadSetup& setup, Plan* plan, KelNameIndex* groups, CountedRange& range, KelGroup* carried,
+                const unsigned base[7], KelError* error) {
+    if (!coversRange(range)) return changedError(error, setup.name), false;
     for (size_t i = 0; i < range.plan.numchunks; i++) {
         ChunkPlan& from = range.plan.chunks[i];
-        assert(plan->numchunks == 0 ||
-               plan->chunks[plan->numchunks - 1].offset + plan->chunks[plan->numchunks - 1].size ==
-                   from.offset);  // the chunks cover the input in order
         ChunkPlan* c = addChunk(plan, from.offset, from.size, error);
         if (!c) return false;
         c->vertices = from.vertices + base[0], c->normals = from.normals + base[1];
         c->texcoords = from.texcoords + base[2], c->triangles = from.triangles + base[3];
         c->objects = from.objects + base[4], c->lines = from.lines + base[5], c->points = from.points + base[6];
-        c->lastSmoothing = from.lastSmoothing, c->smoothingSet = from.smoothingSet;
+        c->lastSmoothing = from.lastSmoothing, c->smoothingSet = from.smoothingSet, c->marked = from.marked;
         c->lastMaterial = from.lastMaterial;
         from.lastMaterial = nullptr;  // now the plan's
         const GroupSpan* spans = range.plan.spans + from.firstSpan;
@@ -100,7 +110,7 @@ bool mergeRanges(const ReadSetup& setup, CountedRanges& ranges, KelModel* model,
         range.local->groups = oldest;
         for (KelGroup* g = oldest; g; g = g->next)
             if (!findOrAddGroup(model, groups, g->name, error)) return false;
-        if (!appendPlan(plan, groups, range, carried, base, error)) return false;
+        if (!appendPlan(setup, plan, groups, range, carried, base, error)) return false;
         if (range.last) carried = kelNameSlot(groups, range.last->name)->group;
         base[0] += range.local->numvertices, base[1] += range.local->numnormals;
         base[2] += range.local->numtexcoords, base[3] += range.local->numtriangles;

@@ -25,7 +25,7 @@ KelNameSlot* findOrAddGroup(KelModel* model, KelNameIndex* index, const char* na
 ChunkPlan* addChunk(Plan* plan, unsigned long long offset, size_t size, KelError* error) {
     if (!makeRoom(&plan->chunks, plan->numchunks, &plan->chunksCapacity, error)) return nullptr;
     ChunkPlan* chunk = &plan->chunks[plan->numchunks++];
-    *chunk = ChunkPlan{offset, size, 0, 0, 0, 0, plan->numspans, 0, nullptr, 0, false, 0, 0, 0, 0, 0, false};
+    *chunk = ChunkPlan{offset, size, 0, 0, 0, 0, plan->numspans, 0, nullptr, 0, false, 0, 0, 0, 0, 0, false, true};
     return chunk;
 }
 

@@ -10,11 +10,12 @@ namespace kelobj {
 bool reportProgress(Progress* progress, unsigned long long done) {
     const KelReadOptions* options = progress->options;
     if (!options->progress || progress->cancelled) return !progress->cancelled;
-    done += progress->base;
-    if (done > progress->total) done = progress->total;
-    if (done < progress->lastReported) done = progress->lastReported;
-    progress->lastReported = done;
-    if (options->progress(options->user, done, progress->total) == 0) return true;
+    unsigned long long total = progress->total, units = progress->base + done;
+    unsigned long long bytes = progress->readWhole || done == ~0ull ? total : units / progress->passes;
+    if (bytes > total) bytes = total;
+    if (bytes < progress->lastReported) bytes = progress->lastReported;
+    progress->lastReported = bytes;
+    if (options->progress(options->user, bytes, total) == 0) return true;
     progress->cancelled = true;
     return false;
 }
@@ -25,7 +26,7 @@ unsigned long long countBytesTo(ChunkWatch* watch, unsigned long long to) {
     unsigned long long more = watch->weight * (to - watch->countedTo);
     watch->countedTo = to;
     unsigned long long done = progress->bytesDone += more;
-    assert(progress->base + done <= progress->total);  // no byte counted twice in a pass
+    assert(progress->base + done <= progress->passes * progress->total);  // no byte counted twice in a pass
     return done;
 }
 
@@ -57,6 +58,10 @@ void inputError(KelError* error, const char* name, const KelChunks& chunks, int 
                           name);
         break;
     }
+}
+
+void changedError(KelError* error, const char* name) {
+    kelSetError(error, KEL_ERROR_IO, 0, "kelReadOBJ() failed: \"%s\" changed while it was read.", name);
 }
 
 void unknownStatementError(KelError* error, const KelChunks& chunks, const char* at, const char* tokenEnd) {

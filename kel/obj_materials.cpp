@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "kel/obj_reader.h"
+#include "kel/obj_refs.h"
 
 namespace kelobj {
 
@@ -73,15 +74,19 @@ static void warnUnknownMaterials(const KelWarnings* to, const MaterialIndex& mat
     KelError ignored = {};
     for (p = kelSkipSpace(p, end); p < end; p = kelSkipSpace(p, end)) {
         const char* tokenEnd = kelTokenEnd(p, end);
-        const char* wordEnd = tokenEnd;
-        const char* word = kelIsWord(p, tokenEnd, "usemtl") ? kelLineWord(tokenEnd, end, &wordEnd) : tokenEnd;
-        if (word != wordEnd) {
-            NameCopy copy(&ignored, word, wordEnd);
+        if (!kelIsWord(p, tokenEnd, "usemtl")) {
+            p = kelSkipLine(tokenEnd, end);
+            continue;
+        }
+        const char *nameEnd, *next;
+        const char* name = statementName(tokenEnd, end, &nameEnd, &next);
+        if (name != nameEnd) {
+            NameCopy copy(&ignored, name, nameEnd);
             unsigned found;
             if (copy.text && !lookupMaterial(materials, copy.text, &found))
                 kelMaterialNotFound(to, kelChunkLine(&chunks, p), copy.text);
         }
-        p = kelSkipLine(wordEnd, end);
+        p = next;
     }
 }
 

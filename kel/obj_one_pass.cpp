@@ -67,7 +67,7 @@ OnePassEnd readInOnePass(const ReadSetup& setup, Progress* progress, KelModel* m
     if (!cutGrownTables(&r)) return ONE_PASS_FAILED;
     finishTables(model);
     finishMaterials(setup, plan, materials);
-    return reportProgress(progress, progress->total) ? ONE_PASS_READ : ONE_PASS_FAILED;
+    return reportProgress(progress, ~0ull) ? ONE_PASS_READ : ONE_PASS_FAILED;
 }
 
 }  // namespace kelobj

@@ -41,26 +41,32 @@ struct ReadSetup {
     bool librariesOnDisk;           // libraries may be looked for beside `name` (false for nameless memory)
 };
 
-// Progress of a read, reported on the calling thread only. Each input byte
-// counts twice: once for each pass, or twice in the one pass; before them,
-// once as input of unknown size is read whole, and once as strict reading
-// checks it (`base` holds what those counted).
+// Progress of a read, reported on the calling thread only, in bytes of the
+// input: each pass reads every byte once, so the work is counted in units,
+// `passes` for each input byte (one for each pass, the one pass counting
+// each byte twice, strict reading once more), and reported as the bytes
+// they stand for. Input of unknown size was read whole before: its bytes
+// are all reported done from the start.
 struct Progress {
     const KelReadOptions* options;
-    unsigned long long total;                      // base + twice the input's size
-    unsigned long long base;                       // counted before bytesDone
-    std::atomic<unsigned long long> bytesDone{0};  // of `total` - `base`, every thread together
+    unsigned long long total;                      // the input's bytes, which `done` rises to
+    unsigned passes;                               // units of work for each input byte: 2, 3 with strict reading
+    bool readWhole;                                // the input was read whole first (a pipe): all done already
+    unsigned long long base = 0;                   // units counted before bytesDone (by strict reading)
+    std::atomic<unsigned long long> bytesDone{0};  // units of work done since `base`, every thread together
     std::atomic<bool> cancelled{false};
     unsigned long long lastReported = 0;  // calling thread: a read in two passes after one counts bytesDone again
 };
 
-// Reports base + `done` bytes of progress->total (never less than reported
-// before). False, with the read marked cancelled, when the callback asks to
-// stop, and from then on without calling it again. Calling thread only.
+// Reports the bytes that base + `done` units of work stand for (never less
+// than reported before, never more than progress->total; all of it with
+// `done` ~0ull, at the end). False, with the read marked cancelled, when
+// the callback asks to stop, and from then on without calling it again.
+// Calling thread only.
 bool reportProgress(Progress* progress, unsigned long long done);
 
 // How one thread's reading counts in progress->bytesDone: each input byte
-// once, `weight` times, as soon as it is read, also while a chunk grows
+// `weight` units, as soon as it is read, also while a chunk grows
 // (one statement longer than many chunks). The calling thread (`reports`)
 // reports progress as it counts; every thread stops its chunks once the
 // read is cancelled.
@@ -79,6 +85,10 @@ void watchChunks(KelChunks* chunks, ChunkWatch* watch);
 // The error of chunked input that failed with `code`, with the system's
 // reason (KEL_ERROR_CANCELLED sets none: the load call names it).
 void inputError(KelError* error, const char* name, const KelChunks& chunks, int code);
+
+// The error of input that changed while it was read: what one pass counted
+// is not what the next finds.
+void changedError(KelError* error, const char* name);
 
 // The error of the statement at `at`, in the chunk of `chunks`, whose
 // keyword [at, tokenEnd) starts with 'v' but names no vertex statement.
@@ -161,6 +171,7 @@ struct ChunkPlan {
     unsigned smoothing;               // the smoothing group in force where it starts (set after the first pass)
     unsigned lastSmoothing;           // the group its last "s" gives, when `smoothingSet`
     bool smoothingSet;
+    bool marked;  // the chunk holds a '\r' or a backslash: the second pass searches it for line ends to rewrite
 };
 
 // The chunks and group spans of a read, in file order; frees them itself.

@@ -144,10 +144,10 @@ inline unsigned smoothingGroup(const char* p, const char* end, const char** next
     return value > 0xFFFFFFFFll ? 0xFFFFFFFFu : unsigned(value);
 }
 
-// The name an "o" statement gives: the rest of its line after the blanks
-// that follow the keyword, without trailing blanks. Returns its start and
-// stores its end and the start of the next line.
-inline const char* objectName(const char* p, const char* end, const char** nameEnd, const char** next) {
+// The name a "g", "o" or "usemtl" statement gives: the rest of its line
+// with the blanks around it dropped (inner blanks kept). Returns its start
+// and stores its end and the start of the next line.
+inline const char* statementName(const char* p, const char* end, const char** nameEnd, const char** next) {
     const char* lineEnd = kelLineEnd(p, end);
     *next = kelSkipLine(lineEnd, end);
     while (p < lineEnd && kelIsSpace(*p)) p++;

@@ -68,8 +68,7 @@ void fillChunk(FillReader& r, size_t index) {
     bool complete = r.numvertices == r.vertexRoom && r.numnormals == r.normalRoom && r.numtexcoords == r.texcoordRoom &&
                     r.triangle == r.triangleRoom && r.numobjects == r.objectRoom && r.numlines == r.lineRoom &&
                     r.numpoints == r.pointRoom;
-    if (!complete)
-        kelSetError(r.error, KEL_ERROR_IO, 0, "kelReadOBJ() failed: \"%s\" changed while it was read.", r.name);
+    if (!complete) changedError(r.error, r.name);
     // Each triangle stored went to a span with room, and the chunk's spans
     // have room for its triangles alone: all its triangles stored, every
     // span is full.
@@ -96,6 +95,7 @@ void fillChunks(const ReadSetup& setup, Progress* progress, FillShared* shared, 
         if (i > shared->firstError) continue;
         const ChunkPlan& c = r.plan->chunks[i];
         watch.countedTo = c.offset;
+        chunks.plain = !c.marked;  // the first pass found no line end to rewrite in it
         if (loadPlannedChunk(&chunks, c.offset, c.size, r.name, &error)) {
             r.begin = chunks.data + chunks.start;
             r.end = chunks.data + chunks.split;
@@ -145,7 +145,7 @@ bool secondPass(const ReadSetup& setup, Progress* progress, KelModel* model, Pla
     (void)before, (void)planned;
     finishTables(model);
     finishMaterials(setup, *plan, *materials);
-    return reportProgress(progress, progress->total);
+    return reportProgress(progress, ~0ull);
 }
 
 }  // namespace kelobj

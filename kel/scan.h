@@ -17,7 +17,8 @@
 
 // --- Scanning [p, end) --------------------------------------------------------
 // White space is what isspace() takes in the C locale; a line ends at '\n'
-// (a "\r\n" pair included).
+// (a "\r\n" pair included; the chunks have made every other line end one,
+// see kel/chunks.h).
 
 // Whether the token [p, tokenEnd) is `word`.
 inline bool kelIsWord(const char* p, const char* tokenEnd, const char* word) {

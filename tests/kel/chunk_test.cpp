@@ -31,6 +31,10 @@ std::string awkwardObj() {
     obj += "f -1/-1/-1 -2/-1/-1\n-3/-1/-1\n\n   -4/-1/-1 -1/-1/-1\r\n";
     obj += "f -4//-1\r\n-3//-1 -2//-1\ns off\nl 1 2 3\r\nl -1 -2\np 4 3 2 1\n";
     obj += "g second\nusemtl blue\r\nf 1 2\n3\n";
+    // A face whose line a backslash joins to the next, lone '\r' line ends,
+    // a group whose name holds the blanks a joining backslash and its line
+    // end became, and a material named by its whole line (none is: 0).
+    obj += "f 1 2 \\\n3 4\rg con\\\r\ntinued\rusemtl red wood \rf 1 2 3\\\r\n";  // line 36 names the material
     obj += "# " + std::string(300, 'c') + "\n#" + std::string(5000, '#') + "\ng  first\nf";
     for (int i = 0; i < 400; i++) obj += (i % 10 ? " " : "\n") + std::to_string(i % 4 + 1);  // on 40 lines
     obj += "\nf";  // one line of 40 references, longer than 64 bytes
@@ -49,7 +53,9 @@ TEST(KelChunks, EveryChunkSizeGivesTheModelOfOneRead) {
     TempDir dir;
     dir.write("m.mtl", kMtl);
     std::string path = dir.write("m.obj", awkwardObj());
+    testing::internal::CaptureStdout();
     KelModel* whole = kelReadOBJ(path.c_str());
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("\"red wood\""), std::string::npos);
     // The file as written: faces, numbers and materials across line ends.
     ASSERT_EQ(whole->numvertices, 4u);
     EXPECT_TRUE(std::isinf(whole->vertices[3 * 1 + 2]));
@@ -61,15 +67,20 @@ TEST(KelChunks, EveryChunkSizeGivesTheModelOfOneRead) {
     EXPECT_EQ(whole->colors[3 * 4 + 0], 0.25f);
     EXPECT_EQ(whole->colors[3 * 4 + 2], 1.0f);
     EXPECT_EQ(whole->texcoords[2 * 1 + 1], 0.5f);
-    ASSERT_EQ(whole->numtriangles, 3u + 1u + 1u + 398u + 38u + 2u + 1u);
+    ASSERT_EQ(whole->numtriangles, 3u + 1u + 1u + 2u + 1u + 398u + 38u + 2u + 1u);
     EXPECT_EQ(vIdx(whole, 0), (Corners{4, 3, 2}));
     EXPECT_EQ(tIdx(whole, 2), (Corners{1, 1, 1}));
     EXPECT_EQ(vIdx(whole, 3), (Corners{1, 2, 3}));
     EXPECT_EQ(nIdx(whole, 3), (Corners{1, 1, 1}));
-    EXPECT_EQ(groupNames(whole), (std::vector<std::string>{" last", " second", "  first", "default"}));
-    EXPECT_EQ(whole->groups->next->numtriangles, 1u);
-    EXPECT_EQ(whole->groups->next->material, 2u);
-    EXPECT_EQ(whole->groups->next->next->numtriangles, 3u + 1u + 398u + 38u + 2u);
+    EXPECT_EQ(vIdx(whole, 5), (Corners{1, 2, 3}));
+    EXPECT_EQ(vIdx(whole, 6), (Corners{1, 3, 4}));
+    EXPECT_EQ(vIdx(whole, 7), (Corners{1, 2, 3}));
+    EXPECT_EQ(groupNames(whole), (std::vector<std::string>{"last", "con   tinued", "second", "first", "default"}));
+    EXPECT_EQ(groupTriangles(whole, "second"), (std::vector<unsigned>{4, 5, 6}));
+    EXPECT_EQ(kelFindGroup(whole, "second")->material, 2u);
+    EXPECT_EQ(kelFindGroup(whole, "con   tinued")->material, 0u);
+    EXPECT_EQ(groupTriangles(whole, "con   tinued"), (std::vector<unsigned>{7}));
+    EXPECT_EQ(kelFindGroup(whole, "first")->numtriangles, 3u + 1u + 398u + 38u + 2u);
     ASSERT_EQ(whole->nummaterials, 4u);
     EXPECT_STREQ(whole->materials[2].extras, "Tf 1 1 1\n# kept with blue\nsharpness 60\n");
     EXPECT_STREQ(whole->materials[3].name, "Hard Shiny");
@@ -86,19 +97,19 @@ TEST(KelChunks, EveryChunkSizeGivesTheModelOfOneRead) {
     ASSERT_EQ(whole->numobjects, 2u);
     EXPECT_STREQ(whole->objects[0].name, "Cube");
     EXPECT_EQ(whole->objects[0].first, 0u);
-    EXPECT_EQ(whole->objects[0].count, 443u);
+    EXPECT_EQ(whole->objects[0].count, 446u);
     EXPECT_STREQ(whole->objects[1].name, "");
     EXPECT_EQ(whole->objects[1].count, 1u);
     ASSERT_NE(whole->smoothing, nullptr);
     EXPECT_EQ(std::vector<unsigned>(whole->smoothing, whole->smoothing + 6), (std::vector<unsigned>{2, 2, 2, 2, 0, 0}));
-    EXPECT_EQ(whole->smoothing[443], 3u);
+    EXPECT_EQ(whole->smoothing[446], 3u);
     ASSERT_EQ(whole->numlines, 3u);
     EXPECT_EQ(std::vector<unsigned>(whole->lines, whole->lines + 6), (std::vector<unsigned>{1, 2, 2, 3, 4, 3}));
     ASSERT_EQ(whole->numpoints, 4u);
     EXPECT_EQ(std::vector<unsigned>(whole->points, whole->points + 4), (std::vector<unsigned>{4, 3, 2, 1}));
     ASSERT_NE(whole->trimaterials, nullptr);
-    EXPECT_EQ(std::vector<unsigned>(whole->trimaterials, whole->trimaterials + 6),
-              (std::vector<unsigned>{1, 1, 1, 1, 2, 2}));
+    EXPECT_EQ(std::vector<unsigned>(whole->trimaterials, whole->trimaterials + 9),
+              (std::vector<unsigned>{1, 1, 1, 1, 2, 2, 2, 0, 0}));
     // Files are read where they lie, with the padding after a chunk over
     // the next one's bytes, or (copyInput) through the buffer: the same
     // again with a comment that makes the file end (in a number, with no
@@ -108,12 +119,17 @@ TEST(KelChunks, EveryChunkSizeGivesTheModelOfOneRead) {
     pageEnd.insert(last, "#" + std::string(4 * 4096 - pageEnd.size() % 4096 - 2, '-') + "\n");
     ASSERT_EQ(pageEnd.size() % 4096, 0u);
     // Progress looks whether the file is mapped while it is read.
+    // ... and the unknown material's message names it and its line.
     struct Mapped {
         std::string path;
         bool seen;
+        std::vector<std::string> warnings;
     } mapped = {};
     KelReadOptions options = {};
     options.user = &mapped;
+    options.warning = [](void* user, unsigned long line, const char* message) {
+        static_cast<Mapped*>(user)->warnings.push_back(std::to_string(line) + ": " + message);
+    };
     options.progress = [](void* user, unsigned long long, unsigned long long) {
         Mapped* m = static_cast<Mapped*>(user);
         m->seen = m->seen || readFile("/proc/self/maps").find(m->path) != std::string::npos;
@@ -126,10 +142,13 @@ TEST(KelChunks, EveryChunkSizeGivesTheModelOfOneRead) {
             options.threads = 1 + chunk % 4;
             options.mapInput = chunk % 3 != 0;   // mapped, not read through the buffer,
             options.copyInput = chunk % 5 == 0;  // unless the buffer is asked for too
-            mapped = {path, false};
+            mapped = {path, false, {}};
             KelModel* m = kelLoadOBJChunks(path.c_str(), chunk, &options, nullptr);
             expectSameModel(m, whole);
             kelDelete(m);
+            ASSERT_EQ(mapped.warnings.size(), 1u);
+            EXPECT_EQ(mapped.warnings[0].rfind("36: ", 0), 0u) << mapped.warnings[0];
+            EXPECT_NE(mapped.warnings[0].find("\"red wood\""), std::string::npos) << mapped.warnings[0];
             if (options.threads == 1) {  // whose progress comes from the thread that reads
                 EXPECT_EQ(mapped.seen, options.mapInput && !options.copyInput);
             }
@@ -195,9 +214,20 @@ TEST(KelChunks, AFileThatCannotSeekIsReadOnce) {
         fwrite(text.data(), 1, text.size(), f);
         fclose(f);
     });
-    KelModel* piped = kelLoadOBJChunks(fifo.c_str(), 16, nullptr, nullptr);
+    // The message of the unknown material names its line, lone '\r' and
+    // joined line ends counted.
+    std::vector<unsigned long> lines;
+    KelReadOptions options = {};
+    options.user = &lines;
+    options.warning = [](void* user, unsigned long line, const char*) {
+        static_cast<std::vector<unsigned long>*>(user)->push_back(line);
+    };
+    KelModel* piped = kelLoadOBJChunks(fifo.c_str(), 16, &options, nullptr);
     writer.join();
+    EXPECT_EQ(lines, std::vector<unsigned long>{36});
+    testing::internal::CaptureStdout();
     KelModel* whole = kelReadOBJ(path.c_str());
+    testing::internal::GetCapturedStdout();
     expectSameModel(piped, whole);
     kelDelete(piped);
     kelDelete(whole);
@@ -318,7 +348,7 @@ TEST(KelChunks, ThousandsOfGroupsKeepTheirTrianglesAcrossChunksAndThreads) {
             ASSERT_EQ(m->numgroups, n + 1);
             const KelGroup* g = m->groups;
             for (unsigned i = n - 1; i < n; i--, g = g->next) {
-                ASSERT_EQ(std::string(g->name), " part" + std::to_string(i));  // the name keeps its blank
+                ASSERT_EQ(std::string(g->name), "part" + std::to_string(i));
                 std::vector<unsigned> expected = {1 + i};
                 unsigned material = 1 + i % 100;  // after "default"
                 if ((n - 1 - i) % 7 == 0) {

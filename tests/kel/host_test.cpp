@@ -410,6 +410,8 @@ TEST(KelHost, StrictReadingRefusesWhatTheFormatDoesNotAllow) {
         std::string problem;
     } cases[] = {
         {tri + "f 1 2\n", 4, "a face needs three references"},
+        {tri + "f 1 2 3\rf 1 2\r", 5, "a face needs three references"},            // a lone '\r' ends a line
+        {tri + "f 1 \\\n2 3\nf 1 \\\r\n2\n", 6, "a face needs three references"},  // joined lines
         {tri + "f 1 2 3\nl 1\n", 5, "a line needs two references"},
         {tri + "f 1 2 x\n", 4, "\"x\" is not a reference"},
         {tri + "f 1 2 3/\n", 4, "\"3/\" is not a reference"},
@@ -468,7 +470,8 @@ TEST(KelHost, StrictReadingTakesWhatTheFormatAllows) {
         "vn 0 0 1\nvn 0 0 -1\nvn 1 0 0\n"
         "g hull\nusemtl red\ns 1\n"
         "f 1 2 3\nf 1/1 2/2 3/3\nf 1//1 2//2 3//3\nf 1/1/1 2/2/2 3/3/3 4/3/2\nf -1 -2 -3\n"
-        "l 1 2\nl 1/1 2/2 3/3\np 1 2\n"
+        "l 1 2\nl 1/1 2/2 3/3\np 1 2\r"     // a lone '\r' ends a line
+        "f 1/1 2/2 \\\n  3/3 4/3 \\\r\n\n"  // a line a backslash joins to the next
         "s off\n\n"
         "cstype bezier\ndeg 3\ncurv 0 1 1 2 3 4\nparm u 0 1\nend\nsurf 0 1 0 1 1 2 3 4\n"
         "con 1 0 1 1 2 0 1 1\nmg 1 0.5\nlod 3\nusemap tex\nmaplib maps.mpc\n"
@@ -483,7 +486,7 @@ TEST(KelHost, StrictReadingTakesWhatTheFormatAllows) {
         KelModel* m = kelLoadOBJChunks(path.c_str(), 16, &options, &error);
         ASSERT_NE(m, nullptr) << errorText(error);
         EXPECT_EQ(m->numvertices, 4u);
-        EXPECT_EQ(m->numtriangles, 6u);
+        EXPECT_EQ(m->numtriangles, 8u);
         EXPECT_FLOAT_EQ(m->vertices[3 * 4 + 2], 250.0f);
         kelDelete(m);
     }

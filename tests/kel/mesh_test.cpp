@@ -273,7 +273,7 @@ TEST_F(MeshTest, RangesFollowTheGroupListAndCopyTheMaterials) {
     ASSERT_NE(mesh, nullptr);
     // Groups newest first; "default" is empty and left out.
     ASSERT_EQ(mesh->numranges, 3u);
-    const char* names[] = {" c", " b", " a"};  // the reader keeps the blank after "g"
+    const char* names[] = {"c", "b", "a"};
     unsigned next = 0;
     for (unsigned r = 0; r < 3; r++) {
         EXPECT_STREQ(mesh->ranges[r].group, names[r]);
@@ -400,8 +400,8 @@ TEST_F(MeshTest, LoadingSendsTheModeWarningsWhereTheLoadSendsItsOwn) {
 TEST_F(MeshTest, IndicesOutsideTheirTablesFailTheFirstInDrawingOrder) {
     // The groups draw c, b, a: a fault in a triangle of "b" comes before
     // one in "a" whatever the parts the threads take.
-    const KelGroup* b = kelFindGroup(m, " b");
-    const KelGroup* a = kelFindGroup(m, " a");
+    const KelGroup* b = kelFindGroup(m, "b");
+    const KelGroup* a = kelFindGroup(m, "a");
     unsigned tb = b->triangles[5], ta = a->triangles[0];
     struct {
         unsigned* slot;
@@ -415,7 +415,7 @@ TEST_F(MeshTest, IndicesOutsideTheirTablesFailTheFirstInDrawingOrder) {
         {&m->triangles[tb].nindices[0], m->numnormals + 1, KEL_SMOOTH, "names normal"},
         {&m->triangles[tb].findex, m->numfacetnorms + 7, KEL_FLAT, "names facet normal"},
         {&m->triangles[tb].tindices[2], 7, KEL_TEXTURE, "names texture coordinate 7 of 6"},
-        {&b->triangles[7], m->numtriangles, KEL_NONE, "group \" b\" names triangle " + std::to_string(m->numtriangles)},
+        {&b->triangles[7], m->numtriangles, KEL_NONE, "group \"b\" names triangle " + std::to_string(m->numtriangles)},
     };
     for (auto& c : cases) {
         unsigned saved = *c.slot, savedA = m->triangles[ta].vindices[0];

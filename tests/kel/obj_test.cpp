@@ -117,33 +117,36 @@ TEST_F(ObjTest, IndicesIntoTablesTheFileLacksAreDropped) {
     EXPECT_EQ(nIdx(model, 1), (Corners{0, 0, 0}));
 }
 
-TEST_F(ObjTest, GroupsAreNamedByTheirWholeLine) {
+TEST_F(ObjTest, GroupsAreNamedByTheirLineWithoutTheBlanksAroundIt) {
     // Names of 255 and 256 characters: the reader copies a name for its
     // lookups, on the stack below 256 bytes and on the heap from there.
-    const std::string short255 = " " + std::string(254, 'L'), long256 = " " + std::string(255, 'L');
+    const std::string short255(255, 'L'), long256(256, 'L');
     read(std::string(kQuad) +
          "f 1 2 3\n"
          "g hull\n"
          "f 1 2 3\n"
-         "g  hull\r\n"
+         "g  hull \t\r\n"  // the same group
          "f 1 2 3\n"
          "g left wing\n"
          "f 1 2 3\n"
          "g hull\n"
          "f 2 3 4\n"
-         "g default\n"
+         "g default\n"  // the group in force before any "g"
+         "f 1 2 3\n"
+         "g\tleft  wing \n"  // blanks inside the name are kept
          "f 1 2 3\n"
          "g wing\nf 1 2 3\ng wing2\nf 1 2 3\ng win\nf 1 2 3\ng wing\nf 1 2 3\n"  // names sharing a prefix
-         "g" +
-         short255 + "\nf 1 2 3\ng" + long256 + "\r\nf 1 2 3\ng" + long256 + "\nf 2 3 4\n" + "g tail");  // no line end
-    EXPECT_EQ(groupNames(model), (std::vector<std::string>{" tail", long256, short255, " win", " wing2", " wing",
-                                                           " default", " left wing", "  hull", " hull", "default"}));
-    EXPECT_EQ(model->numgroups, 11u);
+         "g " +
+         short255 + "\nf 1 2 3\ng   " + long256 + "  \r\nf 1 2 3\ng " + long256 + "\nf 2 3 4\n" +
+         "g tail ");  // no line end
+    EXPECT_EQ(groupNames(model), (std::vector<std::string>{"tail", long256, short255, "win", "wing2", "wing",
+                                                           "left  wing", "left wing", "hull", "default"}));
+    EXPECT_EQ(model->numgroups, 10u);
     const std::pair<std::string, std::vector<unsigned>> groups[] = {
-        {"default", {0}},  {" hull", {1, 4}},   {"  hull", {2}}, {" left wing", {3}},
-        {" default", {5}}, {" wing", {6, 9}},   {" wing2", {7}}, {" win", {8}},
-        {short255, {10}},  {long256, {11, 12}}, {" tail", {}}};
+        {"default", {0, 5}}, {"hull", {1, 2, 4}}, {"left wing", {3}}, {"left  wing", {6}}, {"wing", {7, 10}},
+        {"wing2", {8}},      {"win", {9}},        {short255, {11}},   {long256, {12, 13}}, {"tail", {}}};
     for (const auto& [name, triangles] : groups) EXPECT_EQ(groupTriangles(model, name.c_str()), triangles) << name;
+    EXPECT_NE(kelFindGroup(model, "hull"), nullptr);
 }
 
 TEST_F(ObjTest, AFileWithoutGroupsHasOnlyDefault) {
@@ -178,7 +181,7 @@ TEST_F(ObjTest, UseMaterialGivesItsMaterialToTheWholeCurrentGroup) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "kelFindMaterial():  can't find material \"green\".\n");
     EXPECT_STREQ(model->mtllibname, "lib.mtl");
     ASSERT_EQ(model->nummaterials, 3u);
-    for (auto [name, material] : {std::pair{" a", 2u}, {" b", 1u}, {" c", 0u}, {"default", 0u}}) {
+    for (auto [name, material] : {std::pair{"a", 2u}, {"b", 1u}, {"c", 0u}, {"default", 0u}}) {
         const KelGroup* group = kelFindGroup(model, name);
         ASSERT_NE(group, nullptr) << name;
         EXPECT_EQ(group->material, material) << name;

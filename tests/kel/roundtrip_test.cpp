@@ -2,9 +2,8 @@
 // test's own, and Debian's assimp-testmodels OBJ files), written in each mode
 // and read back, keeps its vertices (with their colours), normals, texture
 // coordinates, triangles and materials (with their opacity and maps).
-// Numbers come back as "%f" wrote them; group names come back with one more
-// leading blank, since the reader keeps the blank after "g". Saved exact, the
-// same models come back whole, bit for bit.
+// Numbers come back as "%f" wrote them, and groups under their names. Saved
+// exact, the same models come back whole, bit for bit.
 #include <ftw.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
