@@ -100,9 +100,9 @@ def _warning(line, message):
 Range = _namedtuple("Range", "first count material group")
 Range.__doc__ = """A run of triangles drawn with one material: rows
 [first, first + count) of Mesh.indices; ``material`` indexes
-Mesh.materials (0 when there are none); ``group`` is the group's name as kel
-keeps it: the rest of the "g" line, the blank after "g" included
-(" walls"), or "default" for faces before any "g"."""
+Mesh.materials (0 when there are none); ``group`` is the group's name: the
+rest of the "g" line without the blanks around it ("walls"), or "default"
+for faces before any "g"."""
 
 Map = _namedtuple("Map", "name offset scale bump_scale clamp options")
 Map.__doc__ = """A texture map of a material: the file ``name``, the options

@@ -65,9 +65,9 @@ def plain_obj(text):
         if words[0] in tables:
             tables[words[0]].append(tuple(float(x) for x in words[1:]))
         elif words[0] == "g":
-            group = line[1:]  # kel keeps the rest of the line, blank and all
+            group = line[1:].strip()  # the rest of the line, without the blanks around it
         elif words[0] == "usemtl":
-            material = words[1]
+            material = line.split(None, 1)[1].strip()
         elif words[0] == "f":
             corners = []
             for word in words[1:]:

@@ -24,7 +24,7 @@ def test_tables_are_the_files_own(scene):
         assert sorted(getattr(model, kind).tolist()) == sorted(expect), kind
     names = [m.name for m in model.materials]
     assert sorted(names[i] for i in model.trimaterials) == sorted(m for _, _, m in triangles)
-    assert sorted(g.name for g in model.groups) == [" floor", " walls", "default"]
+    assert sorted(g.name for g in model.groups) == ["default", "floor", "walls"]
     assert sum(len(g.triangles) for g in model.groups) == len(triangles)
     with pytest.raises(ValueError):
         model.triangle_vertices[0, 0] = 7  # index arrays are read-only
