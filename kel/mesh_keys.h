@@ -131,6 +131,16 @@ unsigned* streamKeys(Job& job, Part& part, KelTriangle* triangles, unsigned coun
 // uses the keys, in its `next`. False when out of memory.
 bool putInDrawingOrder(Job& job, Part& part, const Run* runs, size_t numruns);
 
+// Copies of the model's materials into the mesh; false, with the error set,
+// when out of memory.
+bool copyMaterials(const KelModel* model, KelMesh* mesh, KelError* error);
+
+// The mesh's ranges (mesh_ranges.cpp): the runs of one material in each of
+// the job's groups, in drawing order, with the groups' names in the same
+// allocation. False, with the error set, when out of memory or at a
+// material outside the model's table.
+bool makeRanges(const Job& job, KelMesh* mesh, KelError* error);
+
 }  // namespace kelmesh
 
 #endif  // KEL_MESH_KEYS_H
