@@ -37,7 +37,7 @@ def pybind11_include():
 
 module = Extension(
     "kel._kel",
-    sources=core_sources() + ["python/%s.cpp" % n for n in ("arrays", "load", "model", "module")],
+    sources=core_sources() + ["python/%s.cpp" % n for n in ("arrays", "glb", "load", "model", "module")],
     include_dirs=[ROOT, os.path.join(ROOT, "python")] + pybind11_include(),
     # As python/CMakeLists.txt: one layout of pybind11's classes in every source.
     define_macros=[("PYBIND11_DETAILED_ERROR_MESSAGES", None)],

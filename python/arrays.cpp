@@ -69,7 +69,7 @@ py::list materialList(const KelMaterial* materials, unsigned count) {
     return list;
 }
 
-py::object meshObject(KelMesh* mesh) {
+py::object meshObject(KelMesh* mesh, py::object source) {
     using namespace pybind11::literals;
     py::module_ t = types();
     py::object range = t.attr("Range");
@@ -86,7 +86,7 @@ py::object meshObject(KelMesh* mesh) {
         "indices"_a = take(&mesh->indices, mesh->numindices / 3, 3, true),
         "lines"_a = take(&mesh->lineindices, mesh->numlineindices / 2, 2, false, true),
         "points"_a = take(&mesh->pointindices, mesh->numpointindices, 0, false, true), "ranges"_a = ranges,
-        "materials"_a = materials);
+        "materials"_a = materials, "_source"_a = source);
 }
 
 }  // namespace kelpy

@@ -58,8 +58,10 @@ struct Load {
 unsigned modeOf(const py::object& mode);
 
 // A kel.Mesh made from `mesh`, whose arrays it takes over (the KelMesh is
-// left with null pointers); the caller still deletes the KelMesh.
-py::object meshObject(KelMesh* mesh);
+// left with null pointers); the caller still deletes the KelMesh. `source`
+// is the path (bytes) of the file it was read from, where save_glb looks
+// for textures, or None.
+py::object meshObject(KelMesh* mesh, py::object source);
 // The kel.Material list for `count` materials.
 py::list materialList(const KelMaterial* materials, unsigned count);
 // A numpy array of `rows` x `width` (width 0: one dimension) over `data`,
@@ -70,6 +72,7 @@ py::object ownedArray(T* data, size_t rows, size_t width, bool emptyIsArray);
 
 void defineLoads(py::module_& m);
 void defineModel(py::module_& m);
+void defineGLB(py::module_& m);
 
 }  // namespace kelpy
 

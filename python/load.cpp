@@ -96,7 +96,7 @@ py::object loadMesh(const py::object& path, const py::object& mode, unsigned thr
     }
     std::unique_ptr<KelMesh, void (*)(KelMesh*)> owned(mesh, kelDeleteMesh);
     load.finish(mesh != nullptr, error, path);
-    return meshObject(mesh);
+    return meshObject(mesh, py::bytes(file));
 }
 
 py::object loadMeshBytes(const py::buffer& data, const py::object& name, const py::object& mode, py::object library,
@@ -121,7 +121,7 @@ py::object loadMeshBytes(const py::buffer& data, const py::object& name, const p
     }
     std::unique_ptr<KelMesh, void (*)(KelMesh*)> owned(mesh, kelDeleteMesh);
     load.finish(mesh != nullptr, error, name);
-    return meshObject(mesh);
+    return meshObject(mesh, named ? py::object(py::bytes(file)) : py::object(py::none()));
 }
 
 }  // namespace

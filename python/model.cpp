@@ -153,7 +153,7 @@ py::object mesh(const py::object& self, const py::object& mode) {
     KelMesh* made = kelMakeMesh(m, servedMode(m, modeOf(mode)), &error);
     if (!made) raise(error, py::none());
     std::unique_ptr<KelMesh, void (*)(KelMesh*)> owned(made, kelDeleteMesh);
-    return meshObject(made);
+    return meshObject(made, m->pathname ? py::object(py::bytes(m->pathname)) : py::object(py::none()));
 }
 
 py::list groups(const py::object& self) {

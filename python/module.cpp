@@ -15,4 +15,5 @@ PYBIND11_MODULE(_kel, m) {
     m.attr("VERSION") = pybind11::make_tuple(KEL_VERSION_MAJOR, KEL_VERSION_MINOR, KEL_VERSION_PATCH);
     kelpy::defineLoads(m);
     kelpy::defineModel(m);
+    kelpy::defineGLB(m);
 }

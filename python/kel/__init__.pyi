@@ -94,6 +94,17 @@ class Mesh:
     points: Optional[_U32]
     ranges: List[Range]
     materials: List[Material]
+    def save_glb(
+        self,
+        path: _Path,
+        *,
+        texture_dir: Optional[_Path] = ...,
+        metallic_roughness: bool = ...,
+        unlit: bool = ...,
+        no_textures: bool = ...,
+        progress: _Progress = ...,
+        warning: _WarningCallback = ...,
+    ) -> None: ...
 
 class Model:
     @property

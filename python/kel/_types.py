@@ -176,11 +176,57 @@ class Mesh:
     The arrays are kel's own buffers, not copies: each keeps its memory
     alive for as long as it is referenced, whatever becomes of the mesh."""
 
-    __slots__ = ("positions", "normals", "texcoords", "colors", "indices", "lines", "points", "ranges", "materials")
+    __slots__ = (
+        "positions",
+        "normals",
+        "texcoords",
+        "colors",
+        "indices",
+        "lines",
+        "points",
+        "ranges",
+        "materials",
+        "_source",
+    )
 
     def __init__(self, **fields):
         for key in self.__slots__:
-            setattr(self, key, fields[key])
+            setattr(self, key, fields.get(key))
+
+    def save_glb(
+        self,
+        path,
+        *,
+        texture_dir=None,
+        metallic_roughness=False,
+        unlit=False,
+        no_textures=False,
+        progress=None,
+        warning=None,
+    ):
+        """Writes the mesh as glTF 2.0: one binary file, or for a path ending
+        in ".gltf" the JSON with its buffer in a ".bin" beside it. The file is
+        replaced only once the new one is complete.
+
+        texture_dir: where texture maps are looked up (str, bytes or
+          os.PathLike); None: the folder of the file the mesh was read from
+          (the current directory for a mesh of memory without a name).
+        metallic_roughness: take Pr, Pm and their maps as they are, instead
+          of converting Ns and Ks.
+        unlit: mark every material KHR_materials_unlit.
+        no_textures: write no texture.
+        progress, warning: as for load_mesh (progress counts bytes written).
+
+        Textures: PNG and JPEG files are embedded as they are, BMP and PPM
+        converted to PNG; another kind or a missing file is a warning and is
+        left out. Raises kel.Error as the loads do."""
+        import os
+
+        from . import _kel
+
+        if texture_dir is None and self._source is not None:
+            texture_dir = os.path.dirname(self._source)
+        _kel._save_glb(self, path, texture_dir, metallic_roughness, unlit, no_textures, progress, warning)
 
     def __repr__(self):
         return "kel.Mesh(%d vertices, %d triangles, %d ranges, %d materials)" % (
