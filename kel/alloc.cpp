@@ -49,21 +49,6 @@ char* kelTryCopyName(const char* text, size_t length) {
     return copy;
 }
 
-void* kelAlloc(size_t count, size_t size) {
-    void* p = kelTryAlloc(count, size);
-    if (!p) {
-        fprintf(stderr, "kel: out of memory (%zu entries of %zu bytes).\n", count, size);
-        exit(1);
-    }
-    return p;
-}
-
-char* kelCopyName(const char* text, size_t length) {
-    char* copy = static_cast<char*>(kelAlloc(length + 1, 1));
-    memcpy(copy, text, length);
-    return copy;
-}
-
 // The whole text of the latest message kelSetError cut, for kelPrintError.
 // Errors travel between threads and are copied, so the text is kept here,
 // by the library, rather than beside the error; an error whose cut text is

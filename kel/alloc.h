@@ -31,10 +31,6 @@ bool kelAllocationFails();
 void* kelTryRealloc(void* block, size_t size);
 // A heap copy of the first `length` bytes at `text`, NUL-terminated, or null.
 char* kelTryCopyName(const char* text, size_t length);
-// The same for calls that have no way to report a failure: out of memory
-// prints a message and ends the process with status 1. Never null.
-void* kelAlloc(size_t count, size_t size);
-char* kelCopyName(const char* text, size_t length);
 
 // Test hook, per thread: when nonzero, counts allocations down and makes the
 // one that brings it to zero fail, as if memory ran out there.

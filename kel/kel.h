@@ -363,8 +363,8 @@ KEL_API void kelReadMTL(KelModel* model, const char* name);
 
 // Reads a raw PPM ("P6") image. Returns a new heap array of width * height * 3
 // bytes (R, G, B, top row first) that the caller frees with free(), and
-// stores the size; returns null after a message on stderr and leaves the
-// size untouched on failure. Samples of 16 bits are scaled to 8 bits. An
+// stores the size; returns null after a message (on stderr by default, see
+// kelSetMessageHandler) and leaves the size untouched on failure. Samples of 16 bits are scaled to 8 bits. An
 // image with more pixels than the file has bytes is refused (so memory stays
 // within three times the file's size); a raster cut short leaves the rest of
 // the image zero. Files that cannot seek (pipes) are read alike.

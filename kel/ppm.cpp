@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "kel/alloc.h"
 #include "kel/kel.h"
 
 static bool isBlank(int c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
@@ -103,7 +104,7 @@ static unsigned char* readRaster(FILE* f, size_t bytes, unsigned maxval, size_t*
 unsigned char* kelReadPPM(const char* filename, int* width, int* height) {
     FILE* f = fopen(filename, "rb");
     if (!f) {
-        fprintf(stderr, "%s: %s\n", filename, strerror(errno));
+        kelMessage(stderr, "%s: %s", filename, strerror(errno));
         return nullptr;
     }
 
@@ -162,7 +163,7 @@ unsigned char* kelReadPPM(const char* filename, int* width, int* height) {
     }
     fclose(f);
     if (problem) {
-        fprintf(stderr, "%s: %s\n", filename, problem);
+        kelMessage(stderr, "%s: %s", filename, problem);
         return nullptr;
     }
     *width = int(values[0]);

@@ -270,6 +270,11 @@ TEST(KelHost, MessagesOutsideLoadsAndSavesGoToTheHandler) {
          "kelFindMaterial():  can't find material \"steel\".", false},
         {[](KelModel* m, const KelMesh*) { kelFacetNormals(m), kelVertexNormals(m, 90); },
          "kelVertexNormals(): vertex w/o a triangle", true},
+        {[](KelModel*, const KelMesh*) {
+             int width, height;
+             free(kelReadPPM("no-such-image.ppm", &width, &height));
+         },
+         "no-such-image.ppm: No such file or directory", true},
     };
     for (const auto& c : cases) {
         Messages heard;
