@@ -23,6 +23,10 @@ warnings module as kel.Warning, or to the warning callback. Loads release
 the GIL while kel reads, so threads load files in parallel.
 """
 
+# The arrays are numpy's: importing it here, with the module, keeps its
+# import (tens of milliseconds) out of the first load.
+import numpy as _numpy  # noqa: F401
+
 from ._types import (
     ERROR_CANCELLED,
     ERROR_ENCODING,
