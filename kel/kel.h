@@ -191,6 +191,13 @@ typedef struct KelModel {
 
     unsigned numpoints;
     unsigned* points;  // 1-based vertex indices, one per point of every "p" statement
+
+    // Every library the model's materials were read from, as the mtllib
+    // statements name them (the first is mtllibname again), each an owned
+    // copy, or null when none was read. A save never replaces one of these
+    // files.
+    unsigned nummtllibs;
+    char** mtllibs;
 } KelModel;
 
 // Mode flags, OR-ed into a mode word for kelDraw, kelCompileList and

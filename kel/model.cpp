@@ -112,6 +112,8 @@ void kelDelete(KelModel* model) {
     assert(model);
     free(model->pathname);
     free(model->mtllibname);
+    for (unsigned i = 0; model->mtllibs && i < model->nummtllibs; i++) free(model->mtllibs[i]);
+    free(model->mtllibs);
     free(model->vertices);
     free(model->normals);
     free(model->texcoords);

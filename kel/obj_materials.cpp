@@ -37,6 +37,16 @@ LibraryRead readLibrary(const ReadSetup& setup, KelModel* model, MaterialIndex* 
     // after those read before it.
     if (!model->mtllibname && !(model->mtllibname = kelTryCopyName(note.name, strlen(note.name))))
         return kelSetMemoryError(error, strlen(note.name) + 1, 1), LIBRARY_FAILED;
+    // Every name is kept, so that a save knows each file the model came from.
+    char* name = kelTryCopyName(note.name, strlen(note.name));
+    char** names =
+        name ? static_cast<char**>(kelTryRealloc(model->mtllibs, (model->nummtllibs + 1) * sizeof(char*))) : nullptr;
+    if (!names) {
+        free(name);
+        return kelSetMemoryError(error, strlen(note.name) + 1, 1), LIBRARY_FAILED;
+    }
+    model->mtllibs = names;
+    model->mtllibs[model->nummtllibs++] = name;
     KelError libraryError = {};
     int status =
         kelLoadMTLChunks(model, note.name, setup.chunk, setup.options, setup.librariesOnDisk, true, &libraryError);

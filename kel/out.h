@@ -102,11 +102,10 @@ char* kelSavedLibraryName(const char* name);
 // Whether both paths (either may be null) name one existing file, links
 // followed.
 bool kelSameFile(const char* a, const char* b);
-// The path the model's library was read from, into *path: its name as it is
-// when absolute, else beside the OBJ file; a new heap string, or null for a
-// model read from no file or naming no library. Returns KEL_OK or
-// KEL_ERROR_MEMORY.
-int kelReadLibraryPath(const KelModel* model, char** path);
+// Whether `path` names a file one of the model's libraries was read from
+// (mtllibname and every entry of mtllibs: the name as it is when absolute,
+// else beside the OBJ file), into *read. Returns KEL_OK or KEL_ERROR_MEMORY.
+int kelIsReadLibrary(const KelModel* model, const char* path, bool* read);
 // Where a save of the model to `objPath` writes its library: the name its
 // mtllib line gives (kelSavedLibraryName) and the path beside objPath, each
 // a new heap string the caller frees. Unless objPath is the model's own OBJ

@@ -339,11 +339,9 @@ int kelSaveOBJWithOptions(const KelModel* model, const char* filename, unsigned 
     static const KelSaveMessages cannot = {"kelWriteOBJ() failed: can't open file \"%s\" to write.",
                                            "kelWriteOBJ() failed: can't write file \"%s\"."};
     // The OBJ file never replaces the library the model was read from.
-    char* readLibrary;
-    if (kelReadLibraryPath(model, &readLibrary) != KEL_OK)
+    bool overLibrary;
+    if (kelIsReadLibrary(model, filename, &overLibrary) != KEL_OK)
         return kelSaveFailure(error, KEL_ERROR_MEMORY, &progress, cannot, filename, 0);
-    const bool overLibrary = kelSameFile(filename, readLibrary);
-    free(readLibrary);
     if (overLibrary) {
         kelSetError(error, KEL_ERROR_OPEN, 0,
                     "kelWriteOBJ() failed: \"%s\" is the material library the model was read from.", filename);

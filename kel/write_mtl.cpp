@@ -151,14 +151,18 @@ bool kelSameFile(const char* a, const char* b) {
            first.st_ino == second.st_ino;
 }
 
-int kelReadLibraryPath(const KelModel* model, char** path) {
-    *path = nullptr;
-    if (!model->pathname || !model->mtllibname) return KEL_OK;
-    if (model->mtllibname[0] == '/')
-        *path = kelTryCopyName(model->mtllibname, strlen(model->mtllibname));
-    else
-        *path = kelBesidePath(model->pathname, model->mtllibname);
-    return *path ? KEL_OK : KEL_ERROR_MEMORY;
+int kelIsReadLibrary(const KelModel* model, const char* path, bool* read) {
+    *read = false;
+    if (!model->pathname || !path) return KEL_OK;
+    for (unsigned i = 0; i <= model->nummtllibs && !*read; i++) {
+        const char* name = i < model->nummtllibs ? model->mtllibs[i] : model->mtllibname;
+        if (!name) continue;
+        char* library = name[0] == '/' ? kelTryCopyName(name, strlen(name)) : kelBesidePath(model->pathname, name);
+        if (!library) return KEL_ERROR_MEMORY;
+        *read = kelSameFile(path, library);
+        free(library);
+    }
+    return KEL_OK;
 }
 
 namespace {
@@ -182,19 +186,19 @@ char* nameAfter(const char* objPath, const char* suffix) {
 int kelPlaceLibrary(const KelModel* model, const char* objPath, char** name, char** path, bool* renamed) {
     *renamed = false;
     *path = nullptr;
-    char* library = nullptr;
-    if (!(*name = kelSavedLibraryName(model->mtllibname)) || kelReadLibraryPath(model, &library) != KEL_OK) {
-        free(*name);
-        *name = nullptr;
-        return KEL_ERROR_MEMORY;
-    }
+    if (!(*name = kelSavedLibraryName(model->mtllibname))) return KEL_ERROR_MEMORY;
     *path = kelBesidePath(objPath, *name);
     // A save over the model's own OBJ file replaces its library too; any
     // other save leaves every file the model was read from as it is.
     const bool ownFile = kelSameFile(objPath, model->pathname);
-    for (unsigned attempt = 1;
-         *path && !ownFile && (kelSameFile(*path, model->pathname) || kelSameFile(*path, library)) && attempt < 1000;
-         attempt++) {
+    bool clash = false;
+    for (unsigned attempt = 1; *path && !ownFile && attempt < 1000; attempt++) {
+        if (kelIsReadLibrary(model, *path, &clash) != KEL_OK) {
+            free(*path);
+            *path = nullptr;
+            break;
+        }
+        if (!clash && !kelSameFile(*path, model->pathname)) break;
         char suffix[32];
         snprintf(suffix, sizeof suffix, attempt == 1 ? ".mtl" : "-%u.mtl", attempt);
         free(*name);
@@ -203,7 +207,6 @@ int kelPlaceLibrary(const KelModel* model, const char* objPath, char** name, cha
         if ((*name = nameAfter(objPath, suffix))) *path = kelBesidePath(objPath, *name);
         *renamed = true;
     }
-    free(library);
     if (*path) return KEL_OK;
     free(*name);
     *name = nullptr;

@@ -616,6 +616,26 @@ TEST(KelWriteOBJ, ASaveNeverReplacesAFileTheModelWasReadFrom) {
             EXPECT_NE(std::string::npos, heard[0].find(written)) << heard[0];
         }
     }
+    // Every library the model was read from is kept, not only the first: a
+    // save whose library would land on the second is renamed, and an OBJ
+    // save over the second is refused.
+    TempDir dir;
+    ASSERT_EQ(0, mkdir(dir.path("in").c_str(), 0777));
+    ASSERT_EQ(0, mkdir(dir.path("other").c_str(), 0777));
+    dir.write("other/up.mtl", "newmtl red\n");
+    dir.write("in/up.mtl", library);
+    std::string obj = dir.write("in/ship.obj", "mtllib ../other/up.mtl up.mtl\nv 0 0 0\nusemtl red\nf 1 1 1\n");
+    KelModel* m = kelLoadOBJ(obj.c_str(), nullptr, nullptr);
+    ASSERT_NE(nullptr, m);
+    ASSERT_EQ(2u, m->nummtllibs);
+    EXPECT_STREQ("up.mtl", m->mtllibs[1]);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(KEL_OK, kelSaveOBJ(m, dir.path("in/x.obj").c_str(), KEL_MATERIAL, nullptr));
+    EXPECT_NE(std::string::npos, testing::internal::GetCapturedStdout().find("is left as it is"));
+    EXPECT_NE(std::string::npos, readFile(dir.path("in/x.obj")).find("\nmtllib x.mtl\n"));
+    EXPECT_EQ(KEL_ERROR_OPEN, kelSaveOBJ(m, dir.path("in/up.mtl").c_str(), KEL_MATERIAL, nullptr));
+    EXPECT_EQ(library, readFile(dir.path("in/up.mtl")));
+    kelDelete(m);
 }
 
 TEST(KelWriteOBJ, GroupsAddedByNameReadBackByNameAndSavesReachAFixedPoint) {
