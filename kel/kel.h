@@ -238,10 +238,11 @@ KEL_API char* kelDirName(const char* path);
 
 // Where the messages of the calls outside loads and saves go (the mode
 // warnings of kelDraw, kelDrawMesh and kelMakeMesh, kelFindMaterial's
-// lookup failure, kelVertexNormals' count of vertices without a triangle):
-// while `handler` is not null, each is handed to it with `user`, as one
-// line of text without its final newline, and nothing is printed. A null
-// `handler` restores the default: stdout, stderr for kelVertexNormals.
+// lookup failure, kelVertexNormals' count of vertices without a triangle,
+// kelReadPPM's failures): while `handler` is not null, each is handed to it
+// with `user`, as one line of text without its final newline, and nothing
+// is printed. A null `handler` restores the default: stdout, stderr for
+// kelVertexNormals and kelReadPPM.
 // Loads and saves keep sending theirs to their options' warning callback,
 // or stdout. The handler is called on the thread of the call that has the
 // message, possibly on several threads at once, and may be changed while
