@@ -132,7 +132,8 @@ fi
 [ "$last" = "${marks##*,}" ] || fail "ended with status $status before animated frame ${marks##*,}"
 [ $status -eq 0 ] || fail "status $status after the last frame"
 
-# Columns: frame, resident bytes, heap bytes in use, seconds. Both measures
+# Columns: frame, resident bytes (less those backed by files), heap bytes in
+# use, seconds. Both measures
 # move by up to a MiB as the driver's buffers come and go, so each is compared
 # as the least of the first four samples against the least of the last four:
 # a leak raises the floor. The tolerance catches any leak of more than about

@@ -46,14 +46,16 @@ static void loadMarks(void) {
     }
 }
 
-/* Resident set from /proc/self/statm, in bytes; -1 if unreadable. */
+/* The resident set less its file-backed pages (what a leak grows; code of
+   the program and its libraries paged in late does not count), from
+   /proc/self/statm, in bytes; -1 if unreadable. */
 static long residentBytes(void) {
-    long size = 0, resident = -1;
+    long size = 0, resident = -1, shared = 0;
     FILE* f = fopen("/proc/self/statm", "r");
     if (!f) return -1;
-    if (fscanf(f, "%ld %ld", &size, &resident) != 2) resident = -1;
+    if (fscanf(f, "%ld %ld %ld", &size, &resident, &shared) != 3) resident = -1;
     fclose(f);
-    return resident < 0 ? -1 : resident * sysconf(_SC_PAGESIZE);
+    return resident < 0 ? -1 : (resident - shared) * sysconf(_SC_PAGESIZE);
 }
 
 static void record(long frame) {
