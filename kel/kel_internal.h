@@ -34,6 +34,9 @@ void kelSetMaterial(const KelMaterial* material, unsigned mode);
 // of its triangles and group lists once the mesh no longer needs them (the
 // model is then fit only for kelDelete).
 KelMesh* kelMakeMeshThreads(const KelModel* model, unsigned mode, unsigned threads, KelModel* release, KelError* error);
+// The flags of `mode` that matter to a mesh of `model`, those it cannot
+// serve dropped with kelMakeMesh's warnings, sent where `to` says (kelWarn).
+unsigned kelMeshMode(const KelModel* model, unsigned mode, const KelWarnings* to);
 // The second half of kelLoadMesh: the mesh of `model`, just loaded with
 // `options` (may be null), which it deletes; the mode's warnings go to
 // options->warning when set.

@@ -173,23 +173,6 @@ void freeJob(Job& job) {
     free(job.parts);
 }
 
-// The mode's flags that matter to a mesh, those the model cannot serve
-// dropped with their warnings, sent where `to` says.
-unsigned meshMode(const KelModel* model, unsigned mode, const KelWarnings* to) {
-    static const char* const warnings[8] = {
-        "kelMakeMesh() warning: flat render mode requested with no facet normals defined.\n",
-        "kelMakeMesh() warning: smooth render mode requested with no normals defined.\n",
-        "kelMakeMesh() warning: texture render mode requested with no texture coordinates defined.\n",
-        "kelMakeMesh() warning: flat render mode requested and smooth render mode requested (using smooth).\n",
-        nullptr,
-        nullptr,
-        nullptr,
-        "kelMakeMesh() warning: vertex color render mode requested with no vertex colors defined.\n",
-    };
-    const unsigned used = KEL_FLAT | KEL_SMOOTH | KEL_TEXTURE | KEL_VERTEX_COLOR | KEL_IF_PRESENT;
-    return kelCheckMode(model, mode & used, warnings, to);
-}
-
 // Sets up the job: the groups in drawing order, the parts, the tables.
 bool startJob(Job& job, unsigned threads, KelError* error) {
     const KelModel* model = job.model;
@@ -313,6 +296,23 @@ bool lineVertices(const KelModel* model, KelMesh* mesh, unsigned first, unsigned
 
 }  // namespace
 
+// The mode's flags that matter to a mesh, those the model cannot serve
+// dropped with their warnings, sent where `to` says.
+unsigned kelMeshMode(const KelModel* model, unsigned mode, const KelWarnings* to) {
+    static const char* const warnings[8] = {
+        "kelMakeMesh() warning: flat render mode requested with no facet normals defined.\n",
+        "kelMakeMesh() warning: smooth render mode requested with no normals defined.\n",
+        "kelMakeMesh() warning: texture render mode requested with no texture coordinates defined.\n",
+        "kelMakeMesh() warning: flat render mode requested and smooth render mode requested (using smooth).\n",
+        nullptr,
+        nullptr,
+        nullptr,
+        "kelMakeMesh() warning: vertex color render mode requested with no vertex colors defined.\n",
+    };
+    const unsigned used = KEL_FLAT | KEL_SMOOTH | KEL_TEXTURE | KEL_VERTEX_COLOR | KEL_IF_PRESENT;
+    return kelCheckMode(model, mode & used, warnings, to);
+}
+
 void kelDeleteMesh(KelMesh* mesh) {
     if (!mesh) return;
     free(mesh->positions);
@@ -332,7 +332,7 @@ KelMesh* kelMakeMeshThreads(const KelModel* model, unsigned mode, unsigned threa
     assert(model);
     assert(model->vertices);
     if (error) *error = KelError{};
-    mode = meshMode(model, mode, nullptr);
+    mode = kelMeshMode(model, mode, nullptr);
     Job job = {};
     job.model = model;
     job.useNormals = mode & (KEL_FLAT | KEL_SMOOTH);
@@ -443,7 +443,7 @@ KelMesh* kelMeshOfLoad(KelModel* model, const KelReadOptions* options, unsigned 
     // The mode is checked here, so that its warnings go where the load's do;
     // kelMakeMeshThreads then finds nothing more to drop.
     const KelWarnings to = {options ? options->warning : nullptr, options ? options->user : nullptr};
-    mode = meshMode(model, mode, &to);
+    mode = kelMeshMode(model, mode, &to);
     KelMesh* mesh = kelMakeMeshThreads(model, mode, options ? options->threads : 0, model, error);
     kelDelete(model);
     return mesh;

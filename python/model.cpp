@@ -12,6 +12,8 @@
 #include <type_traits>
 
 #include "kel_py.h"
+// (kelMeshMode) after pybind11, as load.cpp explains
+#include "kel/kel_internal.h"
 
 namespace kelpy {
 
@@ -92,29 +94,13 @@ py::object triangleIndices(const py::object& self, size_t offset, size_t width) 
                           sizeof(KelTriangle), false, nullptr);
 }
 
-// The mode flags a mesh of `m` can serve; the others dropped with a
-// kel.Warning each (silently for missing tables under KEL_IF_PRESENT).
+// The mode flags a mesh of `m` can serve, by kel's own check; the warnings
+// for the others become kel.Warning (or go nowhere under KEL_IF_PRESENT).
 unsigned servedMode(const KelModel* m, unsigned mode) {
-    const struct {
-        unsigned flag;
-        bool has;
-        const char* what;
-    } needs[] = {{KEL_FLAT, m->facetnorms != nullptr, "facet normals (call facet_normals first)"},
-                 {KEL_SMOOTH, m->normals != nullptr, "normals"},
-                 {KEL_TEXTURE, m->texcoords != nullptr, "texture coordinates"},
-                 {KEL_VERTEX_COLOR, m->colors != nullptr, "vertex colours"}};
-    py::object warn = py::module_::import("warnings").attr("warn");
-    py::object make = types().attr("_warning");
-    for (const auto& n : needs) {
-        if (!(mode & n.flag) || n.has) continue;
-        if (!(mode & KEL_IF_PRESENT))
-            warn(make(0, std::string("mode flag dropped: the model has no ") + n.what), py::arg("stacklevel") = 1);
-        mode &= ~n.flag;
-    }
-    if ((mode & KEL_FLAT) && (mode & KEL_SMOOTH)) {
-        warn(make(0, "flat and smooth both asked for: using smooth"), py::arg("stacklevel") = 1);
-        mode &= ~KEL_FLAT;
-    }
+    Load calls(0, false, false, 0, py::none(), py::none(), py::none());
+    const KelWarnings to = {calls.options.warning, &calls};
+    mode = kelMeshMode(m, mode, &to);
+    calls.finish(true, KelError{}, py::none());
     return mode;
 }
 
