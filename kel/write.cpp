@@ -338,7 +338,7 @@ int kelSaveOBJWithOptions(const KelModel* model, const char* filename, unsigned 
     if (mode & KEL_TEXTURE) progress.total += model->numtexcoords;
     static const KelSaveMessages cannot = {"kelWriteOBJ() failed: can't open file \"%s\" to write.",
                                            "kelWriteOBJ() failed: can't write file \"%s\"."};
-    // The OBJ file never replaces the library the model was read from.
+    // The OBJ file never replaces a library the model was read from.
     bool overLibrary;
     if (kelIsReadLibrary(model, filename, &overLibrary) != KEL_OK)
         return kelSaveFailure(error, KEL_ERROR_MEMORY, &progress, cannot, filename, 0);
